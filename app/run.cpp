@@ -1,0 +1,115 @@
+#include "app/run.h"
+
+#include <memory>
+#include <new>
+
+#include "app/updater.h"
+#include "messages/message_box.h"
+#include "messages/message_table.h"
+#include "platform/system_functions.h"
+
+const char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
+
+namespace {
+
+const wchar_t SHUTDOWN_PRIVILEGE[] = L"SeShutdownPrivilege";
+
+// The instance mutex is held until the run ends, on every path.
+class InstanceMutex {
+ public:
+  InstanceMutex() : handle(CreateMutexA(NULL, FALSE, INSTANCE_MUTEX_NAME)), alreadyExists(GetLastError() == ERROR_ALREADY_EXISTS) {}
+  ~InstanceMutex() {
+    if (handle != NULL) CloseHandle(handle);
+  }
+  InstanceMutex(const InstanceMutex&) = delete;
+  InstanceMutex& operator=(const InstanceMutex&) = delete;
+  bool HeldByAnotherCopy() const { return alreadyExists; }
+
+ private:
+  HANDLE handle;
+  bool alreadyExists;
+};
+
+// The entry point's own boxes: OK/Cancel counts as consent only for IDOK,
+// and a silent run answers OK.
+bool UserAgrees(const Updater& updater, int slot) {
+  if (!updater.showUi) return true;
+  return ShowMessageBox(updater.MessageText(slot), MB_OKCANCEL) == IDOK;
+}
+
+bool StopServices(Updater& updater) {
+  return updater.StopControlService() && updater.StopCopyService() && updater.StopMonitorService();
+}
+
+bool StartServices(Updater& updater) {
+  return updater.StartControlService() && updater.StartCopyService() && updater.StartMonitorService();
+}
+
+void RestartWindows(Updater& updater) {
+  updater.EnablePrivilege(SHUTDOWN_PRIVILEGE);
+  if (!ExitWindowsEx(EWX_REBOOT, 0)) {
+    GetLastError();
+    updater.ReportMessage(MSG_REBOOT_FAILED);
+  }
+}
+
+// Files are restored after a failed deployment or registration; the services stay stopped.
+int UndoFiles(Updater& updater) {
+  updater.RollBack();
+  updater.DeleteBackups();
+  return EXIT_STOPPED;
+}
+
+int RunStages(Updater& updater) {
+  if (!updater.CheckPreconditions()) return EXIT_STOPPED;
+  updater.Configure();
+  if (!UserAgrees(updater, MSG_CONFIRM_ADD_DRIVE)) return EXIT_FINISHED;
+  if (!StopServices(updater)) {
+    ShowMessageBox(updater.MessageText(MSG_SERVICE_ERROR), MB_OK);
+    return EXIT_STOPPED;
+  }
+  if (updater.CheckAppNotRunning() != 0) return EXIT_STOPPED;
+  if (updater.DeployFiles() != 0) return UndoFiles(updater);
+  if (updater.UpdateRegistry() != 0) return UndoFiles(updater);
+  updater.DeleteBackups();
+  if (UserAgrees(updater, MSG_DONE_REBOOT_PROMPT)) {
+    RestartWindows(updater);
+    return EXIT_FINISHED;
+  }
+  if (!StartServices(updater)) {
+    ShowMessageBox(updater.MessageText(MSG_SERVICE_ERROR), MB_OK);
+    return EXIT_STOPPED;
+  }
+  return EXIT_FINISHED;
+}
+
+}  // namespace
+
+bool IsSilentRun(const wchar_t* commandLine) {
+  if (commandLine == NULL || commandLine[0] != L'/') return false;
+  const ULONG_PTR letter = static_cast<ULONG_PTR>(static_cast<WORD>(commandLine[1]));
+  // The high word of zero makes CharUpperW treat its argument as one character.
+  return reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(letter))) == L'S';
+}
+
+int RunUpdater(const wchar_t* commandLine) {
+  RestrictDllSearchToSystemFolder();
+  const BYTE showUi = IsSilentRun(commandLine) ? 0 : 1;
+
+  // Loaded before the instance test, which may need a text; kept for the whole run.
+  std::unique_ptr<MessageTable> messageTable(new (std::nothrow) MessageTable);
+  if (!messageTable) return EXIT_STOPPED;
+  messageTable->Load();
+
+  InstanceMutex instance;
+  if (instance.HeldByAnotherCopy()) {
+    if (showUi) ShowMessageBox(messageTable->Slot(MSG_ALREADY_RUNNING), MB_OK);
+    return EXIT_STOPPED;
+  }
+
+  std::unique_ptr<Updater> updater(new (std::nothrow) Updater);
+  if (!updater) return EXIT_STOPPED;
+  updater->SetShowUi(showUi);
+  updater->SetMessages(messageTable->Text());
+  return RunStages(*updater);
+}

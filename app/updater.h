@@ -1,0 +1,73 @@
+// The record of one run and every stage of it. Each stage is defined in the
+// folder of its subsystem; the run calls them in a fixed order.
+#pragma once
+
+#include "app/product_tables.h"
+#include "platform/win32.h"
+
+class Updater {
+ public:
+  Updater();
+  ~Updater();
+  Updater(const Updater&) = delete;
+  Updater& operator=(const Updater&) = delete;
+
+  // Setup (app/)
+  void SetShowUi(BYTE flag);
+  void SetMessages(const char* messageText);
+  bool IsWow64();
+  void Configure();
+  void ConfigureFileTable(int versionClassToUse, BYTE wow64);
+
+  // Machine checks (checks/)
+  bool CheckPreconditions();
+  bool IsSupportedOs();
+  bool IsAdministrator();
+  DWORD ModuleDirectory(char* buffer, DWORD size);
+  int CheckAppNotRunning();
+  void EnablePrivilege(const wchar_t* privilegeName);
+
+  // The application's services (services/)
+  bool StopControlService();
+  bool StopCopyService();
+  bool StopMonitorService();
+  bool StartControlService();
+  bool StartCopyService();
+  bool StartMonitorService();
+
+  // Data files (deploy/)
+  int DeployFiles();
+  int RollBack();
+  int DeleteBackups();
+
+  // Filter driver product lists (registry/)
+  int UpdateRegistry();
+  int WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value);
+  int WriteStringValue(const char* keyPath, const char* valueName, const char* text);
+  int AppendProductId(const char* keyPath, const char* valueName, const char* productId);
+  bool ProductListContains(const char* list, const char* productId);
+  int ParentPath(const char* path, char* buffer, int capacity);
+
+  // Messages
+  const char* MessageText(int slot) const;
+  // Shows the slot only in an interactive run.
+  void ReportMessage(int slot) const;
+
+  // The record. Stages and tests read and set these directly.
+  BYTE showUi;
+  int deployedCount;
+  DWORD installedVersion;
+  char* sourceDir;   // owned, MAX_PATH characters
+  char* installDir;  // owned, as the registry read allocated it
+  char fileNames[FILE_ROWS_MAX][FILE_NAME_SIZE];
+  char backupNames[FILE_ROWS_MAX][BACKUP_NAME_SIZE];
+  BYTE overwrite[FILE_ROWS_MAX];
+  int resourceIds[FILE_ROWS_MAX];
+  int fileCount;
+  const char* messages;
+  BYTE isWow64;
+  int versionClass;
+
+ private:
+  void AppendSourceSubFolder();
+};

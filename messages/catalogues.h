@@ -1,0 +1,25 @@
+// The fixed texts of every box, in both languages.
+#pragma once
+
+enum MessageSlot {
+  MSG_ALREADY_RUNNING = 0,
+  MSG_CONFIRM_ADD_DRIVE = 1,
+  MSG_NOT_INSTALLED = 2,
+  MSG_INSTALL_BROKEN = 3,
+  MSG_OS_TOO_OLD = 4,
+  MSG_NEED_ADMIN = 5,
+  MSG_FILE_COPY_ERROR = 6,
+  MSG_FILE_ACCESS_ERROR = 7,
+  MSG_APP_RUNNING = 8,
+  MSG_REGISTRY_ERROR = 9,
+  MSG_DONE_REBOOT_PROMPT = 10,
+  MSG_DONE = 11,
+  MSG_REBOOT_FAILED = 12,
+  MSG_SERVICE_ERROR = 13,
+};
+
+const int MESSAGE_COUNT = 14;
+const int MESSAGE_SLOT_SIZE = 256;
+
+extern const char* const JAPANESE_TEXTS[MESSAGE_COUNT];
+extern const char* const ENGLISH_TEXTS[MESSAGE_COUNT];

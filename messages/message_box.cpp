@@ -1,0 +1,5 @@
+#include "messages/message_box.h"
+
+const char MESSAGE_CAPTION[] = "ODRIX Carvella Maker Updater";
+
+int ShowMessageBox(const char* text, UINT buttons) { return MessageBoxA(NULL, text, MESSAGE_CAPTION, buttons); }

@@ -1,0 +1,14 @@
+// The executable's own allocation operators. libstdc++'s nothrow new wraps the
+// throwing one and drags in the exception machinery (and imports newer than
+// Windows 2000); these stay on malloc and free.
+#include <cstdlib>
+#include <new>
+
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept { return std::malloc(bytes); }
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept { return std::malloc(bytes); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }

@@ -1,0 +1,20 @@
+// Functions that some of the supported Windows versions lack. They are looked
+// up when needed instead of imported, so the executable still loads there.
+#pragma once
+
+#include "platform/win32.h"
+
+typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, PBOOL wow64);
+
+// NULL on Windows without WOW64 (2000, XP before SP2): a 32-bit-only system.
+IsWow64ProcessFunction FindIsWow64Process();
+
+// Keeps DLLs loaded later by name out of the executable's own folder, where the
+// elevated updater (often started from a downloads folder) could find a planted copy.
+void RestrictDllSearchToSystemFolder();
+
+// Casts an export to its function type.
+template <typename Function>
+Function AsFunction(FARPROC address) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}

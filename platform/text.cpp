@@ -1,0 +1,36 @@
+#include "platform/text.h"
+
+namespace {
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+int TextLength(const char* text) {
+  int length = 0;
+  while (text[length] != '\0') ++length;
+  return length;
+}
+
+bool TextFits(const char* text, int capacity) {
+  for (int i = 0; i < capacity; ++i) {
+    if (text[i] == '\0') return true;
+  }
+  return false;
+}
+
+void CopyText(char* destination, const char* source, int capacity) {
+  int length = 0;
+  while (length < capacity - 1 && source[length] != '\0') {
+    destination[length] = source[length];
+    ++length;
+  }
+  destination[length] = '\0';
+}
+
+bool EqualIgnoringAsciiCase(const char* left, const char* right, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (AsciiLower(left[i]) != AsciiLower(right[i])) return false;
+  }
+  return true;
+}

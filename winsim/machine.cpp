@@ -1,0 +1,83 @@
+// Reset, call counting and fault injection, shared by every part of the machine.
+#include "winsim/machine.h"
+
+#include <map>
+
+namespace winsim {
+namespace {
+
+struct CallFault {
+  unsigned nth;
+  bool onwards;
+  DWORD error;
+};
+
+struct CallState {
+  std::map<std::string, unsigned> counts;
+  std::multimap<std::string, CallFault> faults;
+  std::vector<std::string> log;
+  unsigned allocations = 0;
+  unsigned failingAllocation = 0;
+};
+
+CallState& Calls() {
+  static CallState state;
+  return state;
+}
+
+std::vector<void (*)()>& ResetHooks() {
+  static std::vector<void (*)()> hooks;
+  return hooks;
+}
+
+void ResetCalls() { Calls() = CallState(); }
+ResetHook resetCalls(&ResetCalls);
+
+}  // namespace
+
+ResetHook::ResetHook(void (*reset)()) { ResetHooks().push_back(reset); }
+
+void ResetMachine() {
+  for (auto reset : ResetHooks()) reset();
+}
+
+bool EnterCall(const char* function, DWORD* error) {
+  CallState& calls = Calls();
+  calls.log.push_back(function);
+  const unsigned count = ++calls.counts[function];
+  auto range = calls.faults.equal_range(function);
+  for (auto it = range.first; it != range.second; ++it) {
+    const CallFault& fault = it->second;
+    if (count == fault.nth || (fault.onwards && count > fault.nth)) {
+      *error = fault.error;
+      return true;
+    }
+  }
+  return false;
+}
+
+void FailCall(const char* function, unsigned nth, DWORD error) {
+  Calls().faults.insert({function, CallFault{nth, false, error}});
+}
+
+void FailCallsFrom(const char* function, unsigned nth, DWORD error) {
+  Calls().faults.insert({function, CallFault{nth, true, error}});
+}
+
+unsigned CallCount(const char* function) {
+  auto it = Calls().counts.find(function);
+  return it == Calls().counts.end() ? 0 : it->second;
+}
+
+const std::vector<std::string>& CallLog() { return Calls().log; }
+
+void FailAllocation(unsigned nth) { Calls().failingAllocation = nth; }
+
+bool EnterAllocation() {
+  CallState& calls = Calls();
+  return ++calls.allocations != calls.failingAllocation;
+}
+
+unsigned AllocationCount() { return Calls().allocations; }
+
+}  // namespace winsim

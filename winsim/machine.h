@@ -1,0 +1,111 @@
+// The simulated machine as a test sees it: arrange it, run product code,
+// then assert on what it holds. Every part of the machine is put back to a
+// fresh Windows by ResetMachine().
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "winsim/api.h"
+
+namespace winsim {
+
+// --- The machine as a whole ---------------------------------------------------
+
+// Puts every part back to its fresh state: a 32-bit-capable NT 5.1 box with an
+// English user, nothing installed, nothing failing.
+void ResetMachine();
+
+// A part of the machine registers how it is put back to its fresh state.
+class ResetHook {
+ public:
+  explicit ResetHook(void (*reset)());
+};
+
+// --- Calls and faults -----------------------------------------------------------
+
+// Every simulated function enters through here: the call is counted and logged,
+// and the answer says whether a scripted fault hits it (error in *error).
+bool EnterCall(const char* function, DWORD* error);
+
+// Makes the nth call (1-based, counted from the last reset) of a function fail with error.
+void FailCall(const char* function, unsigned nth, DWORD error);
+// Makes every call of a function from the nth on fail with error.
+void FailCallsFrom(const char* function, unsigned nth, DWORD error);
+unsigned CallCount(const char* function);
+// Names of every simulated call in order since the last reset.
+const std::vector<std::string>& CallLog();
+
+// Allocations made by the product (operator new (std::nothrow) and LocalAlloc) are
+// counted together; the nth one can be made to fail.
+void FailAllocation(unsigned nth);
+bool EnterAllocation();
+unsigned AllocationCount();
+std::size_t LiveLocalAllocations();
+
+// --- Handles ----------------------------------------------------------------------
+
+enum class HandleKind { Mutex, File, Process, Token, RegistryKey, ServiceManager, Service, Library, Count };
+
+// Handles carry the kind and the index of the object they refer to in their part.
+HANDLE OpenHandle(HandleKind kind, std::size_t object);
+bool FindHandle(const void* handle, HandleKind kind, std::size_t* object);
+bool IsHandleOfKind(const void* handle, HandleKind kind);
+// Closes a handle of that kind; false when it is no open handle of that kind.
+bool CloseHandleOf(const void* handle, HandleKind kind);
+// Called with the object index when a handle of that kind is closed.
+void SetCloseHook(HandleKind kind, void (*onClose)(std::size_t object));
+std::size_t OpenHandleCount(HandleKind kind);
+std::size_t OpenHandleCount();
+
+// --- Run-time linking -------------------------------------------------------------
+
+// Exports by module base name ("kernel32.dll"); GetProcAddress finds only these.
+void RegisterExport(const char* module, const char* function, FARPROC address);
+template <typename Function>
+void RegisterExport(const char* module, const char* name, Function* function) {
+  RegisterExport(module, name, reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function)));
+}
+void RemoveExport(const char* module, const char* function);
+// LoadLibraryA accepts only full paths into the system folder for these modules.
+void RegisterLoadableModule(const char* module);
+std::vector<std::string> LoadLibraryLog();
+DWORD DllSearchFlags();
+
+// --- System facts -----------------------------------------------------------------
+
+void SetUserLanguage(LANGID language);
+
+enum class Wow64Query { Absent, Reports32BitWindows, Reports64BitWindows, Fails };
+void SetWow64Query(Wow64Query query);
+
+void SetSystemDirectory(const char* path);
+
+// --- Time ---------------------------------------------------------------------------
+
+void SetTickCount(DWORD ticks);
+unsigned SleepCount();
+DWORD SleptMilliseconds();
+
+// --- Mutexes ------------------------------------------------------------------------
+
+// Another process holds a mutex of that name for the rest of the test.
+void HoldMutexElsewhere(const char* name);
+bool MutexExists(const char* name);
+
+// --- Message boxes ------------------------------------------------------------------
+
+struct MessageBoxRecord {
+  const void* owner;
+  std::string text;  // the exact bytes handed over
+  std::string caption;
+  UINT style;
+  int answer;
+};
+
+// Answers for the next boxes, in order; a box beyond the script is answered IDOK.
+void ScriptAnswers(const std::vector<int>& answers);
+const std::vector<MessageBoxRecord>& MessageBoxes();
+
+}  // namespace winsim

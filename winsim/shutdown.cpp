@@ -1,0 +1,37 @@
+#include "winsim/shutdown.h"
+
+#include "winsim/machine.h"
+
+namespace winsim {
+namespace {
+
+struct ShutdownState {
+  DWORD refusal = 0;
+  std::vector<ExitWindowsCall> calls;
+};
+
+ShutdownState& Shutdown() {
+  static ShutdownState state;
+  return state;
+}
+
+void ResetShutdown() { Shutdown() = ShutdownState(); }
+ResetHook resetShutdown(&ResetShutdown);
+
+}  // namespace
+
+void RefuseRestart(DWORD error) { Shutdown().refusal = error; }
+const std::vector<ExitWindowsCall>& ExitWindowsCalls() { return Shutdown().calls; }
+
+}  // namespace winsim
+
+BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
+  DWORD error = 0;
+  winsim::ShutdownState& shutdown = winsim::Shutdown();
+  shutdown.calls.push_back(winsim::ExitWindowsCall{flags, reason});
+  if (winsim::EnterCall("ExitWindowsEx", &error) || shutdown.refusal != 0) {
+    SetLastError(error != 0 ? error : shutdown.refusal);
+    return FALSE;
+  }
+  return TRUE;
+}

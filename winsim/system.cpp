@@ -1,0 +1,189 @@
+// System facts: last error, user language, WOW64, the tick counter, the system
+// folder and the exports that a program finds by GetProcAddress.
+#include <cstring>
+#include <map>
+#include <strings.h>
+
+#include "winsim/machine.h"
+
+namespace winsim {
+namespace {
+
+struct SystemState {
+  DWORD lastError = 0;
+  LANGID userLanguage = 0x0409;
+  Wow64Query wow64 = Wow64Query::Reports32BitWindows;
+  DWORD ticks = 1000000;
+  unsigned sleeps = 0;
+  DWORD slept = 0;
+  std::string systemDirectory = "C:\\WINDOWS\\system32";
+  std::map<std::string, std::map<std::string, FARPROC>> exports;
+  std::vector<std::string> loadable;
+  std::vector<std::string> loadLog;
+  DWORD dllSearchFlags = 0;
+};
+
+SystemState& System() {
+  static SystemState state;
+  return state;
+}
+
+const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+const char kKernel32[] = "kernel32.dll";
+
+BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
+  DWORD error = 0;
+  if (EnterCall("SetDefaultDllDirectories", &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  System().dllSearchFlags = flags;
+  return TRUE;
+}
+
+void ResetSystem() {
+  System() = SystemState();
+  RegisterExport(kKernel32, "IsWow64Process", &IsWow64Process);
+  RegisterExport(kKernel32, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesSim);
+}
+ResetHook resetSystem(&ResetSystem);
+
+std::string Lower(const char* text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return lower;
+}
+
+// Module handles are the address of the module's export table entry.
+HMODULE ModuleHandleOf(const std::string& module) {
+  auto it = System().exports.find(module);
+  return it == System().exports.end() ? nullptr : reinterpret_cast<HMODULE>(&it->second);
+}
+
+}  // namespace
+
+void SetUserLanguage(LANGID language) { System().userLanguage = language; }
+void SetWow64Query(Wow64Query query) {
+  System().wow64 = query;
+  if (query == Wow64Query::Absent) {
+    RemoveExport(kKernel32, "IsWow64Process");
+  } else {
+    RegisterExport(kKernel32, "IsWow64Process", &IsWow64Process);
+  }
+}
+void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
+void SetTickCount(DWORD ticks) { System().ticks = ticks; }
+unsigned SleepCount() { return System().sleeps; }
+DWORD SleptMilliseconds() { return System().slept; }
+
+void RegisterExport(const char* module, const char* function, FARPROC address) {
+  System().exports[Lower(module)][function] = address;
+}
+
+void RemoveExport(const char* module, const char* function) { System().exports[Lower(module)].erase(function); }
+
+void RegisterLoadableModule(const char* module) { System().loadable.push_back(Lower(module)); }
+std::vector<std::string> LoadLibraryLog() { return System().loadLog; }
+DWORD DllSearchFlags() { return System().dllSearchFlags; }
+
+}  // namespace winsim
+
+DWORD WINAPI GetLastError() { return winsim::System().lastError; }
+void WINAPI SetLastError(DWORD error) { winsim::System().lastError = error; }
+
+LANGID WINAPI GetUserDefaultLangID() {
+  DWORD error = 0;
+  winsim::EnterCall("GetUserDefaultLangID", &error);
+  return winsim::System().userLanguage;
+}
+
+HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
+  DWORD error = 0;
+  if (winsim::EnterCall("IsWow64Process", &error) || winsim::System().wow64 == winsim::Wow64Query::Fails) {
+    SetLastError(error != 0 ? error : ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (process != GetCurrentProcess() || wow64 == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *wow64 = winsim::System().wow64 == winsim::Wow64Query::Reports64BitWindows ? TRUE : FALSE;
+  return TRUE;
+}
+
+DWORD WINAPI GetTickCount() { return winsim::System().ticks; }
+
+void WINAPI Sleep(DWORD milliseconds) {
+  DWORD error = 0;
+  winsim::EnterCall("Sleep", &error);
+  winsim::SystemState& system = winsim::System();
+  ++system.sleeps;
+  system.slept += milliseconds;
+  system.ticks += milliseconds;  // wraps like the real counter
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  DWORD error = 0;
+  if (winsim::EnterCall("GetSystemDirectoryA", &error)) {
+    SetLastError(error);
+    return 0;
+  }
+  const std::string& folder = winsim::System().systemDirectory;
+  if (buffer == nullptr || size <= folder.size()) return static_cast<UINT>(folder.size() + 1);
+  std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+  return static_cast<UINT>(folder.size());
+}
+
+HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName) {
+  DWORD error = 0;
+  if (winsim::EnterCall("GetModuleHandleW", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  std::string name;
+  for (const WCHAR* c = moduleName; c != nullptr && *c != 0; ++c) name += static_cast<char>(*c);
+  HMODULE module = winsim::ModuleHandleOf(winsim::Lower(name.c_str()));
+  if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
+  return module;
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
+  DWORD error = 0;
+  winsim::SystemState& system = winsim::System();
+  system.loadLog.push_back(fileName);
+  if (winsim::EnterCall("LoadLibraryA", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  const std::string path = winsim::Lower(fileName);
+  for (const std::string& module : system.loadable) {
+    if (path == winsim::Lower(system.systemDirectory.c_str()) + "\\" + module) {
+      return winsim::ModuleHandleOf(module);
+    }
+  }
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+  DWORD error = 0;
+  winsim::EnterCall("FreeLibrary", &error);
+  return module != nullptr ? TRUE : FALSE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
+  DWORD error = 0;
+  if (winsim::EnterCall("GetProcAddress", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  for (auto& entry : winsim::System().exports) {
+    if (reinterpret_cast<HMODULE>(&entry.second) != module) continue;
+    auto it = entry.second.find(procName);
+    if (it != entry.second.end()) return it->second;
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
