@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""Checks the built updater executable: what it imports, its manifest and its payload.
+
+The updater runs elevated on Windows 2000 SP4 to Windows 11. It may import only
+from KnownDLLs, only functions that Windows 2000 has, and must carry its payload
+byte for byte. Usage: check_executable.py <exe> <payload-folder>
+"""
+import struct
+import sys
+from pathlib import Path
+
+ALLOWED_DLLS = {"KERNEL32.dll", "ADVAPI32.dll", "USER32.dll", "msvcrt.dll"}
+
+# Everything imported must exist on Windows 2000; this list only grows after checking that.
+WINDOWS_2000_FUNCTIONS = {
+    "KERNEL32.dll": {
+        "CloseHandle", "CopyFileExA", "CreateFileA", "CreateMutexA", "DeleteCriticalSection",
+        "DeleteFileA", "EnterCriticalSection", "ExitProcess", "FindResourceW", "FreeLibrary",
+        "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
+        "GetCurrentThreadId", "GetFileAttributesA", "GetLastError", "GetModuleFileNameA",
+        "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",
+        "GetStartupInfoW", "GetSystemDirectoryA", "GetSystemTimeAsFileTime", "GetTickCount",
+        "GetUserDefaultLangID", "GetVersionExW", "InitializeCriticalSection",
+        "LeaveCriticalSection", "LoadLibraryA", "LoadResource", "LocalAlloc", "LocalFree",
+        "LockResource", "OpenProcess", "QueryPerformanceCounter", "SetFileAttributesA",
+        "SetLastError", "SetUnhandledExceptionFilter", "SizeofResource", "Sleep", "TlsGetValue",
+        "UnhandledExceptionFilter", "VirtualProtect", "VirtualQuery", "WriteFile",
+    },
+    "ADVAPI32.dll": {
+        "AdjustTokenPrivileges", "AllocateAndInitializeSid", "CloseServiceHandle", "ControlService",
+        "EqualSid", "FreeSid", "GetTokenInformation", "LookupPrivilegeValueW", "OpenProcessToken",
+        "OpenSCManagerW", "OpenServiceA", "QueryServiceStatus", "RegCloseKey", "RegCreateKeyExA",
+        "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "StartServiceW",
+    },
+    "USER32.dll": {"CharUpperW", "ExitWindowsEx", "MessageBoxA", "wsprintfA"},
+    "msvcrt.dll": {
+        "__getmainargs", "__wgetmainargs", "__initenv", "__winitenv", "__p__commode", "__p__fmode",
+        "__p__wcmdln", "__p__acmdln", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit",
+        "_initterm", "_iob", "_onexit", "abort", "atexit", "calloc", "exit", "fprintf", "free",
+        "fwrite", "malloc", "memcmp", "memcpy", "memmove", "memset", "realloc", "signal", "strlen",
+        "strncmp", "vfprintf", "_errno", "_lock", "_unlock",
+    },
+}
+
+PAYLOAD = {
+    200: "class0/XVT-7Q2RN3.txt", 201: "class0/DrvClass.ini", 202: "class0/DrvClass64.ini",
+    203: "class0/SupVer.inf", 210: "class1/XVT-7Q2RN3.txt", 211: "class1/DrvClass.ini",
+    212: "class1/DrvClass64.ini", 213: "class1/SupVer.inf",
+}
+RT_RCDATA = 10
+RT_MANIFEST = 24
+LANG_JAPANESE = 0x0411
+SIZE_LIMIT = 64 * 1024
+
+
+class PeImage:
+    def __init__(self, data):
+        self.data = data
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("not a PE image")
+        self.machine, sections, _, _, _, optional_size, self.characteristics = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        self.magic = struct.unpack_from("<H", data, optional)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
+        directories = optional + 96
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+        self.sections = []
+        table = optional + optional_size
+        for i in range(sections):
+            name, vsize, vaddr, rsize, raddr = struct.unpack_from("<8sIIII", data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode(), vaddr, max(vsize, rsize), raddr))
+
+    def offset(self, rva):
+        for _, vaddr, size, raddr in self.sections:
+            if vaddr <= rva < vaddr + size:
+                return rva - vaddr + raddr
+        raise ValueError("address %#x outside every section" % rva)
+
+    def text(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode()
+
+    def imports(self):
+        rva, _ = self.directories[1]
+        found = {}
+        entry = self.offset(rva)
+        while True:
+            lookup, _, _, name, thunk = struct.unpack_from("<IIIII", self.data, entry)
+            if name == 0:
+                return found
+            names = found.setdefault(self.text(name), [])
+            cursor = self.offset(lookup or thunk)
+            while True:
+                item = struct.unpack_from("<I", self.data, cursor)[0]
+                if item == 0:
+                    break
+                names.append("#%d" % (item & 0xFFFF) if item & 0x80000000 else self.text(item + 2))
+                cursor += 4
+            entry += 20
+
+    def resources(self):
+        """Yields (type, id, language, bytes) for every resource with numeric names."""
+        rva, _ = self.directories[2]
+        if rva == 0:
+            return
+        base = self.offset(rva)
+
+        def entries(directory):
+            named, numbered = struct.unpack_from("<HH", self.data, base + directory + 12)
+            for i in range(named + numbered):
+                ident, target = struct.unpack_from("<II", self.data, base + directory + 16 + 8 * i)
+                yield ident, target
+
+        for type_id, type_dir in entries(0):
+            for name_id, name_dir in entries(type_dir & 0x7FFFFFFF):
+                for lang_id, leaf in entries(name_dir & 0x7FFFFFFF):
+                    data_rva, size = struct.unpack_from("<II", self.data, base + leaf)
+                    start = self.offset(data_rva)
+                    yield type_id, name_id, lang_id, self.data[start:start + size]
+
+
+def check(exe_path, payload_folder):
+    data = Path(exe_path).read_bytes()
+    image = PeImage(data)
+    problems = []
+    if image.machine != 0x14C or image.magic != 0x10B:
+        problems.append("not a 32-bit x86 image")
+    if image.subsystem != 2:
+        problems.append("not a GUI executable (subsystem %d)" % image.subsystem)
+    if not image.dll_characteristics & 0x0040:
+        problems.append("ASLR (dynamic base) not enabled")
+    if not image.dll_characteristics & 0x0100:
+        problems.append("DEP (NX compatible) not enabled")
+    if image.characteristics & 0x0001:
+        problems.append("relocations stripped: ASLR cannot move the image")
+    if len(data) >= SIZE_LIMIT:
+        problems.append("executable is %d bytes, limit %d" % (len(data), SIZE_LIMIT))
+
+    for dll, names in sorted(image.imports().items()):
+        if dll not in ALLOWED_DLLS:
+            problems.append("imports from %s (%s)" % (dll, ", ".join(names)))
+            continue
+        allowed = WINDOWS_2000_FUNCTIONS[dll]
+        for name in names:
+            if name not in allowed:
+                problems.append("imports %s!%s, not known to exist on Windows 2000" % (dll, name))
+
+    resources = list(image.resources())
+    manifests = [blob for kind, _, _, blob in resources if kind == RT_MANIFEST]
+    if len(manifests) != 1:
+        problems.append("expected one manifest, found %d" % len(manifests))
+    else:
+        manifest = manifests[0].decode("utf-8", "replace")
+        if 'level="requireAdministrator"' not in manifest or 'uiAccess="false"' not in manifest:
+            problems.append("manifest does not request requireAdministrator without uiAccess")
+        if "urn:schemas-microsoft-com:asm.v3" not in manifest:
+            problems.append("manifest trustInfo not in the asm.v3 namespace")
+
+    rcdata = {(name, lang): blob for kind, name, lang, blob in resources if kind == RT_RCDATA}
+    for ident, relative in sorted(PAYLOAD.items()):
+        expected = (Path(payload_folder) / relative).read_bytes()
+        if (ident, LANG_JAPANESE) not in rcdata:
+            problems.append("RCDATA %d missing under language 0x0411" % ident)
+        elif rcdata[(ident, LANG_JAPANESE)] != expected:
+            problems.append("RCDATA %d differs from %s" % (ident, relative))
+    extra = sorted(set(name for name, _ in rcdata) - set(PAYLOAD))
+    if extra:
+        problems.append("unexpected RCDATA ids %s" % extra)
+    if len(rcdata) != len(PAYLOAD):
+        problems.append("payload stored %d times, expected once per id" % len(rcdata))
+    return problems, len(data), image.imports()
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    problems, size, imports = check(sys.argv[1], sys.argv[2])
+    for problem in problems:
+        print("executable check: " + problem)
+    if problems:
+        return 1
+    count = sum(len(names) for names in imports.values())
+    print("executable ok: %d bytes, %d imports from %s, manifest and 8 payload resources in place"
+          % (size, count, ", ".join(sorted(imports))))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
