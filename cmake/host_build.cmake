@@ -1,9 +1,11 @@
-# Host build: the product against the simulated Windows, with sanitizers, and the unit tests.
-find_package(GTest REQUIRED)
-include(GoogleTest)
-enable_testing()
+# Host build: the product against the simulated Windows, with sanitizers, and
+# the unit tests; or, with UPDATER_FUZZERS, the fuzz targets instead.
+option(UPDATER_FUZZERS "Build the libFuzzer targets (clang) instead of the unit tests" OFF)
 
 set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+if(UPDATER_FUZZERS)
+  list(APPEND SANITIZERS -fsanitize=fuzzer-no-link)
+endif()
 add_compile_options(-g -Wall -Wextra -Werror ${SANITIZERS})
 add_link_options(${SANITIZERS})
 
@@ -13,6 +15,15 @@ target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_library(updater_core OBJECT ${PRODUCT_SOURCES})
 target_include_directories(updater_core PUBLIC ${CMAKE_SOURCE_DIR})
+
+if(UPDATER_FUZZERS)
+  include(cmake/fuzzers.cmake)
+  return()
+endif()
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+enable_testing()
 
 file(GLOB TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
 add_executable(unit_tests ${TEST_SOURCES} $<TARGET_OBJECTS:updater_core> $<TARGET_OBJECTS:winsim>)

@@ -28,7 +28,6 @@ SystemState& System() {
   return state;
 }
 
-const DWORD kLoadLibrarySearchSystem32 = 0x00000800;
 const char kKernel32[] = "kernel32.dll";
 
 BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
