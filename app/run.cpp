@@ -47,10 +47,8 @@ bool StartServices(Updater& updater) {
 
 void RestartWindows(Updater& updater) {
   updater.EnablePrivilege(SHUTDOWN_PRIVILEGE);
-  if (!ExitWindowsEx(EWX_REBOOT, 0)) {
-    GetLastError();
-    updater.ReportMessage(MSG_REBOOT_FAILED);
-  }
+  // The restart only starts here; a refusal leaves the update in place, to be restarted by hand.
+  if (!ExitWindowsEx(EWX_REBOOT, 0)) updater.ReportMessage(MSG_REBOOT_FAILED);
 }
 
 // Files are restored after a failed deployment or registration; the services stay stopped.
