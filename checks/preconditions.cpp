@@ -1,10 +1,137 @@
-// Not built yet: the machine, rights and installation checks.
-#include "app/updater.h"
+// Whether this machine can take the update: NT from version 5 on, an
+// administrator's token, and a supported installation of the application.
+#include <memory>
+#include <new>
 
-bool Updater::CheckPreconditions() { return true; }
-bool Updater::IsSupportedOs() { return true; }
-bool Updater::IsAdministrator() { return true; }
-DWORD Updater::ModuleDirectory(char* buffer, DWORD) {
+#include "app/updater.h"
+#include "messages/catalogues.h"
+#include "registry/registry_key.h"
+
+namespace {
+
+const char APPLICATION_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker";
+const char INSTALL_PATH_VALUE[] = "InstallPath";
+const char VERSION_VALUE[] = "Version";
+const DWORD FIRST_NT_MAJOR_VERSION = 5;
+
+// The token's group list in a LocalAlloc block, or NULL when it cannot be
+// sized, allocated or read.
+TOKEN_GROUPS* ReadTokenGroups(HANDLE token) {
+  DWORD size = 0;
+  if (GetTokenInformation(token, TokenGroups, NULL, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+      size < sizeof(TOKEN_GROUPS)) {
+    return NULL;
+  }
+  TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(LocalAlloc(LPTR, size));
+  if (groups == NULL) return NULL;
+  if (!GetTokenInformation(token, TokenGroups, groups, size, &size)) {
+    LocalFree(groups);
+    return NULL;
+  }
+  return groups;
+}
+
+// Membership counts whatever the attributes say: an administrator's filtered
+// token carries the group for deny only and still passes.
+bool HasGroup(const TOKEN_GROUPS& groups, PSID group) {
+  for (DWORD i = 0; i < groups.GroupCount; ++i) {
+    if (EqualSid(groups.Groups[i].Sid, group)) return true;
+  }
+  return false;
+}
+
+bool IsSupportedVersion(DWORD version) {
+  return SUPPORTED_VERSION_LOWEST <= version && version < SUPPORTED_VERSION_ABOVE_HIGHEST;
+}
+
+}  // namespace
+
+bool Updater::CheckPreconditions() {
+  if (!IsSupportedOs()) {
+    ReportMessage(MSG_OS_TOO_OLD);
+    return false;
+  }
+  if (!IsAdministrator()) {
+    ReportMessage(MSG_NEED_ADMIN);
+    return false;
+  }
+  if (sourceDir == nullptr) sourceDir = new (std::nothrow) char[MAX_PATH];
+  if (sourceDir != nullptr) ModuleDirectory(sourceDir, MAX_PATH);
+  if (installDir != nullptr) {
+    delete[] installDir;
+    installDir = nullptr;
+  }
+
+  std::unique_ptr<RegistryKey> application(new (std::nothrow) RegistryKey);
+  int error = 0;
+  if (!application || application->SetRoot(HKEY_LOCAL_MACHINE) != 0 || application->SetPath(APPLICATION_KEY) != 0 ||
+      !application->Exists(&error)) {
+    ReportMessage(MSG_NOT_INSTALLED);
+    return false;
+  }
+  installDir = application->GetString(INSTALL_PATH_VALUE, &error);
+  if (installDir == nullptr) {
+    ReportMessage(MSG_INSTALL_BROKEN);
+    return false;
+  }
+  installedVersion = application->GetDword(VERSION_VALUE, &error);
+  application.reset();
+
+  if (!IsSupportedVersion(installedVersion)) {
+    ReportMessage(MSG_NOT_INSTALLED);
+    return false;
+  }
+  return true;
+}
+
+bool Updater::IsSupportedOs() {
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  GetVersionExW(&version);  // a failed call leaves the record zero: unsupported
+  return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= FIRST_NT_MAJOR_VERSION;
+}
+
+// Any step that fails answers false: membership is never assumed from a group
+// list that was not read. The token, the list and the SID are released on every path.
+bool Updater::IsAdministrator() {
+  HANDLE token = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_GROUPS* groups = ReadTokenGroups(token);
+  CloseHandle(token);
+  if (groups == NULL) return false;
+
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID administrators = NULL;
+  bool member = false;
+  if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                               0, &administrators)) {
+    member = HasGroup(*groups, administrators);
+    FreeSid(administrators);
+  }
+  LocalFree(groups);
+  return member;
+}
+
+// The folder of the executable with its trailing backslash. A path that
+// could not be read whole leaves the buffer empty: a cut path is no folder.
+DWORD Updater::ModuleDirectory(char* buffer, DWORD size) {
+  if (buffer == nullptr || size == 0) return ERROR_INSUFFICIENT_BUFFER;
+  const DWORD length = GetModuleFileNameA(NULL, buffer, size);
+  if (length == 0) {
+    const DWORD error = GetLastError();
+    buffer[0] = '\0';
+    return error;
+  }
+  if (length >= size) {
+    buffer[0] = '\0';
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  for (DWORD position = length; position > 0; --position) {
+    if (buffer[position - 1] == '\\') {
+      buffer[position] = '\0';
+      return 0;
+    }
+  }
   buffer[0] = '\0';
   return 0;
 }

@@ -1,0 +1,195 @@
+#include "registry/registry_key.h"
+
+#include <new>
+
+#include "platform/system_functions.h"
+#include "platform/text.h"
+
+namespace {
+
+// Exists also demands the rights that the product-list update needs later.
+const REGSAM REGISTRY_ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+const REGSAM REGISTRY_ACCESS_READ = KEY_READ;
+const REGSAM REGISTRY_ACCESS_WRITE = KEY_WRITE;
+const DWORD DWORD_VALUE_SIZE = 4;
+// Room beyond the stated capacity: one product id can be appended in place.
+const DWORD QUERY_SPARE_BYTES = 16;
+// The sizing read states one byte more than it learnt, so that a value grown
+// by one byte in between still fits; the rest of the spare room stays free.
+const DWORD QUERY_STATED_EXTRA = 1;
+const DWORD LARGEST_QUERY_SIZE = 0xFFFFFFFFu - QUERY_SPARE_BYTES - QUERY_STATED_EXTRA;
+
+// The 32-bit updater works in the 64-bit view, where 64-bit software keeps its
+// keys. Windows without WOW64 (2000, XP before SP2) has only one view, and
+// Windows 2000 refuses the view flag outright, so it is left out there.
+REGSAM RegistryView() { return FindIsWow64Process() != NULL ? KEY_WOW64_64KEY : 0; }
+
+void SetError(int* error, int code) {
+  if (error != NULL) *error = code;
+}
+
+// The two-call read: size and type first, then the data into a zero-filled
+// buffer with spare room, so text comes back terminated even when stored without NUL.
+char* ReadValue(HKEY key, const char* valueName, int* error, DWORD* valueType) {
+  DWORD size = 0;
+  const LONG sized = RegQueryValueExA(key, valueName, NULL, valueType, NULL, &size);
+  if (sized != ERROR_SUCCESS) {
+    SetError(error, sized == ERROR_FILE_NOT_FOUND ? ERR_VALUE_NOT_FOUND : static_cast<int>(sized));
+    return NULL;
+  }
+  char* data = size <= LARGEST_QUERY_SIZE ? new (std::nothrow) char[size + QUERY_STATED_EXTRA + QUERY_SPARE_BYTES]()
+                                          : NULL;
+  if (data == NULL) {
+    SetError(error, ERR_OUT_OF_MEMORY);
+    return NULL;
+  }
+  DWORD capacity = size + QUERY_STATED_EXTRA;
+  const LONG read = RegQueryValueExA(key, valueName, NULL, valueType, reinterpret_cast<LPBYTE>(data), &capacity);
+  if (read != ERROR_SUCCESS) {
+    delete[] data;
+    SetError(error, static_cast<int>(read));
+    return NULL;
+  }
+  SetError(error, 0);
+  return data;
+}
+
+}  // namespace
+
+RegistryKey::RegistryKey() : root(NULL), path(NULL) {}
+
+RegistryKey::~RegistryKey() {
+  root = NULL;
+  ReleasePath();
+}
+
+void RegistryKey::ReleasePath() {
+  delete[] path;
+  path = NULL;
+}
+
+int RegistryKey::SetRoot(HKEY rootKey) {
+  root = rootKey;
+  return 0;
+}
+
+// A path that does not fit is refused and leaves the object without a path:
+// working on a cut path, or on the one set before, would reach the wrong key.
+int RegistryKey::SetPath(const char* subKeyPath) {
+  if (subKeyPath == NULL) {
+    ReleasePath();
+    return ERR_NO_PATH;
+  }
+  if (!TextFits(subKeyPath, REGISTRY_PATH_SIZE)) {
+    ReleasePath();
+    return ERR_PATH_TOO_LONG;
+  }
+  if (path == NULL) {
+    path = new (std::nothrow) char[REGISTRY_PATH_SIZE];
+    if (path == NULL) return ERR_OUT_OF_MEMORY;
+  }
+  CopyText(path, subKeyPath, REGISTRY_PATH_SIZE);
+  return 0;
+}
+
+int RegistryKey::CheckNamed() const {
+  if (root == NULL) return ERR_NO_ROOT;
+  if (path == NULL) return ERR_NO_PATH;
+  return 0;
+}
+
+LONG RegistryKey::Open(REGSAM access, HKEY* key) const {
+  return RegOpenKeyExA(root, path, 0, access | RegistryView(), key);
+}
+
+bool RegistryKey::Exists(int* error) {
+  const int named = CheckNamed();
+  if (named != 0) {
+    SetError(error, named);
+    return false;
+  }
+  HKEY key = NULL;
+  const LONG opened = Open(REGISTRY_ACCESS_EXISTS, &key);
+  if (opened != ERROR_SUCCESS) {
+    SetError(error, static_cast<int>(opened));
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+int RegistryKey::Create() {
+  const int named = CheckNamed();
+  if (named != 0) return named;
+  HKEY key = NULL;
+  const LONG created = RegCreateKeyExA(root, path, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                       REGISTRY_ACCESS_READ | RegistryView(), NULL, &key, NULL);
+  if (created != ERROR_SUCCESS) return ERR_CREATE_FAILED;
+  RegCloseKey(key);
+  return 0;
+}
+
+int RegistryKey::Write(const char* valueName, DWORD type, const BYTE* data, DWORD byteCount) const {
+  const int named = CheckNamed();
+  if (named != 0) return named;
+  HKEY key = NULL;
+  const LONG opened = Open(REGISTRY_ACCESS_WRITE, &key);
+  if (opened != ERROR_SUCCESS) return static_cast<int>(opened);
+  const LONG written = RegSetValueExA(key, valueName, 0, type, data, byteCount);
+  RegCloseKey(key);
+  return static_cast<int>(written);
+}
+
+int RegistryKey::SetString(const char* valueName, const char* text) {
+  return Write(valueName, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(TextLength(text)));
+}
+
+int RegistryKey::SetDword(const char* valueName, const DWORD* value) {
+  return Write(valueName, REG_DWORD, reinterpret_cast<const BYTE*>(value), DWORD_VALUE_SIZE);
+}
+
+char* RegistryKey::Query(const char* valueName, int* error, DWORD* valueType) {
+  const int named = CheckNamed();
+  if (named != 0) {
+    SetError(error, named);
+    return NULL;
+  }
+  HKEY key = NULL;
+  const LONG opened = Open(REGISTRY_ACCESS_READ, &key);
+  if (opened != ERROR_SUCCESS) {
+    SetError(error, static_cast<int>(opened));
+    return NULL;
+  }
+  char* data = ReadValue(key, valueName, error, valueType);
+  RegCloseKey(key);
+  return data;
+}
+
+char* RegistryKey::GetString(const char* valueName, int* error) {
+  DWORD type = REG_NONE;
+  char* data = Query(valueName, error, &type);
+  if (data == NULL) return NULL;
+  if (type != REG_SZ) {
+    delete[] data;
+    SetError(error, ERR_TYPE_MISMATCH);
+    return NULL;
+  }
+  return data;
+}
+
+DWORD RegistryKey::GetDword(const char* valueName, int* error) {
+  DWORD type = REG_NONE;
+  char* data = Query(valueName, error, &type);
+  if (data == NULL) return 0;
+  if (type != REG_DWORD) {
+    delete[] data;
+    SetError(error, ERR_TYPE_MISMATCH);
+    return 0;
+  }
+  // Little-endian, and a shorter stored value reads its missing bytes as zero from the spare room.
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(data);
+  const DWORD number = static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
+                       static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24;
+  delete[] data;
+  return number;
+}

@@ -1,0 +1,55 @@
+// One registry key, named by a root and a sub-key path. No handle is kept:
+// every operation opens the key, does one thing and closes it again.
+#pragma once
+
+#include "platform/result_codes.h"
+#include "platform/win32.h"
+
+// The accessor's own result codes. They share one number space with the Win32
+// codes passed on from the registry calls; callers test them against zero.
+const int ERR_NO_PATH = 18;
+const int ERR_NO_ROOT = 19;
+const int ERR_TYPE_MISMATCH = 20;
+const int ERR_CREATE_FAILED = 21;
+const int ERR_VALUE_NOT_FOUND = 22;
+// A sub-key path longer than the path buffer is refused whole, never cut short.
+const int ERR_PATH_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
+
+// Sub-key paths of up to 1023 characters plus the terminator.
+const int REGISTRY_PATH_SIZE = 1024;
+
+class RegistryKey {
+ public:
+  RegistryKey();
+  ~RegistryKey();
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  int SetRoot(HKEY rootKey);
+  int SetPath(const char* subKeyPath);
+
+  // True when the key opens with the rights to read, set values and create
+  // sub-keys. On false *error holds the reason; on true it is left as it was.
+  bool Exists(int* error);
+  // Creates the key and any missing key above it; an existing key is left as it is.
+  int Create();
+  // Writes a REG_SZ whose byte count is the text's length, without the NUL.
+  int SetString(const char* valueName, const char* text);
+  int SetDword(const char* valueName, const DWORD* value);
+
+  // The value's data in a buffer the caller releases with delete[]; the buffer
+  // is zero-filled beyond the data and has 17 bytes more than the data's size.
+  char* Query(const char* valueName, int* error, DWORD* valueType);
+  // A REG_SZ as NUL-terminated text that the caller releases with delete[].
+  char* GetString(const char* valueName, int* error);
+  DWORD GetDword(const char* valueName, int* error);
+
+ private:
+  int CheckNamed() const;
+  LONG Open(REGSAM access, HKEY* key) const;
+  int Write(const char* valueName, DWORD type, const BYTE* data, DWORD byteCount) const;
+  void ReleasePath();
+
+  HKEY root;
+  char* path;
+};

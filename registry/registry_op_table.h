@@ -1,0 +1,28 @@
+// What the update writes to the registry: per version class, the rows that
+// name a key below HKEY_LOCAL_MACHINE, a value, its data and the operation.
+#pragma once
+
+#include "app/product_tables.h"
+#include "platform/win32.h"
+
+const int REG_OP_SET_DWORD = 1;       // write dwordData into a key that must exist
+const int REG_OP_SET_STRING = 2;      // create the key if needed and write stringData
+const int REG_OP_APPEND_PRODUCT = 10; // add the product id stringData to the list in the value
+
+const int REG_OP_ROWS = 2;
+const int REG_OP_KEY_PATH_SIZE = 128;
+const int REG_OP_VALUE_NAME_SIZE = 20;
+const int REG_OP_STRING_DATA_SIZE = 20;
+
+// Product lists hold ids of exactly this many characters, one after the other.
+const int PRODUCT_ID_LEN = 16;
+
+struct RegistryOp {
+  char keyPath[REG_OP_KEY_PATH_SIZE];
+  char valueName[REG_OP_VALUE_NAME_SIZE];
+  char stringData[REG_OP_STRING_DATA_SIZE];
+  DWORD dwordData;
+  int kind;
+};
+
+extern const RegistryOp REGISTRY_OP_TABLE[VERSION_CLASS_COUNT][REG_OP_ROWS];

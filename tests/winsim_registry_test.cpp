@@ -1,0 +1,118 @@
+// The simulated registry agrees with Windows where the product relies on it.
+#include <cstring>
+#include <string>
+
+#include "tests/machine_test.h"
+#include "winsim/registry.h"
+
+namespace {
+
+const HKEY HKLM = HKEY_LOCAL_MACHINE;
+
+class SimulatedRegistryTest : public MachineTest {
+ protected:
+  HKEY Open(const char* path, REGSAM access, LSTATUS expected = ERROR_SUCCESS) {
+    HKEY key = reinterpret_cast<HKEY>(0x1);
+    EXPECT_EQ(RegOpenKeyExA(HKLM, path, 0, access, &key), expected) << path;
+    if (expected != ERROR_SUCCESS) {
+      EXPECT_EQ(key, nullptr);
+    }
+    return key;
+  }
+};
+
+TEST_F(SimulatedRegistryTest, AnsiStringWriteIsStoredWithItsNulButLoggedWithTheCountPassed) {
+  winsim::SetRegistryKey(HKLM, "SOFTWARE\\T");
+  HKEY key = Open("SOFTWARE\\T", KEY_WRITE);
+  const char text[] = "abc";
+  struct Case {
+    const char* name;
+    DWORD type;
+    DWORD count;
+    std::string stored;
+  } cases[] = {{"without", REG_SZ, 3, std::string("abc\0", 4)},
+               {"with", REG_SZ, 4, std::string("abc\0", 4)},
+               {"expand", REG_EXPAND_SZ, 2, std::string("ab\0", 3)},
+               {"binary", REG_BINARY, 3, "abc"},
+               {"empty", REG_SZ, 0, ""}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(RegSetValueExA(key, c.name, 0, c.type, reinterpret_cast<const BYTE*>(text), c.count), ERROR_SUCCESS);
+    EXPECT_EQ(winsim::LastSetValueByteCount(), c.count) << c.name;
+    winsim::RegistryValue value{};
+    ASSERT_TRUE(winsim::GetRegistryValue(HKLM, "software\\t", c.name, &value)) << c.name;
+    EXPECT_EQ(value.type, c.type) << c.name;
+    EXPECT_EQ(value.bytes, c.stored) << c.name;
+  }
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(SimulatedRegistryTest, QueryAnswersSizeMoreDataAndMissingValues) {
+  winsim::SetRegistryValue(HKLM, "SOFTWARE\\T", "V", REG_BINARY, "12345");
+  HKEY key = Open("SOFTWARE\\T", KEY_READ);
+  DWORD type = 0;
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  BYTE buffer[8];
+  std::memset(buffer, 0xCC, sizeof(buffer));
+  size = 4;
+  EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, &type, buffer, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 5u);
+  size = 6;
+  EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, &type, buffer, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 6), "12345\xCC");
+  EXPECT_EQ(RegQueryValueExA(key, "W", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+TEST_F(SimulatedRegistryTest, KeyRightsDecideWhatAnOpenAndItsHandleMayDo) {
+  winsim::SetRegistryKey(HKLM, "SOFTWARE\\ReadOnly", winsim::KEY_RIGHTS_READ_ONLY);
+  winsim::SetRegistryKey(HKLM, "SOFTWARE\\Closed", winsim::KEY_RIGHTS_NONE);
+  Open("SOFTWARE\\ReadOnly", KEY_WRITE, ERROR_ACCESS_DENIED);
+  Open("SOFTWARE\\Closed", KEY_READ, ERROR_ACCESS_DENIED);
+  Open("SOFTWARE\\Missing", KEY_READ, ERROR_FILE_NOT_FOUND);
+  HKEY readOnly = Open("SOFTWARE\\READONLY", KEY_READ | KEY_WOW64_64KEY);
+  EXPECT_EQ(RegSetValueExA(readOnly, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 1), ERROR_ACCESS_DENIED);
+  HKEY created = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(readOnly, "Child", 0, nullptr, 0, KEY_READ, nullptr, &created, nullptr),
+            ERROR_ACCESS_DENIED);
+  RegCloseKey(readOnly);
+  HKEY writeOnly = nullptr;
+  winsim::SetRegistryKey(HKLM, "SOFTWARE\\Open");
+  ASSERT_EQ(RegOpenKeyExA(HKLM, "SOFTWARE\\Open", 0, KEY_WRITE, &writeOnly), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(writeOnly, "v", nullptr, nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
+  RegCloseKey(writeOnly);
+  EXPECT_EQ(winsim::OpenHandleCount(winsim::HandleKind::RegistryKey), 0u);
+}
+
+TEST_F(SimulatedRegistryTest, ViewsRedirectOrRefuseTheFlag) {
+  winsim::SetRegistryString(HKLM, "SOFTWARE\\V", "Which", "64");
+  winsim::SetRegistryString(HKLM, "SOFTWARE\\Wow6432Node\\V", "Which", "32");
+  winsim::SetRegistryViews(winsim::RegistryViews::Split);
+  struct Case {
+    const char* path;
+    REGSAM access;
+    const char* reached;
+  } cases[] = {{"SOFTWARE\\V", KEY_READ, "SOFTWARE\\Wow6432Node\\V"},
+               {"SOFTWARE\\V", KEY_READ | KEY_WOW64_64KEY, "SOFTWARE\\V"},
+               {"SYSTEM", KEY_READ, "SYSTEM"}};
+  for (const Case& c : cases) {
+    RegCloseKey(Open(c.path, c.access));
+    EXPECT_EQ(winsim::RegistryOpens().back().keyPath, c.reached);
+  }
+
+  winsim::SetRegistryViews(winsim::RegistryViews::RejectFlags);
+  Open("SOFTWARE\\V", KEY_READ | KEY_WOW64_64KEY, ERROR_ACCESS_DENIED);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(HKLM, "SOFTWARE\\N", 0, nullptr, 0, KEY_READ | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+            ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(winsim::RegistryKeyExists(HKLM, "SOFTWARE\\N"));
+  RegCloseKey(Open("SOFTWARE\\V", KEY_READ));
+  EXPECT_EQ(winsim::OpenHandleCount(winsim::HandleKind::RegistryKey), 0u);
+}
+
+}  // namespace

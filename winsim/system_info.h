@@ -1,0 +1,24 @@
+// What Windows tells a program about itself and the system: the version record
+// and the executable's own path. Also whole-machine presets for common systems.
+#pragma once
+
+#include <string>
+
+#include "winsim/api.h"
+
+namespace winsim {
+
+// What GetVersionExW reports; a fresh machine is Windows XP (NT 5.1).
+void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion = 0,
+                       const std::string& servicePack = "");
+
+// The executable's own full path as GetModuleFileNameA reports it.
+void SetModuleFileName(const std::string& path);
+
+// Windows 2000 without a service pack: NT 5.0, no IsWow64Process, and a
+// registry that refuses the view flags.
+void UseWindows2000();
+// A 64-bit Windows 7 running the 32-bit updater under WOW64, with split registry views.
+void UseWow64Windows7();
+
+}  // namespace winsim

@@ -1,0 +1,177 @@
+// GetTokenInformation(TokenGroups) with the layout Windows uses: the count,
+// the SID_AND_ATTRIBUTES array, then the SIDs themselves inside the same
+// buffer; and the SID functions, counting what the program still holds.
+#include "winsim/token_groups.h"
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "winsim/machine.h"
+
+namespace winsim {
+namespace {
+
+struct GroupEntry {
+  std::vector<BYTE> sid;
+  DWORD attributes;
+};
+
+struct TokenGroupsState {
+  AdministratorsGroup administrators = AdministratorsGroup::Enabled;
+  std::set<PSID> liveSids;
+};
+
+TokenGroupsState& Groups() {
+  static TokenGroupsState state;
+  return state;
+}
+
+void ResetTokenGroups() {
+  for (PSID sid : Groups().liveSids) delete[] static_cast<BYTE*>(sid);
+  Groups() = TokenGroupsState();
+}
+ResetHook resetTokenGroups(&ResetTokenGroups);
+
+const BYTE kSidRevision = 1;
+const BYTE kMaxSubAuthorities = 8;
+const DWORD kSidHeaderSize = 8;
+const DWORD kGroupMandatory = 0x00000001;
+const DWORD kGroupEnabledByDefault = 0x00000002;
+const DWORD kGroupEnabled = kGroupMandatory | kGroupEnabledByDefault | SE_GROUP_ENABLED;
+
+std::vector<BYTE> MakeSid(BYTE authority, const std::vector<DWORD>& subAuthorities) {
+  std::vector<BYTE> sid{kSidRevision, static_cast<BYTE>(subAuthorities.size()), 0, 0, 0, 0, 0, authority};
+  for (DWORD sub : subAuthorities) {
+    for (int i = 0; i < 4; ++i) sid.push_back(static_cast<BYTE>((sub >> (8 * i)) & 0xFF));
+  }
+  return sid;
+}
+
+// A typical administrator's token; near misses of BUILTIN\Administrators
+// (same domain, other alias; same alias number, other domain) come first.
+std::vector<GroupEntry> TokenGroupList() {
+  std::vector<GroupEntry> groups = {
+      {MakeSid(1, {0}), kGroupEnabled},                                            // Everyone
+      {MakeSid(5, {21, 1004336348, 1177238915, 682003330, 513}), kGroupEnabled},   // Domain Users
+      {MakeSid(5, {21, 1004336348, 1177238915, 682003330, 544}), kGroupEnabled},   // a domain group numbered 544
+      {MakeSid(5, {32, 545}), kGroupEnabled},                                      // BUILTIN\Users
+      {MakeSid(5, {32}), kGroupEnabled},                                           // the BUILTIN domain itself
+      {MakeSid(5, {4}), kGroupEnabled},                                            // INTERACTIVE
+      {MakeSid(5, {11}), kGroupEnabled},                                           // Authenticated Users
+  };
+  const std::vector<BYTE> administrators = MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+  switch (Groups().administrators) {
+    case AdministratorsGroup::Enabled:
+      groups.push_back({administrators, kGroupEnabled});
+      break;
+    case AdministratorsGroup::DenyOnly:
+      groups.push_back({administrators, SE_GROUP_USE_FOR_DENY_ONLY});
+      break;
+    case AdministratorsGroup::Absent:
+      break;
+  }
+  return groups;
+}
+
+DWORD SidLength(const BYTE* sid) { return kSidHeaderSize + 4u * sid[1]; }
+
+bool IsValidSid(PSID sid) {
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return bytes != nullptr && bytes[0] == kSidRevision && bytes[1] <= kMaxSubAuthorities;
+}
+
+}  // namespace
+
+void SetAdministratorsGroup(AdministratorsGroup membership) { Groups().administrators = membership; }
+
+std::size_t LiveSids() { return Groups().liveSids.size(); }
+
+}  // namespace winsim
+
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                                PDWORD returnLength) {
+  DWORD error = 0;
+  if (winsim::EnterCall("GetTokenInformation", &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  std::size_t access = 0;
+  if (!winsim::FindHandle(token, winsim::HandleKind::Token, &access)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if ((access & TOKEN_QUERY) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (infoClass != TokenGroups || returnLength == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::vector<winsim::GroupEntry> groups = winsim::TokenGroupList();
+  const std::size_t arrayEnd = offsetof(TOKEN_GROUPS, Groups) + groups.size() * sizeof(SID_AND_ATTRIBUTES);
+  std::size_t needed = arrayEnd;
+  for (const winsim::GroupEntry& group : groups) needed += group.sid.size();
+  *returnLength = static_cast<DWORD>(needed);
+  if (info == nullptr || length < needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  BYTE* buffer = static_cast<BYTE*>(info);
+  TOKEN_GROUPS* list = static_cast<TOKEN_GROUPS*>(info);
+  list->GroupCount = static_cast<DWORD>(groups.size());
+  std::size_t sidOffset = arrayEnd;
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    std::memcpy(buffer + sidOffset, groups[i].sid.data(), groups[i].sid.size());
+    list->Groups[i].Sid = buffer + sidOffset;
+    list->Groups[i].Attributes = groups[i].attributes;
+    sidOffset += groups[i].sid.size();
+  }
+  return TRUE;
+}
+
+BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE subAuthorityCount, DWORD sub0,
+                                     DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6,
+                                     DWORD sub7, PSID* sid) {
+  DWORD error = 0;
+  if (winsim::EnterCall("AllocateAndInitializeSid", &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  if (authority == nullptr || sid == nullptr || subAuthorityCount > winsim::kMaxSubAuthorities) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const DWORD subs[] = {sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7};
+  BYTE* bytes = new BYTE[winsim::kSidHeaderSize + 4u * subAuthorityCount];
+  bytes[0] = winsim::kSidRevision;
+  bytes[1] = subAuthorityCount;
+  std::memcpy(bytes + 2, authority->Value, 6);
+  for (BYTE i = 0; i < subAuthorityCount; ++i) std::memcpy(bytes + winsim::kSidHeaderSize + 4u * i, &subs[i], 4);
+  winsim::Groups().liveSids.insert(bytes);
+  *sid = bytes;
+  return TRUE;
+}
+
+BOOL WINAPI EqualSid(PSID sid1, PSID sid2) {
+  DWORD error = 0;
+  winsim::EnterCall("EqualSid", &error);
+  if (!winsim::IsValidSid(sid1) || !winsim::IsValidSid(sid2)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const BYTE* left = static_cast<const BYTE*>(sid1);
+  const BYTE* right = static_cast<const BYTE*>(sid2);
+  const DWORD length = winsim::SidLength(left);
+  return length == winsim::SidLength(right) && std::memcmp(left, right, length) == 0 ? TRUE : FALSE;
+}
+
+// Answers NULL once the SID is freed; a SID it never handed out comes back.
+LPVOID WINAPI FreeSid(PSID sid) {
+  DWORD error = 0;
+  winsim::EnterCall("FreeSid", &error);
+  if (winsim::Groups().liveSids.erase(sid) == 0) return sid;
+  delete[] static_cast<BYTE*>(sid);
+  return nullptr;
+}
