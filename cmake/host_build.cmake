@@ -12,6 +12,7 @@ add_link_options(${SANITIZERS})
 file(GLOB WINSIM_SOURCES CONFIGURE_DEPENDS winsim/*.cpp)
 add_library(winsim OBJECT ${WINSIM_SOURCES})
 target_include_directories(winsim PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(winsim PRIVATE PAYLOAD_DIR="${CMAKE_SOURCE_DIR}/payload")
 
 add_library(updater_core OBJECT ${PRODUCT_SOURCES})
 target_include_directories(updater_core PUBLIC ${CMAKE_SOURCE_DIR})

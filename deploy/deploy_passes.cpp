@@ -1,6 +1,127 @@
-// Not built yet: the deploy, roll-back and clean-up passes.
-#include "app/updater.h"
+// The three passes over the file table: back up and replace every target,
+// put the backups back after a failure, and remove the backups.
+#include <memory>
+#include <new>
 
-int Updater::DeployFiles() { return 0; }
-int Updater::RollBack() { return 0; }
-int Updater::DeleteBackups() { return 0; }
+#include "app/updater.h"
+#include "deploy/deploy_file.h"
+#include "messages/catalogues.h"
+#include "messages/message_box.h"
+#include "platform/text.h"
+
+namespace {
+
+typedef std::unique_ptr<DeployFile> FilePointer;
+
+// A file of one row, on the heap for that row only. A folder that was never
+// set stays unset, so every operation on the file answers ERR_NO_DIRECTORY.
+int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePointer* file) {
+  file->reset(new (std::nothrow) DeployFile);
+  if (!*file) return ERR_OUT_OF_MEMORY;
+  int result = folder != nullptr ? (*file)->SetDirectory(folder) : 0;
+  if (result == 0) result = (*file)->SetName(fileName);
+  (*file)->SetResourceId(resourceId);
+  return result;
+}
+
+// A write that failed may have left the target cut short: the old content
+// comes back from the backup just made, attributes included, before that
+// backup is removed; a target that was not there before is removed again.
+int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYTE overwrite, bool existed) {
+  int unused = 0;
+  if (target.Exists(&unused) && !overwrite) return 0;
+  const int result = source.CopyTo(target);
+  if (result == 0) return 0;
+  if (existed) {
+    backup.CopyTo(target);
+  } else {
+    target.Delete();
+  }
+  return result;
+}
+
+// The payload is written only over a target that was backed up or is known
+// to be absent: a target replaced without a backup could not be restored.
+// A row that fails leaves its target as it was and no backup behind.
+int DeployRow(const Updater& updater, int row) {
+  FilePointer target;
+  FilePointer backup;
+  FilePointer source;
+  int error = MakeRowFile(updater.installDir, updater.fileNames[row], NO_RESOURCE, &target);
+  if (error == 0) error = MakeRowFile(updater.installDir, updater.backupNames[row], NO_RESOURCE, &backup);
+  if (error != 0) return error;
+
+  int existsError = 0;
+  const bool existed = target->Exists(&existsError);
+  if (existed) {
+    error = target->CopyTo(*backup);
+  } else if (existsError != ERROR_FILE_NOT_FOUND) {
+    error = existsError;  // there may be a file, and it cannot be read to back it up
+  }
+  if (error == 0) error = MakeRowFile(updater.sourceDir, updater.fileNames[row], updater.resourceIds[row], &source);
+  if (error == 0) error = WritePayload(*source, *target, *backup, updater.overwrite[row], existed);
+  if (error == 0) {
+    target->ClearReadOnly();
+    return 0;
+  }
+  backup->ClearReadOnly();
+  backup->Delete();
+  return error;
+}
+
+// Shown in silent runs too: the user must learn that the update stopped.
+// A text that could not take the name is shown without it rather than overrun.
+void ShowCopyError(const Updater& updater, int row) {
+  const char* format = updater.MessageText(MSG_FILE_COPY_ERROR);
+  char text[MAX_PATH];
+  if (TextLength(format) + TextLength(updater.fileNames[row]) < MAX_PATH) {
+    wsprintfA(text, format, updater.fileNames[row]);
+  } else {
+    CopyText(text, format, MAX_PATH);
+  }
+  ShowMessageBox(text, MB_OK);
+}
+
+}  // namespace
+
+// deployedCount always counts the rows before the current one, all deployed,
+// so that RollBack restores exactly those.
+int Updater::DeployFiles() {
+  int row = 0;
+  for (; row < fileCount; ++row) {
+    if (fileNames[row][0] == '\0') continue;
+    deployedCount = row;
+    if (DeployRow(*this, row) != 0) {
+      ShowCopyError(*this, row);
+      return -1;
+    }
+  }
+  deployedCount = row;
+  return 0;
+}
+
+// Last row first; a row without a backup keeps its new file.
+int Updater::RollBack() {
+  for (int row = deployedCount - 1; row >= 0; --row) {
+    FilePointer target;
+    FilePointer backup;
+    if (MakeRowFile(installDir, fileNames[row], NO_RESOURCE, &target) != 0) continue;
+    if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
+    backup->CopyTo(*target);
+  }
+  return 0;
+}
+
+// Every row, whatever the deployment reached: a backup left by an earlier run goes too.
+int Updater::DeleteBackups() {
+  for (int row = 0; row < fileCount; ++row) {
+    FilePointer backup;
+    if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
+    int unused = 0;
+    if (backup->Exists(&unused)) {
+      backup->ClearReadOnly();
+      backup->Delete();
+    }
+  }
+  return 0;
+}

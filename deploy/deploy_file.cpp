@@ -1,0 +1,137 @@
+#include "deploy/deploy_file.h"
+
+#include <new>
+
+#include "platform/text.h"
+
+namespace {
+
+const char PATH_FORMAT[] = "%s\\%s";
+
+}  // namespace
+
+DeployFile::DeployFile() : name(nullptr), directory(nullptr), fullPath(nullptr), resourceId(NO_RESOURCE) {}
+
+DeployFile::~DeployFile() {
+  delete[] name;
+  delete[] directory;
+  delete[] fullPath;
+}
+
+// A text that does not fit is refused before the buffer is touched, so a
+// shortened folder or name can never reach a path.
+int DeployFile::StoreText(char** buffer, const char* text) {
+  if (text == nullptr) return ERROR_INVALID_PARAMETER;
+  if (!TextFits(text, MAX_PATH)) return ERR_PATH_TOO_LONG;
+  if (*buffer == nullptr) {
+    *buffer = new (std::nothrow) char[MAX_PATH];
+    if (*buffer == nullptr) return ERR_OUT_OF_MEMORY;
+  }
+  CopyText(*buffer, text, MAX_PATH);
+  return 0;
+}
+
+// "D:\apps\" and "D:\apps" name the same folder; only one backslash goes, so
+// the root "D:\" becomes "D:" and builds "D:\name".
+int DeployFile::SetDirectory(const char* folder) {
+  const int result = StoreText(&directory, folder);
+  if (result != 0) return result;
+  const int length = TextLength(directory);
+  if (length > 0 && directory[length - 1] == '\\') directory[length - 1] = '\0';
+  return 0;
+}
+
+int DeployFile::SetName(const char* fileName) { return StoreText(&name, fileName); }
+
+void DeployFile::SetResourceId(int id) { resourceId = id; }
+
+// A path that would not fit leaves no path at all, so nothing later acts on
+// an older one.
+int DeployFile::BuildPath() {
+  if (directory == nullptr) return ERR_NO_DIRECTORY;
+  if (name == nullptr) return ERR_NO_NAME;
+  if (fullPath == nullptr) {
+    fullPath = new (std::nothrow) char[MAX_PATH];
+    if (fullPath == nullptr) return ERR_OUT_OF_MEMORY;
+  }
+  if (TextLength(directory) + 1 + TextLength(name) >= MAX_PATH) {
+    fullPath[0] = '\0';
+    return ERR_PATH_TOO_LONG;
+  }
+  wsprintfA(fullPath, PATH_FORMAT, directory, name);
+  return 0;
+}
+
+bool DeployFile::Exists(int* error) {
+  const int result = BuildPath();
+  if (result != 0) {
+    *error = result;
+    return false;
+  }
+  HANDLE file = CreateFileA(fullPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = static_cast<int>(GetLastError());
+    return false;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+// Works on the path as last built. Every attribute goes, not only read-only,
+// so that nothing keeps the file from being replaced or deleted.
+int DeployFile::ClearReadOnly() {
+  if (fullPath == nullptr || fullPath[0] == '\0') return 0;
+  const DWORD attributes = GetFileAttributesA(fullPath);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesA(fullPath, 0);
+  }
+  return 0;
+}
+
+int DeployFile::Delete() {
+  const int result = BuildPath();
+  if (result != 0) return result;
+  if (!DeleteFileA(fullPath)) return static_cast<int>(GetLastError());
+  return 0;
+}
+
+// A source with a resource id still needs its path: both paths are checked first.
+int DeployFile::CopyTo(DeployFile& destination) {
+  int result = BuildPath();
+  if (result != 0) return result;
+  result = destination.BuildPath();
+  if (result != 0) return result;
+  if (resourceId != NO_RESOURCE) return ExtractResourceToFile(resourceId, destination.fullPath);
+  BOOL cancel = FALSE;
+  if (!CopyFileExA(fullPath, destination.fullPath, NULL, NULL, &cancel, 0)) return static_cast<int>(GetLastError());
+  return 0;
+}
+
+// The lookup, the load and the open come before the destination is touched, so
+// a missing resource leaves the file as it was. A write that stops short fails
+// even when WriteFile reports success.
+int ExtractResourceToFile(int resourceId, const char* destinationPath) {
+  HRSRC resource = FindResourceW(NULL, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+  if (resource == NULL) return static_cast<int>(GetLastError());
+  // Zero is both a failure and the size of an empty resource; only the error tells.
+  SetLastError(ERROR_SUCCESS);
+  const DWORD size = SizeofResource(NULL, resource);
+  if (size == 0 && GetLastError() != ERROR_SUCCESS) return static_cast<int>(GetLastError());
+  HGLOBAL loaded = LoadResource(NULL, resource);
+  if (loaded == NULL) return static_cast<int>(GetLastError());
+  const void* bytes = LockResource(loaded);
+  if (bytes == NULL) return static_cast<int>(GetLastError());
+
+  HANDLE file = CreateFileA(destinationPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
+  if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  DWORD written = 0;
+  int result = 0;
+  if (!WriteFile(file, bytes, size, &written, NULL)) {
+    result = static_cast<int>(GetLastError());
+  } else if (written != size) {
+    result = ERR_WRITE_INCOMPLETE;
+  }
+  CloseHandle(file);
+  return result;
+}

@@ -1,0 +1,48 @@
+// One file in one folder, and the payload resource that may be its content.
+// Result codes share one space with Win32 error codes; 0 is success.
+#pragma once
+
+#include "platform/result_codes.h"
+#include "platform/win32.h"
+
+const int ERR_NO_NAME = 2;
+const int ERR_NO_DIRECTORY = 3;
+// A folder, name or path longer than its 260-character buffer is refused, never cut short.
+const int ERR_PATH_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
+// A short write of a payload resource.
+const int ERR_WRITE_INCOMPLETE = ERROR_WRITE_FAULT;
+const int NO_RESOURCE = -1;
+
+class DeployFile {
+ public:
+  DeployFile();
+  ~DeployFile();
+  DeployFile(const DeployFile&) = delete;
+  DeployFile& operator=(const DeployFile&) = delete;
+
+  // A refused folder or name leaves the object as it was.
+  int SetDirectory(const char* folder);
+  int SetName(const char* fileName);
+  void SetResourceId(int id);
+  int BuildPath();
+
+  // Whether the file can be opened for reading while others may only read it.
+  bool Exists(int* error);
+  int ClearReadOnly();
+  int Delete();
+  // A plain file copy, or the own payload resource written into the destination.
+  int CopyTo(DeployFile& destination);
+
+  // Read by tests; set only through the operations above.
+  char* name;
+  char* directory;
+  char* fullPath;
+  int resourceId;
+
+ private:
+  static int StoreText(char** buffer, const char* text);
+};
+
+// Writes the RT_RCDATA resource of that id (low 16 bits) whole into the file,
+// replacing what it held.
+int ExtractResourceToFile(int resourceId, const char* destinationPath);

@@ -1,0 +1,416 @@
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/updater.h"
+#include "messages/message_box.h"
+#include "tests/machine_test.h"
+#include "winsim/files.h"
+
+namespace {
+
+const char kInstall[] = "D:\\Program Files\\ODRIX\\Carvella Maker";
+const char kSource[] = "E:\\Update\\Version\\V9xx-V1000";
+const DWORD kOldAttributes = FILE_ATTRIBUTE_ARCHIVE;
+
+std::string PayloadFile(const std::string& relativePath) {
+  std::string bytes;
+  std::FILE* file = std::fopen((std::string(PAYLOAD_DIR) + "/" + relativePath).c_str(), "rb");
+  if (file == nullptr) return bytes;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes += static_cast<char>(c);
+  std::fclose(file);
+  return bytes;
+}
+
+class DeployPassesTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    Prepare(1, true);
+  }
+
+  // A configured record over an install folder that holds the old files of
+  // every row except the marker file, which a first update creates.
+  void Prepare(int versionClass, bool wow64) {
+    winsim::ResetMachine();
+    updater.reset(new Updater);
+    updater->installDir = NewFolder(kInstall);
+    updater->sourceDir = NewFolder(kSource);
+    updater->messages = messageTable.Text();
+    updater->versionClass = versionClass;
+    updater->ConfigureFileTable(versionClass, wow64 ? 1 : 0);
+    updater->fileCount = wow64 ? 4 : 3;
+    winsim::MakeFolder(kInstall);
+    for (int row = 0; row < updater->fileCount; ++row) {
+      if (Name(row) != "XVT-7Q2RN3.txt") winsim::PutFile(Target(row), Old(row), kOldAttributes);
+    }
+  }
+
+  static char* NewFolder(const char* folder) {
+    char* buffer = new char[MAX_PATH];
+    std::strcpy(buffer, folder);
+    return buffer;
+  }
+
+  int Row(const std::string& name) const {
+    for (int row = 0; row < updater->fileCount; ++row) {
+      if (Name(row) == name) return row;
+    }
+    return -1;
+  }
+  std::string Name(int row) const { return updater->fileNames[row]; }
+  std::string Target(int row) const { return std::string(kInstall) + "\\" + Name(row); }
+  std::string Backup(int row) const { return std::string(kInstall) + "\\" + updater->backupNames[row]; }
+  std::string Old(int row) const { return "old " + Name(row) + " of the installed application"; }
+  std::string Payload(int row) const {
+    return PayloadFile("class" + std::to_string(updater->versionClass) + "/" + Name(row));
+  }
+
+  std::vector<std::string> InstallFolder() const { return winsim::FilesIn(kInstall); }
+  std::vector<std::string> TargetsOnly() const {
+    std::vector<std::string> names;
+    for (int row = 0; row < updater->fileCount; ++row) {
+      if (winsim::FileExists(Target(row))) names.push_back(Name(row));
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return strcasecmp(a.c_str(), b.c_str()) < 0;
+    });
+    return names;
+  }
+
+  void ExpectOld(int row) const {
+    EXPECT_EQ(winsim::FileBytes(Target(row)), Old(row)) << Name(row);
+    EXPECT_EQ(winsim::FileAttributes(Target(row)), kOldAttributes) << Name(row);
+  }
+
+  void ExpectCopyErrorBox(const std::string& name) const {
+    ASSERT_EQ(winsim::MessageBoxes().size(), 1u);
+    const winsim::MessageBoxRecord& box = winsim::MessageBoxes()[0];
+    std::string text = Text(MSG_FILE_COPY_ERROR);
+    text.replace(text.find("%s"), 2, name);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, MESSAGE_CAPTION);
+    EXPECT_EQ(box.style, MB_OK);
+    EXPECT_EQ(box.owner, nullptr);
+  }
+
+  // The copies made since a mark, as (from, to) paths.
+  std::vector<std::pair<std::string, std::string>> CopiesSince(std::size_t mark) const {
+    const auto& log = winsim::CopyLog();
+    return std::vector<std::pair<std::string, std::string>>(log.begin() + mark, log.end());
+  }
+
+  std::unique_ptr<Updater> updater;
+};
+
+TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
+  struct Case {
+    int versionClass;
+    bool wow64;
+    std::vector<std::pair<std::string, std::string>> files;  // target, payload file
+  } cases[] = {
+      {1,
+       true,
+       {{"DrvClass.ini", "class1/DrvClass.ini"},
+        {"DrvClass64.ini", "class1/DrvClass64.ini"},
+        {"XVT-7Q2RN3.txt", "class1/XVT-7Q2RN3.txt"},
+        {"SupVer.inf", "class1/SupVer.inf"}}},
+      {0,
+       false,
+       {{"DrvClass.ini", "class0/DrvClass.ini"},
+        {"XVT-7Q2RN3.txt", "class0/XVT-7Q2RN3.txt"},
+        {"SupVer.inf", "class0/SupVer.inf"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.wow64 ? "WOW64" : "32-bit");
+    Prepare(c.versionClass, c.wow64);
+    ASSERT_EQ(updater->DeployFiles(), 0);
+    EXPECT_EQ(updater->deployedCount, static_cast<int>(c.files.size()));
+    std::vector<std::pair<std::string, std::string>> backups;
+    for (std::size_t row = 0; row < c.files.size(); ++row) {
+      const std::string target = std::string(kInstall) + "\\" + c.files[row].first;
+      const std::string payload = PayloadFile(c.files[row].second);
+      ASSERT_FALSE(payload.empty());
+      EXPECT_EQ(winsim::FileBytes(target), payload) << target;
+      EXPECT_EQ(winsim::FileAttributes(target), 0u);
+      if (c.files[row].first != "XVT-7Q2RN3.txt") {
+        backups.emplace_back(target, target + ".bk0");
+        EXPECT_EQ(winsim::FileBytes(target + ".bk0"), Old(static_cast<int>(row)));
+      }
+    }
+    EXPECT_EQ(winsim::CopyLog(), backups) << "existing targets are backed up in table order";
+    EXPECT_EQ(winsim::FileBytes(Target(Row("XVT-7Q2RN3.txt"))), "XVT-7Q2RN3");
+    EXPECT_TRUE(winsim::MessageBoxes().empty());
+
+    EXPECT_EQ(updater->DeleteBackups(), 0);
+    EXPECT_EQ(InstallFolder(), TargetsOnly());
+    EXPECT_EQ(InstallFolder().size(), c.files.size());
+    EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
+}
+
+TEST_F(DeployPassesTest, SecondRunRewritesEveryFileAndLeavesNoBackup) {
+  ASSERT_EQ(updater->DeployFiles(), 0);
+  updater->DeleteBackups();
+  const std::size_t mark = winsim::CopyLog().size();
+  const unsigned writes = winsim::CallCount("WriteFile");
+
+  ASSERT_EQ(updater->DeployFiles(), 0);
+  EXPECT_EQ(CopiesSince(mark).size(), 4u) << "every file is backed up again";
+  EXPECT_EQ(winsim::CallCount("WriteFile") - writes, 4u) << "and rewritten, though it holds the same bytes";
+  updater->DeleteBackups();
+  EXPECT_EQ(InstallFolder(), TargetsOnly());
+  for (int row = 0; row < updater->fileCount; ++row) EXPECT_EQ(winsim::FileBytes(Target(row)), Payload(row));
+}
+
+TEST_F(DeployPassesTest, FirstRowFailingLeavesNothingToRollBack) {
+  winsim::PutFile(Target(0), Old(0), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  EXPECT_EQ(updater->deployedCount, 0);
+  const std::size_t calls = winsim::CallLog().size();
+  EXPECT_EQ(updater->RollBack(), 0);
+  EXPECT_EQ(winsim::CallLog().size(), calls) << "roll-back touches no file";
+  for (int row = 1; row < updater->fileCount; ++row) {
+    if (row != Row("XVT-7Q2RN3.txt")) ExpectOld(row);
+  }
+  EXPECT_FALSE(winsim::FileExists(Target(Row("XVT-7Q2RN3.txt"))));
+}
+
+TEST_F(DeployPassesTest, ThirdRowFailingRollsBackRowOneThenRowZero) {
+  const int failing = 2;
+  winsim::PutFile(Target(failing), "old marker", FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  EXPECT_EQ(updater->deployedCount, failing);
+  ExpectCopyErrorBox(Name(failing));
+  EXPECT_FALSE(winsim::FileExists(Backup(failing)));
+  EXPECT_FALSE(winsim::FileExists(Backup(3))) << "later rows are not attempted";
+  ExpectOld(3);
+
+  const std::size_t mark = winsim::CopyLog().size();
+  EXPECT_EQ(updater->RollBack(), 0);
+  const std::vector<std::pair<std::string, std::string>> restores = {{Backup(1), Target(1)}, {Backup(0), Target(0)}};
+  EXPECT_EQ(CopiesSince(mark), restores);
+  ExpectOld(0);
+  ExpectOld(1);
+  EXPECT_EQ(winsim::FileBytes(Target(failing)), "old marker");
+  EXPECT_EQ(winsim::FileAttributes(Target(failing)), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+
+  updater->DeleteBackups();
+  EXPECT_EQ(InstallFolder(), TargetsOnly());
+  EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+}
+
+TEST_F(DeployPassesTest, ReadOnlyTargetFailsItsRowWithABoxEvenInSilentRuns) {
+  for (BYTE showUi : {1, 0}) {
+    SCOPED_TRACE(showUi ? "interactive" : "silent");
+    Prepare(1, true);
+    updater->showUi = showUi;
+    const int row = Row("DrvClass64.ini");
+    winsim::PutFile(Target(row), Old(row), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(updater->DeployFiles(), -1);
+    EXPECT_EQ(updater->deployedCount, row);
+    const std::pair<std::string, std::string> backupCopy(Target(row), Backup(row));
+    EXPECT_NE(std::find(winsim::CopyLog().begin(), winsim::CopyLog().end(), backupCopy), winsim::CopyLog().end());
+    EXPECT_EQ(winsim::CallCount("SetFileAttributesA"), 1u) << "the read-only backup is cleared";
+    EXPECT_FALSE(winsim::FileExists(Backup(row)));
+    EXPECT_EQ(winsim::FileBytes(Target(row)), Old(row));
+    EXPECT_EQ(winsim::FileAttributes(Target(row)), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    ExpectCopyErrorBox("DrvClass64.ini");
+  }
+}
+
+TEST_F(DeployPassesTest, BackupOfAReadOnlyTargetIsReadOnlyToo) {
+  winsim::PutFile(Target(0), Old(0), FILE_ATTRIBUTE_READONLY);
+  winsim::FailCall("SetFileAttributesA", 1, ERROR_ACCESS_DENIED);  // the backup cannot be cleared...
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  EXPECT_EQ(winsim::FileBytes(Backup(0)), Old(0));  // ...so it stays to be seen
+  EXPECT_EQ(winsim::FileAttributes(Backup(0)), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  updater->DeleteBackups();
+  EXPECT_FALSE(winsim::FileExists(Backup(0)));
+}
+
+TEST_F(DeployPassesTest, StaleReadOnlyBackupFailsOneRunAndIsGoneForTheNext) {
+  winsim::PutFile(Backup(0), "backup left by an earlier run", FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  ExpectCopyErrorBox("DrvClass.ini");
+  EXPECT_FALSE(winsim::FileExists(Backup(0)));
+  ExpectOld(0);
+  EXPECT_EQ(winsim::CallCount("WriteFile"), 0u) << "no payload over a target without a backup";
+
+  EXPECT_EQ(updater->DeployFiles(), 0);
+  EXPECT_EQ(winsim::FileBytes(Backup(0)), Old(0));
+  EXPECT_EQ(winsim::FileBytes(Target(0)), Payload(0));
+}
+
+TEST_F(DeployPassesTest, FailedBackupKeepsThePayloadOffTheTarget) {
+  struct Case {
+    const char* what;
+    void (*arrange)(const std::string& target);
+  } cases[] = {
+      {"copy fails", [](const std::string&) { winsim::FailCall("CopyFileExA", 2, ERROR_HANDLE_DISK_FULL); }},
+      {"target held open for writing",
+       [](const std::string& target) {
+         winsim::HoldOpenElsewhere(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+       }},
+      {"target cannot be read", [](const std::string&) { winsim::FailCall("CreateFileA", 4, ERROR_ACCESS_DENIED); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Prepare(1, true);
+    c.arrange(Target(1));
+    EXPECT_EQ(updater->DeployFiles(), -1);
+    EXPECT_EQ(updater->deployedCount, 1);
+    EXPECT_EQ(winsim::CallCount("WriteFile"), 1u) << "only row 0 was written";
+    ExpectOld(1);
+    EXPECT_FALSE(winsim::FileExists(Backup(1)));
+    ExpectCopyErrorBox("DrvClass64.ini");
+    EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
+}
+
+TEST_F(DeployPassesTest, WriteStoppedPartWayIsUndoneBeforeTheBackupGoes) {
+  for (DWORD writeError : {static_cast<DWORD>(ERROR_HANDLE_DISK_FULL), 0u}) {
+    SCOPED_TRACE(writeError);
+    Prepare(1, true);
+    winsim::StopWritePartWay(2, 7, writeError);  // row 1's payload
+    EXPECT_EQ(updater->DeployFiles(), -1);
+    EXPECT_EQ(updater->deployedCount, 1);
+    ExpectOld(1);
+    EXPECT_FALSE(winsim::FileExists(Backup(1)));
+    ExpectCopyErrorBox("DrvClass64.ini");
+
+    updater->RollBack();
+    updater->DeleteBackups();
+    ExpectOld(0);
+    EXPECT_EQ(InstallFolder(), TargetsOnly());
+  }
+}
+
+TEST_F(DeployPassesTest, PartialFileOfATargetThatWasNotThereIsRemoved) {
+  const int marker = Row("XVT-7Q2RN3.txt");
+  winsim::StopWritePartWay(marker + 1, 4, ERROR_HANDLE_DISK_FULL);
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  EXPECT_EQ(updater->deployedCount, marker);
+  EXPECT_FALSE(winsim::FileExists(Target(marker)));
+  EXPECT_FALSE(winsim::FileExists(Backup(marker)));
+}
+
+TEST_F(DeployPassesTest, FoldersThatAreNotSetFailTheFirstRow) {
+  for (bool installMissing : {true, false}) {
+    SCOPED_TRACE(installMissing ? "install folder" : "source folder");
+    Prepare(1, true);
+    char*& folder = installMissing ? updater->installDir : updater->sourceDir;
+    delete[] folder;
+    folder = nullptr;
+    EXPECT_EQ(updater->DeployFiles(), -1);
+    EXPECT_EQ(updater->deployedCount, 0);
+    ExpectCopyErrorBox("DrvClass.ini");
+    ExpectOld(0);
+    EXPECT_FALSE(winsim::FileExists(Backup(0)));
+  }
+}
+
+TEST_F(DeployPassesTest, RowWithoutANameIsSkipped) {
+  updater->fileNames[1][0] = '\0';
+  ASSERT_EQ(updater->DeployFiles(), 0);
+  EXPECT_EQ(updater->deployedCount, 4);
+  EXPECT_EQ(winsim::CopyLog().size(), 2u);
+  EXPECT_EQ(winsim::CallCount("WriteFile"), 3u);
+}
+
+TEST_F(DeployPassesTest, AfterARegistryFailureEveryBackedUpRowComesBackLastFirst) {
+  const int marker = Row("XVT-7Q2RN3.txt");
+  ASSERT_EQ(updater->DeployFiles(), 0);
+  const std::size_t mark = winsim::CopyLog().size();
+  EXPECT_EQ(updater->RollBack(), 0);
+  std::vector<std::pair<std::string, std::string>> restores;
+  for (int row = updater->fileCount - 1; row >= 0; --row) restores.emplace_back(Backup(row), Target(row));
+  EXPECT_EQ(CopiesSince(mark), restores);
+  for (int row = 0; row < updater->fileCount; ++row) {
+    if (row != marker) ExpectOld(row);
+  }
+  EXPECT_EQ(winsim::FileBytes(Target(marker)), Payload(marker)) << "a new file has nothing to go back to";
+  updater->DeleteBackups();
+  EXPECT_EQ(InstallFolder(), TargetsOnly());
+}
+
+TEST_F(DeployPassesTest, DeleteBackupsRemovesEveryBackupOfTheTable) {
+  for (int row = 0; row < updater->fileCount; ++row) {
+    winsim::PutFile(Backup(row), "backup", row % 2 == 0 ? FILE_ATTRIBUTE_READONLY : 0);
+  }
+  updater->deployedCount = 0;
+  EXPECT_EQ(updater->DeleteBackups(), 0);
+  EXPECT_EQ(InstallFolder(), TargetsOnly());
+  EXPECT_TRUE(winsim::MessageBoxes().empty());
+
+  // One held open by another process stays; the others still go.
+  for (int row = 0; row < updater->fileCount; ++row) winsim::PutFile(Backup(row), "backup");
+  winsim::HoldOpenElsewhere(Backup(0), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  updater->DeleteBackups();
+  EXPECT_TRUE(winsim::FileExists(Backup(0)));
+  for (int row = 1; row < updater->fileCount; ++row) EXPECT_FALSE(winsim::FileExists(Backup(row)));
+}
+
+// Whatever single call fails during the deployment, the undo of the run leaves
+// every file either updated or as it was, never cut short, and no backup behind.
+TEST_F(DeployPassesTest, NoSingleFaultDuringDeploymentLosesAFile) {
+  struct Fault {
+    const char* function;  // nullptr: a write stopped part-way; "new": an allocation
+    DWORD error;
+  } faults[] = {
+      {"CreateFileA", ERROR_ACCESS_DENIED},     {"WriteFile", ERROR_HANDLE_DISK_FULL},
+      {"CopyFileExA", ERROR_HANDLE_DISK_FULL},  {"GetFileAttributesA", ERROR_ACCESS_DENIED},
+      {"FindResourceW", ERROR_NOT_ENOUGH_MEMORY}, {"SizeofResource", ERROR_RESOURCE_DATA_NOT_FOUND},
+      {"LoadResource", ERROR_NOT_ENOUGH_MEMORY}, {"LockResource", ERROR_INVALID_HANDLE},
+      {nullptr, ERROR_HANDLE_DISK_FULL},        {"new", 0},
+  };
+  const int marker = Row("XVT-7Q2RN3.txt");
+  int failedRuns = 0;
+  for (const Fault& fault : faults) {
+    const std::string name = fault.function == nullptr ? "part-way write" : fault.function;
+    Prepare(1, true);
+    const unsigned allocations = winsim::AllocationCount();
+    ASSERT_EQ(updater->DeployFiles(), 0);
+    const unsigned calls = fault.function == nullptr          ? winsim::CallCount("WriteFile")
+                           : name == "new"                    ? winsim::AllocationCount() - allocations
+                                                              : winsim::CallCount(fault.function);
+    ASSERT_GT(calls, 0u) << name;
+    for (unsigned nth = 1; nth <= calls; ++nth) {
+      SCOPED_TRACE(testing::Message() << name << " #" << nth);
+      Prepare(1, true);
+      if (fault.function == nullptr) {
+        winsim::StopWritePartWay(nth, 3, fault.error);
+      } else if (name == "new") {
+        winsim::FailAllocation(winsim::AllocationCount() + nth);
+      } else {
+        winsim::FailCall(fault.function, nth, fault.error);
+      }
+      const bool deployed = updater->DeployFiles() == 0;
+      if (!deployed) {
+        ++failedRuns;
+        updater->RollBack();
+      }
+      updater->DeleteBackups();
+      for (int row = 0; row < updater->fileCount; ++row) {
+        if (row == marker) {
+          if (deployed || winsim::FileExists(Target(row))) {
+            EXPECT_EQ(winsim::FileBytes(Target(row)), Payload(row));
+          }
+        } else if (deployed) {
+          EXPECT_EQ(winsim::FileBytes(Target(row)), Payload(row)) << Name(row);
+        } else {
+          ExpectOld(row);
+        }
+      }
+      EXPECT_EQ(InstallFolder(), TargetsOnly());
+      EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+      EXPECT_EQ(winsim::MessageBoxes().size(), deployed ? 0u : 1u);
+    }
+  }
+  EXPECT_GT(failedRuns, 20) << "the sweep must reach the failure paths";
+}
+
+}  // namespace

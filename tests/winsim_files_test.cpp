@@ -1,0 +1,220 @@
+// The simulated files and resources must behave as Windows documents, or the
+// deployment tests prove nothing.
+#include <cstdio>
+#include <string>
+
+#include "tests/machine_test.h"
+#include "winsim/files.h"
+#include "winsim/resources.h"
+
+namespace {
+
+const char kFile[] = "D:\\Apps\\Data.ini";
+
+class WinsimFilesTest : public MachineTest {
+ protected:
+  // Opens and closes again; answers the last error the open left (0, or
+  // ERROR_ALREADY_EXISTS for a file that was replaced).
+  static DWORD OpenError(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0) {
+    SetLastError(0xdeadbeef);
+    HANDLE file = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+    const DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return error;
+  }
+};
+
+TEST_F(WinsimFilesTest, PathsIgnoreCaseAndBackslashRuns) {
+  winsim::PutFile("D:\\Apps\\Data.ini", "x");
+  EXPECT_TRUE(winsim::FileExists("d:\\APPS\\\\data.INI"));
+  EXPECT_EQ(OpenError("D:\\\\apps\\DATA.ini", GENERIC_READ, 0, OPEN_EXISTING), 0u);
+  EXPECT_TRUE(winsim::FolderExists("d:\\apps\\"));
+  EXPECT_EQ(winsim::FilesIn("D:\\APPS"), std::vector<std::string>{"Data.ini"});
+}
+
+TEST_F(WinsimFilesTest, CreateFileFollowsDispositionAttributesAndSharing) {
+  struct Case {
+    const char* what;
+    DWORD attributes;  // of the existing file; INVALID_FILE_ATTRIBUTES: none there
+    DWORD heldAccess;  // by another process; 0: nobody
+    DWORD heldShare;
+    const char* path;
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+    DWORD flags;
+    DWORD error;
+    const char* bytesAfter;
+    DWORD attributesAfter;
+  } cases[] = {
+      {"folder", INVALID_FILE_ATTRIBUTES, 0, 0, "D:\\Apps", GENERIC_READ, 0, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED,
+       "", INVALID_FILE_ATTRIBUTES},
+      {"missing folder", INVALID_FILE_ATTRIBUTES, 0, 0, "D:\\None\\a.ini", GENERIC_WRITE, 0, CREATE_ALWAYS, 0,
+       ERROR_PATH_NOT_FOUND, "", INVALID_FILE_ATTRIBUTES},
+      {"missing file", INVALID_FILE_ATTRIBUTES, 0, 0, kFile, GENERIC_READ, 0, OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND,
+       "", INVALID_FILE_ATTRIBUTES},
+      {"create new over a file", 0, 0, 0, kFile, GENERIC_WRITE, 0, CREATE_NEW, 0, ERROR_FILE_EXISTS, "old", 0},
+      {"write a read-only file", FILE_ATTRIBUTE_READONLY, 0, 0, kFile, GENERIC_WRITE, 0, OPEN_EXISTING, 0,
+       ERROR_ACCESS_DENIED, "old", FILE_ATTRIBUTE_READONLY},
+      {"read a read-only file", FILE_ATTRIBUTE_READONLY, 0, 0, kFile, GENERIC_READ, 0, OPEN_EXISTING, 0, 0, "old",
+       FILE_ATTRIBUTE_READONLY},
+      {"replace a read-only file", FILE_ATTRIBUTE_READONLY, 0, 0, kFile, GENERIC_WRITE, 0, CREATE_ALWAYS,
+       FILE_ATTRIBUTE_READONLY, ERROR_ACCESS_DENIED, "old", FILE_ATTRIBUTE_READONLY},
+      {"replace a hidden file as normal", FILE_ATTRIBUTE_HIDDEN, 0, 0, kFile, GENERIC_WRITE, 0, CREATE_ALWAYS,
+       FILE_ATTRIBUTE_NORMAL, ERROR_ACCESS_DENIED, "old", FILE_ATTRIBUTE_HIDDEN},
+      {"replace a hidden file as hidden", FILE_ATTRIBUTE_HIDDEN, 0, 0, kFile, GENERIC_WRITE, 0, CREATE_ALWAYS,
+       FILE_ATTRIBUTE_HIDDEN, ERROR_ALREADY_EXISTS, "", FILE_ATTRIBUTE_HIDDEN},
+      {"replace truncates and takes the attributes", FILE_ATTRIBUTE_ARCHIVE, 0, 0, kFile, GENERIC_WRITE, 0,
+       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, ERROR_ALREADY_EXISTS, "", 0},
+      {"new file gets the attributes given", INVALID_FILE_ATTRIBUTES, 0, 0, kFile, GENERIC_WRITE, 0, CREATE_ALWAYS,
+       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, 0, "", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+      {"write while another reads sharing reads only", 0, GENERIC_READ, FILE_SHARE_READ, kFile, GENERIC_WRITE,
+       FILE_SHARE_READ, OPEN_EXISTING, 0, ERROR_SHARING_VIOLATION, "old", 0},
+      {"replace while another reads", 0, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, kFile, GENERIC_WRITE, 0,
+       CREATE_ALWAYS, 0, ERROR_SHARING_VIOLATION, "old", 0},
+      {"read while another reads", 0, GENERIC_READ, FILE_SHARE_READ, kFile, GENERIC_READ, FILE_SHARE_READ,
+       OPEN_EXISTING, 0, 0, "old", 0},
+      {"read while another writes", 0, GENERIC_WRITE, FILE_SHARE_READ, kFile, GENERIC_READ, FILE_SHARE_READ,
+       OPEN_EXISTING, 0, ERROR_SHARING_VIOLATION, "old", 0},
+      {"read sharing writes while another writes", 0, GENERIC_WRITE, FILE_SHARE_READ, kFile, GENERIC_READ,
+       FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0, 0, "old", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    winsim::ResetMachine();
+    winsim::MakeFolder("D:\\Apps");
+    if (c.attributes != INVALID_FILE_ATTRIBUTES) winsim::PutFile(kFile, "old", c.attributes);
+    if (c.heldAccess != 0) {
+      ASSERT_TRUE(winsim::HoldOpenElsewhere(kFile, c.heldAccess, c.heldShare));
+    }
+    EXPECT_EQ(OpenError(c.path, c.access, c.share, c.disposition, c.flags), c.error);
+    EXPECT_EQ(winsim::FileBytes(kFile), c.bytesAfter);
+    EXPECT_EQ(winsim::FileAttributes(kFile), c.attributesAfter);
+    EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
+}
+
+TEST_F(WinsimFilesTest, ClosingAHandleLiftsItsShareMode) {
+  winsim::PutFile(kFile, "old");
+  HANDLE reader = CreateFileA(kFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(winsim::OpenFileHandleCount(), 1u);
+  EXPECT_EQ(OpenError(kFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(DeleteFileA(kFile));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(CloseHandle(reader));
+  EXPECT_EQ(OpenError(kFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), 0u);
+  EXPECT_FALSE(CloseHandle(reader));
+}
+
+TEST_F(WinsimFilesTest, CopyCarriesAttributesAndRefusesWhatWindowsRefuses) {
+  const char copy[] = "D:\\Apps\\Data.ini.bk0";
+  struct Case {
+    const char* what;
+    DWORD destinationAttributes;  // INVALID_FILE_ATTRIBUTES: no destination
+    DWORD heldSourceAccess;
+    DWORD heldSourceShare;
+    const char* source;
+    const char* destination;
+    DWORD error;
+  } cases[] = {
+      {"plain copy", INVALID_FILE_ATTRIBUTES, 0, 0, kFile, copy, 0},
+      {"over a writable file", FILE_ATTRIBUTE_ARCHIVE, 0, 0, kFile, copy, 0},
+      {"over a read-only file", FILE_ATTRIBUTE_READONLY, 0, 0, kFile, copy, ERROR_ACCESS_DENIED},
+      {"over a hidden file", FILE_ATTRIBUTE_HIDDEN, 0, 0, kFile, copy, ERROR_ACCESS_DENIED},
+      {"missing source", INVALID_FILE_ATTRIBUTES, 0, 0, "D:\\Apps\\None.ini", copy, ERROR_FILE_NOT_FOUND},
+      {"into a missing folder", INVALID_FILE_ATTRIBUTES, 0, 0, kFile, "D:\\None\\x", ERROR_PATH_NOT_FOUND},
+      {"source written elsewhere without sharing reads", INVALID_FILE_ATTRIBUTES, GENERIC_WRITE, FILE_SHARE_WRITE,
+       kFile, copy, ERROR_SHARING_VIOLATION},
+      {"source written elsewhere sharing reads", INVALID_FILE_ATTRIBUTES, GENERIC_WRITE, FILE_SHARE_READ, kFile, copy,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    winsim::ResetMachine();
+    winsim::PutFile(kFile, "source", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+    if (c.destinationAttributes != INVALID_FILE_ATTRIBUTES) winsim::PutFile(copy, "kept", c.destinationAttributes);
+    if (c.heldSourceAccess != 0) winsim::HoldOpenElsewhere(kFile, c.heldSourceAccess, c.heldSourceShare);
+    BOOL cancel = FALSE;
+    SetLastError(0xdeadbeef);
+    const BOOL copied = CopyFileExA(c.source, c.destination, nullptr, nullptr, &cancel, 0);
+    EXPECT_EQ(copied != FALSE, c.error == 0);
+    if (c.error != 0) {
+      EXPECT_EQ(GetLastError(), c.error);
+      if (c.destinationAttributes != INVALID_FILE_ATTRIBUTES) {
+        EXPECT_EQ(winsim::FileBytes(copy), "kept");
+      }
+    } else {
+      EXPECT_EQ(winsim::FileBytes(copy), "source");
+      EXPECT_EQ(winsim::FileAttributes(copy), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+    }
+    EXPECT_EQ(winsim::FileBytes(kFile), "source");
+  }
+}
+
+TEST_F(WinsimFilesTest, DeleteAndAttributes) {
+  struct Case {
+    const char* what;
+    DWORD attributes;
+    DWORD heldShare;  // another process reads it with this share mode; 0xFFFFFFFF: nobody
+    DWORD error;
+  } cases[] = {
+      {"writable", 0, 0xFFFFFFFF, 0},
+      {"read-only", FILE_ATTRIBUTE_READONLY, 0xFFFFFFFF, ERROR_ACCESS_DENIED},
+      {"open without delete sharing", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, ERROR_SHARING_VIOLATION},
+      {"open with delete sharing", FILE_ATTRIBUTE_HIDDEN, FILE_SHARE_READ | FILE_SHARE_DELETE, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    winsim::ResetMachine();
+    winsim::PutFile(kFile, "x", c.attributes);
+    if (c.heldShare != 0xFFFFFFFF) winsim::HoldOpenElsewhere(kFile, GENERIC_READ, c.heldShare);
+    EXPECT_EQ(GetFileAttributesA(kFile), c.attributes == 0 ? static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL) : c.attributes);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(DeleteFileA(kFile) != FALSE, c.error == 0);
+    if (c.error != 0) {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_EQ(winsim::FileExists(kFile), c.error != 0);
+  }
+  EXPECT_FALSE(DeleteFileA("D:\\Apps\\None.ini"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesA("D:\\Apps\\None.ini"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA("D:\\Apps\\"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  winsim::PutFile(kFile, "x", FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_TRUE(SetFileAttributesA(kFile, FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(winsim::FileAttributes(kFile), 0u);
+}
+
+TEST_F(WinsimFilesTest, PayloadResourcesAreThePayloadFiles) {
+  const struct {
+    int id;
+    const char* file;
+  } payload[] = {{200, "class0/XVT-7Q2RN3.txt"}, {201, "class0/DrvClass.ini"}, {202, "class0/DrvClass64.ini"},
+                 {203, "class0/SupVer.inf"},     {210, "class1/XVT-7Q2RN3.txt"}, {211, "class1/DrvClass.ini"},
+                 {212, "class1/DrvClass64.ini"}, {213, "class1/SupVer.inf"}};
+  for (const auto& p : payload) {
+    SCOPED_TRACE(p.id);
+    std::string expected;
+    std::FILE* file = std::fopen((std::string(PAYLOAD_DIR) + "/" + p.file).c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) expected += static_cast<char>(c);
+    std::fclose(file);
+    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(p.id), RT_RCDATA);
+    ASSERT_NE(resource, nullptr);
+    ASSERT_EQ(SizeofResource(nullptr, resource), expected.size());
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, resource)));
+    EXPECT_EQ(std::string(bytes, expected.size()), expected);
+  }
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(204), RT_RCDATA), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(200), MAKEINTRESOURCEW(6)), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+
+  winsim::SetResource(200, "other");
+  EXPECT_EQ(SizeofResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(200), RT_RCDATA)), 5u);
+  winsim::RemoveResource(200);
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(200), RT_RCDATA), nullptr);
+}
+
+}  // namespace

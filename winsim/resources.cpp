@@ -1,0 +1,146 @@
+// Resources of the running executable. Only RT_RCDATA with numeric ids exist;
+// each is stored once, in Japanese, and found whatever language is asked for.
+#include "winsim/resources.h"
+
+#include <cstdio>
+#include <map>
+
+#include "winsim/machine.h"
+
+#ifndef PAYLOAD_DIR
+#error "PAYLOAD_DIR names the folder of the payload files"
+#endif
+
+namespace winsim {
+namespace {
+
+struct PayloadFile {
+  WORD id;
+  const char* path;  // below PAYLOAD_DIR
+};
+
+// The ids and files of payload/updater.rc.
+const PayloadFile kPayloadFiles[] = {
+    {200, "class0/XVT-7Q2RN3.txt"}, {201, "class0/DrvClass.ini"}, {202, "class0/DrvClass64.ini"},
+    {203, "class0/SupVer.inf"},     {210, "class1/XVT-7Q2RN3.txt"}, {211, "class1/DrvClass.ini"},
+    {212, "class1/DrvClass64.ini"}, {213, "class1/SupVer.inf"},
+};
+
+const ULONG_PTR kRcData = 10;
+// Resource handles carry the id above this base, so a made-up handle is recognised.
+const ULONG_PTR kHandleBase = 0x52000000;
+
+std::string ReadWhole(const std::string& path) {
+  std::string bytes;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "winsim: payload file %s cannot be read\n", path.c_str());
+    return bytes;
+  }
+  char block[4096];
+  std::size_t count = 0;
+  while ((count = std::fread(block, 1, sizeof block, file)) != 0) bytes.append(block, count);
+  std::fclose(file);
+  return bytes;
+}
+
+// Read from disk once per test program; every reset starts from this copy.
+const std::map<WORD, std::string>& PayloadResources() {
+  static const std::map<WORD, std::string> payload = [] {
+    std::map<WORD, std::string> loaded;
+    for (const PayloadFile& file : kPayloadFiles) {
+      loaded[file.id] = ReadWhole(std::string(PAYLOAD_DIR) + "/" + file.path);
+    }
+    return loaded;
+  }();
+  return payload;
+}
+
+std::map<WORD, std::string>& Resources() {
+  static std::map<WORD, std::string> resources;
+  return resources;
+}
+
+void ResetResources() { Resources() = PayloadResources(); }
+ResetHook resetResources(&ResetResources);
+
+bool IsNumeric(const void* name) { return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0; }
+
+const std::string* Lookup(HRSRC resource) {
+  const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(resource);
+  if (value < kHandleBase || value > kHandleBase + 0xFFFF) return nullptr;
+  auto it = Resources().find(static_cast<WORD>(value - kHandleBase));
+  return it == Resources().end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+void RemoveResource(int id) { Resources().erase(static_cast<WORD>(id)); }
+
+void SetResource(int id, const std::string& bytes) { Resources()[static_cast<WORD>(id)] = bytes; }
+
+}  // namespace winsim
+
+HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  using namespace winsim;
+  DWORD error = 0;
+  if (EnterCall("FindResourceW", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  if (module != nullptr) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return nullptr;
+  }
+  if (!IsNumeric(type) || reinterpret_cast<ULONG_PTR>(type) != kRcData) {
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+  }
+  const WORD id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name));
+  if (!IsNumeric(name) || Resources().count(id) == 0) {
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HRSRC>(kHandleBase + id);
+}
+
+DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
+  using namespace winsim;
+  DWORD error = 0;
+  if (EnterCall("SizeofResource", &error)) {
+    SetLastError(error);
+    return 0;
+  }
+  const std::string* bytes = module == nullptr ? Lookup(resource) : nullptr;
+  if (bytes == nullptr) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return 0;
+  }
+  return static_cast<DWORD>(bytes->size());
+}
+
+// The loaded resource is the stored bytes themselves; they stay put until the
+// resource is replaced or removed by the test.
+HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
+  using namespace winsim;
+  DWORD error = 0;
+  if (EnterCall("LoadResource", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  const std::string* bytes = module == nullptr ? Lookup(resource) : nullptr;
+  if (bytes == nullptr) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return nullptr;
+  }
+  return const_cast<char*>(bytes->data());
+}
+
+LPVOID WINAPI LockResource(HGLOBAL data) {
+  DWORD error = 0;
+  if (winsim::EnterCall("LockResource", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  return data;
+}
