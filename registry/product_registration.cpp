@@ -83,9 +83,11 @@ int Updater::AppendProductId(const char* keyPath, const char* valueName, const c
     if (!parent) return RegistryFailure(*this);
     parent->SetRoot(HKEY_LOCAL_MACHINE);
     if (parent->SetPath(parentPath) != 0) return RegistryFailure(*this);
-    // Without the filter driver's key there is no driver to register with.
+    // Without the filter driver's key there is no driver to register with. A key
+    // that is there but cannot be opened is a failure: skipping it would report
+    // an update whose drive the driver never learns of.
     int reason = 0;
-    if (!parent->Exists(&reason)) return 0;
+    if (!parent->Exists(&reason)) return reason == ERROR_FILE_NOT_FOUND ? 0 : RegistryFailure(*this);
   }
 
   std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);

@@ -61,12 +61,15 @@ TEST_F(ProductRegistrationTest, WithoutTheFilterKeyNothingIsWrittenOrShown) {
   EXPECT_TRUE(winsim::MessageBoxes().empty());
 }
 
-TEST_F(ProductRegistrationTest, FilterKeyThatCannotBeWrittenCountsAsAbsent) {
+TEST_F(ProductRegistrationTest, FilterKeyThatIsThereButCannotBeOpenedIsAFailure) {
   winsim::SetRegistryString(HKLM, ROVE, "Products", SLOT_A);
-  winsim::SetRegistryKey(HKLM, FILTER, winsim::KEY_RIGHTS_READ_ONLY);
-  EXPECT_EQ(updater.UpdateRegistry(), 0);
+  for (REGSAM rights : {winsim::KEY_RIGHTS_READ_ONLY, winsim::KEY_RIGHTS_NONE}) {
+    winsim::SetRegistryKey(HKLM, FILTER, rights);
+    EXPECT_EQ(updater.UpdateRegistry(), -1);
+  }
   EXPECT_TRUE(winsim::RegistrySetCalls().empty());
-  EXPECT_TRUE(winsim::MessageBoxes().empty());
+  ASSERT_EQ(winsim::MessageBoxes().size(), 2u);
+  EXPECT_EQ(winsim::MessageBoxes()[0].text, Text(MSG_REGISTRY_ERROR));
 }
 
 TEST_F(ProductRegistrationTest, MissingVendorKeysAreCreatedHoldingJustTheId) {

@@ -18,6 +18,7 @@ struct CallState {
   std::vector<std::string> log;
   unsigned allocations = 0;
   unsigned failingAllocation = 0;
+  std::vector<std::size_t> allocationPositions;  // call log length at each allocation
 };
 
 CallState& Calls() {
@@ -75,7 +76,13 @@ void FailAllocation(unsigned nth) { Calls().failingAllocation = nth; }
 
 bool EnterAllocation() {
   CallState& calls = Calls();
+  calls.allocationPositions.push_back(calls.log.size());
   return ++calls.allocations != calls.failingAllocation;
+}
+
+std::size_t AllocationLogPosition(unsigned nth) {
+  const CallState& calls = Calls();
+  return nth >= 1 && nth <= calls.allocationPositions.size() ? calls.allocationPositions[nth - 1] : 0;
 }
 
 unsigned AllocationCount() { return Calls().allocations; }

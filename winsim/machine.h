@@ -42,6 +42,8 @@ const std::vector<std::string>& CallLog();
 void FailAllocation(unsigned nth);
 bool EnterAllocation();
 unsigned AllocationCount();
+// How many calls the log held when the nth allocation was made.
+std::size_t AllocationLogPosition(unsigned nth);
 std::size_t LiveLocalAllocations();
 
 // --- Handles ----------------------------------------------------------------------
