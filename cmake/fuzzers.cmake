@@ -2,7 +2,7 @@
 file(GLOB FUZZ_TARGETS CONFIGURE_DEPENDS tests/fuzz/*_fuzzer.cpp)
 foreach(source ${FUZZ_TARGETS})
   get_filename_component(name ${source} NAME_WE)
-  add_executable(${name} ${source} $<TARGET_OBJECTS:updater_core> $<TARGET_OBJECTS:winsim>)
+  add_executable(${name} ${source} tests/fuzz/fuzz_machine.cpp $<TARGET_OBJECTS:updater_core> $<TARGET_OBJECTS:winsim>)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
 endforeach()
