@@ -1,4 +1,28 @@
-// Not built yet: the search for the application's running executable.
-#include "app/updater.h"
+// The application must not be running while its files are replaced.
+#include <memory>
+#include <new>
 
-int Updater::CheckAppNotRunning() { return 0; }
+#include "app/updater.h"
+#include "checks/process_finder.h"
+#include "messages/catalogues.h"
+
+namespace {
+
+const char APPLICATION_EXECUTABLE[] = "CVMaker.exe";
+const int APPLICATION_NOT_RUNNING = 0;
+const int APPLICATION_RUNNING = -1;
+
+}  // namespace
+
+// A finder that cannot be made is a process list that cannot be read: as
+// then, the application counts as not running.
+int Updater::CheckAppNotRunning() {
+  std::unique_ptr<ProcessFinder> finder(new (std::nothrow) ProcessFinder);
+  if (!finder) return APPLICATION_NOT_RUNNING;
+  finder->SetName(APPLICATION_EXECUTABLE);
+  const bool running = finder->IsRunning();
+  finder.reset();
+  if (!running) return APPLICATION_NOT_RUNNING;
+  ReportMessage(MSG_APP_RUNNING);
+  return APPLICATION_RUNNING;
+}

@@ -1,9 +1,77 @@
-// Not built yet: stopping and starting the application's services.
-#include "app/updater.h"
+// Stopping the application's services before the update and starting them
+// again when the user declines the restart. Each operation handles one
+// service, when the installed version has it, and waits for it by polling.
+#include <memory>
+#include <new>
 
-bool Updater::StopControlService() { return true; }
-bool Updater::StopCopyService() { return true; }
-bool Updater::StopMonitorService() { return true; }
-bool Updater::StartControlService() { return true; }
-bool Updater::StartCopyService() { return true; }
-bool Updater::StartMonitorService() { return true; }
+#include "app/updater.h"
+#include "services/service_control.h"
+
+namespace {
+
+struct ApplicationService {
+  const char* name;
+  DWORD lowestVersion;  // the first installed version that has the service
+};
+
+enum ApplicationServiceIndex { CONTROL_SERVICE, COPY_SERVICE, MONITOR_SERVICE, APPLICATION_SERVICE_COUNT };
+
+const ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COUNT] = {
+    {"ODRIX Carvella Control Service", 0},
+    {"ODRIX Carvella Copy Service", 0x06000000},
+    {"ODRIX Carvella Monitor Service", 0x0A000000},
+};
+
+const DWORD POLL_INTERVAL_MS = 500;
+const DWORD WAIT_TIMEOUT_MS = 30000;
+
+typedef bool (ServiceControl::*StateQuestion)(DWORD* error);
+
+// A control for the service, or none when it cannot be made; none counts as a
+// failed wait, so the run never goes on with a service in an unknown state.
+std::unique_ptr<ServiceControl> ControlFor(const ApplicationService& service) {
+  std::unique_ptr<ServiceControl> control(new (std::nothrow) ServiceControl);
+  if (control && control->SetName(service.name) != 0) control.reset();
+  return control;
+}
+
+// Asks until the service is in the wanted state. The elapsed time is an
+// unsigned difference of ticks, which stays right across the counter's wrap.
+bool WaitForState(ServiceControl& control, StateQuestion reached) {
+  const DWORD commandTick = GetTickCount();
+  DWORD error = SERVICE_ERROR_PRESET;
+  for (;;) {
+    if ((control.*reached)(&error)) return true;
+    if (GetTickCount() - commandTick > WAIT_TIMEOUT_MS) return false;
+    Sleep(POLL_INTERVAL_MS);
+  }
+}
+
+bool StopSequence(DWORD installedVersion, const ApplicationService& service) {
+  if (installedVersion < service.lowestVersion) return true;
+  std::unique_ptr<ServiceControl> control = ControlFor(service);
+  if (!control) return false;
+  DWORD error = SERVICE_ERROR_PRESET;
+  if (!control->IsRunning(&error)) return true;
+  control->Stop();
+  return WaitForState(*control, &ServiceControl::IsStopped);
+}
+
+bool StartSequence(DWORD installedVersion, const ApplicationService& service) {
+  if (installedVersion < service.lowestVersion) return true;
+  std::unique_ptr<ServiceControl> control = ControlFor(service);
+  if (!control) return false;
+  DWORD error = SERVICE_ERROR_PRESET;
+  if (control->IsRunning(&error)) return true;
+  control->Start();
+  return WaitForState(*control, &ServiceControl::IsRunning);
+}
+
+}  // namespace
+
+bool Updater::StopControlService() { return StopSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]); }
+bool Updater::StopCopyService() { return StopSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]); }
+bool Updater::StopMonitorService() { return StopSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]); }
+bool Updater::StartControlService() { return StartSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]); }
+bool Updater::StartCopyService() { return StartSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]); }
+bool Updater::StartMonitorService() { return StartSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]); }

@@ -28,7 +28,7 @@ void ResetHandles() {
   table.open.clear();
   table.next = 0x1000;
 }
-ResetHook resetHandles(&ResetHandles);
+ResetHook resetHandles(&ResetHandles, ResetOrder::Core);
 
 const HandleEntry* Find(const void* handle) {
   auto it = Table().open.find(reinterpret_cast<std::uintptr_t>(handle));

@@ -26,20 +26,29 @@ CallState& Calls() {
   return state;
 }
 
-std::vector<void (*)()>& ResetHooks() {
-  static std::vector<void (*)()> hooks;
+struct RegisteredReset {
+  void (*reset)();
+  ResetOrder order;
+};
+
+std::vector<RegisteredReset>& ResetHooks() {
+  static std::vector<RegisteredReset> hooks;
   return hooks;
 }
 
 void ResetCalls() { Calls() = CallState(); }
-ResetHook resetCalls(&ResetCalls);
+ResetHook resetCalls(&ResetCalls, ResetOrder::Core);
 
 }  // namespace
 
-ResetHook::ResetHook(void (*reset)()) { ResetHooks().push_back(reset); }
+ResetHook::ResetHook(void (*reset)(), ResetOrder order) { ResetHooks().push_back(RegisteredReset{reset, order}); }
 
 void ResetMachine() {
-  for (auto reset : ResetHooks()) reset();
+  for (ResetOrder order : {ResetOrder::Core, ResetOrder::Part}) {
+    for (const RegisteredReset& hook : ResetHooks()) {
+      if (hook.order == order) hook.reset();
+    }
+  }
 }
 
 bool EnterCall(const char* function, DWORD* error) {

@@ -17,10 +17,13 @@ namespace winsim {
 // English user, nothing installed, nothing failing.
 void ResetMachine();
 
-// A part of the machine registers how it is put back to its fresh state.
+// A part of the machine registers how it is put back to its fresh state. The
+// system core (exports, loadable modules, handles, calls) is reset before the
+// parts that register into it, whatever the link order.
+enum class ResetOrder { Core, Part };
 class ResetHook {
  public:
-  explicit ResetHook(void (*reset)());
+  explicit ResetHook(void (*reset)(), ResetOrder order = ResetOrder::Part);
 };
 
 // --- Calls and faults -----------------------------------------------------------

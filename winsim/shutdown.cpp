@@ -1,6 +1,7 @@
 #include "winsim/shutdown.h"
 
 #include "winsim/machine.h"
+#include "winsim/privileges.h"
 
 namespace winsim {
 namespace {
@@ -31,6 +32,11 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
   shutdown.calls.push_back(winsim::ExitWindowsCall{flags, reason});
   if (winsim::EnterCall("ExitWindowsEx", &error) || shutdown.refusal != 0) {
     SetLastError(error != 0 ? error : shutdown.refusal);
+    return FALSE;
+  }
+  // Windows restarts only for a process that has enabled the shutdown privilege.
+  if (!winsim::PrivilegeEnabled("SeShutdownPrivilege")) {
+    SetLastError(ERROR_PRIVILEGE_NOT_HELD);
     return FALSE;
   }
   return TRUE;

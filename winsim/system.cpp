@@ -45,7 +45,7 @@ void ResetSystem() {
   RegisterExport(kKernel32, "IsWow64Process", &IsWow64Process);
   RegisterExport(kKernel32, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesSim);
 }
-ResetHook resetSystem(&ResetSystem);
+ResetHook resetSystem(&ResetSystem, ResetOrder::Core);
 
 std::string Lower(const char* text) {
   std::string lower(text);

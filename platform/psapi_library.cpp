@@ -1,0 +1,37 @@
+#include "platform/psapi_library.h"
+
+#include "platform/system_functions.h"
+#include "platform/text.h"
+
+namespace {
+
+const char PSAPI_FILE[] = "\\psapi.dll";
+
+// The system folder and the DLL's name; false when that would not fit MAX_PATH.
+bool PsapiPath(char* path) {
+  const UINT folderLength = GetSystemDirectoryA(path, MAX_PATH);
+  // 0 is a failure; MAX_PATH or more is the size the folder would have needed.
+  if (folderLength == 0 || folderLength >= MAX_PATH) return false;
+  if (static_cast<int>(folderLength) + TextLength(PSAPI_FILE) >= MAX_PATH) return false;
+  CopyText(path + folderLength, PSAPI_FILE, MAX_PATH - static_cast<int>(folderLength));
+  return true;
+}
+
+}  // namespace
+
+PsapiLibrary::PsapiLibrary() : enumProcesses(NULL), enumProcessModules(NULL), getModuleBaseName(NULL), module(NULL) {}
+
+PsapiLibrary::~PsapiLibrary() {
+  if (module != NULL) FreeLibrary(module);
+}
+
+bool PsapiLibrary::Load() {
+  char path[MAX_PATH];
+  if (!PsapiPath(path)) return false;
+  module = LoadLibraryA(path);
+  if (module == NULL) return false;
+  enumProcesses = AsFunction<EnumProcessesFunction>(GetProcAddress(module, "EnumProcesses"));
+  enumProcessModules = AsFunction<EnumProcessModulesFunction>(GetProcAddress(module, "EnumProcessModules"));
+  getModuleBaseName = AsFunction<GetModuleBaseNameAFunction>(GetProcAddress(module, "GetModuleBaseNameA"));
+  return enumProcesses != NULL && enumProcessModules != NULL && getModuleBaseName != NULL;
+}

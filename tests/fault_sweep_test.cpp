@@ -1,0 +1,163 @@
+// No file lost: the whole silent update is run once clean to count its calls,
+// then once per call of every file and registry function and per allocation,
+// failing exactly that one. Whatever fails, the run keeps its promises.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/run.h"
+#include "messages/message_box.h"
+#include "tests/installed_application.h"
+#include "tests/machine_test.h"
+#include "winsim/files.h"
+#include "winsim/registry.h"
+
+namespace {
+
+using installed::Windows;
+
+const char* const SWEPT_FUNCTIONS[] = {
+    "CreateFileA",   "WriteFile",    "CopyFileExA",   "DeleteFileA",     "SetFileAttributesA",
+    "FindResourceW", "LoadResource", "LockResource",  "RegOpenKeyExA",   "RegCreateKeyExA",
+    "RegQueryValueExA", "RegSetValueExA",
+};
+
+struct Configuration {
+  DWORD version;
+  Windows windows;
+};
+
+const Configuration CONFIGURATIONS[] = {
+    {0x07000000, Windows::Xp32Bit},
+    {0x09000000, Windows::Xp32Bit},
+    {0x07000000, Windows::Windows7Wow64},
+    {0x0A000000, Windows::Windows7Wow64},
+};
+
+class FaultSweepTest : public MachineTest {
+ protected:
+  // A fault point: which call fails, and how.
+  struct Fault {
+    std::string what;
+    void (*inject)(const char* function, unsigned nth);
+    const char* function;
+    unsigned nth;
+  };
+
+  static void FailOnce(const char* function, unsigned nth) { winsim::FailCall(function, nth, ERROR_ACCESS_DENIED); }
+  static void StopWriteHalfWay(const char*, unsigned nth) { winsim::StopWritePartWay(nth, 100, ERROR_HANDLE_DISK_FULL); }
+  static void FailAllocation(const char*, unsigned nth) { winsim::FailAllocation(nth); }
+
+  std::vector<Fault> FaultPoints(const Configuration& configuration) {
+    installed::Install(configuration.version, configuration.windows);
+    EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+    std::vector<Fault> faults;
+    for (const char* function : SWEPT_FUNCTIONS) {
+      for (unsigned nth = 1; nth <= winsim::CallCount(function); ++nth) {
+        faults.push_back(Fault{function, &FailOnce, function, nth});
+      }
+    }
+    for (unsigned nth = 1; nth <= winsim::CallCount("WriteFile"); ++nth) {
+      faults.push_back(Fault{"WriteFile part-way", &StopWriteHalfWay, "WriteFile", nth});
+    }
+    for (unsigned nth = 1; nth <= winsim::AllocationCount(); ++nth) {
+      faults.push_back(Fault{"allocation", &FailAllocation, "", nth});
+    }
+    return faults;
+  }
+
+  // Where in the call log of the run the injected fault struck.
+  static std::size_t FaultPosition(const Fault& fault) {
+    if (fault.function[0] == '\0') return winsim::AllocationLogPosition(fault.nth);
+    const std::vector<std::string>& log = winsim::CallLog();
+    unsigned seen = 0;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      if (log[i] == fault.function && ++seen == fault.nth) return i;
+    }
+    return log.size();
+  }
+
+  static std::size_t LastChangePosition() {
+    const std::vector<std::string>& log = winsim::CallLog();
+    for (std::size_t i = log.size(); i-- > 0;) {
+      if (log[i] == "CopyFileExA" || log[i] == "WriteFile" || log[i] == "RegSetValueExA") return i;
+    }
+    return 0;
+  }
+
+  // What the clean run never does, whichever single call fails: each broken promise, described.
+  std::vector<std::string> BrokenPromises(const Configuration& configuration, const Fault& fault, int exitCode,
+                                          const std::map<std::string, std::string>& before) {
+    std::vector<std::string> broken;
+    if (exitCode != EXIT_FINISHED && exitCode != EXIT_STOPPED) broken.push_back("exit code " + std::to_string(exitCode));
+
+    const auto& boxes = winsim::MessageBoxes();
+    if (boxes.size() > 1) broken.push_back(std::to_string(boxes.size()) + " boxes");
+    for (const winsim::MessageBoxRecord& box : boxes) {
+      const bool failureBox = box.text.compare(0, 18, "File copy error. [") == 0 ||
+                              box.text == Text(MSG_REGISTRY_ERROR) || box.text == Text(MSG_SERVICE_ERROR);
+      if (!failureBox) broken.push_back("silent run showed: " + box.text);
+    }
+
+    const std::map<std::string, std::string> after = installed::InstallFolder();
+    const std::vector<std::string> dataFiles = installed::DataFiles(configuration.windows);
+    for (const auto& file : before) {
+      const bool dataFile = std::find(dataFiles.begin(), dataFiles.end(), file.first) != dataFiles.end();
+      auto found = after.find(file.first);
+      if (found == after.end()) {
+        broken.push_back(file.first + " lost");
+      } else if ((exitCode != EXIT_FINISHED || !dataFile) && found->second != file.second) {
+        broken.push_back(file.first + " does not hold its old bytes");
+      }
+    }
+    // A backup may stay only when removing that very backup was what failed:
+    // the fault came after the last file or registry change of the run.
+    const bool removalFailed = FaultPosition(fault) > LastChangePosition();
+    for (const std::string& name : dataFiles) {
+      auto found = after.find(name);
+      if (exitCode == EXIT_FINISHED &&
+          (found == after.end() || found->second != installed::PayloadFor(configuration.version, name))) {
+        broken.push_back(name + " does not hold its payload after success");
+      }
+      if (!removalFailed && after.count(name + ".bk0") != 0) broken.push_back(name + ".bk0 left behind");
+    }
+
+    for (const char* vendor : {installed::ROVE_KEY, installed::ODRIX_KEY}) {
+      const std::string old = vendor == installed::ROVE_KEY ? installed::ROVE_PRODUCTS : installed::ODRIX_PRODUCTS;
+      const std::string list = installed::ProductList(vendor);
+      const bool extended = list == old + installed::PRODUCT_ID;
+      if (list != old && !extended) broken.push_back(std::string(vendor) + " list became " + list);
+      if (exitCode == EXIT_FINISHED && !extended) broken.push_back(std::string(vendor) + " list not extended");
+    }
+
+    if (winsim::OpenHandleCount() != 0) broken.push_back(std::to_string(winsim::OpenHandleCount()) + " handles open");
+    if (winsim::LiveLocalAllocations() != 0) broken.push_back("LocalAlloc block not freed");
+    return broken;
+  }
+};
+
+TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe) {
+  unsigned tried = 0;
+  unsigned broken = 0;
+  for (const Configuration& configuration : CONFIGURATIONS) {
+    for (const Fault& fault : FaultPoints(configuration)) {
+      installed::Install(configuration.version, configuration.windows);
+      const std::map<std::string, std::string> before = installed::InstallFolder();
+      fault.inject(fault.function, fault.nth);
+      const int exitCode = RunUpdater(L"/S");
+      ++tried;
+      for (const std::string& promise : BrokenPromises(configuration, fault, exitCode, before)) {
+        ++broken;
+        ADD_FAILURE() << std::hex << configuration.version << std::dec << " kind "
+                      << static_cast<int>(configuration.windows) << ", " << fault.what << " #" << fault.nth
+                      << " failing, exit " << exitCode << ": " << promise;
+      }
+    }
+  }
+  std::printf("fault sweep: %u fault points tried, %u promises broken\n", tried, broken);
+  EXPECT_GT(tried, 400u);
+}
+
+}  // namespace

@@ -1,0 +1,318 @@
+// The whole run on a machine with the application installed: every exit of the
+// run, what it shows, what it undoes, and what it leaves on the machine.
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/run.h"
+#include "messages/message_box.h"
+#include "tests/installed_application.h"
+#include "tests/machine_test.h"
+#include "winsim/files.h"
+#include "winsim/privileges.h"
+#include "winsim/processes.h"
+#include "winsim/registry.h"
+#include "winsim/services.h"
+#include "winsim/shutdown.h"
+#include "winsim/system_info.h"
+
+namespace {
+
+using installed::Windows;
+
+const char* const SERVICES[] = {installed::CONTROL_SERVICE, installed::COPY_SERVICE, installed::MONITOR_SERVICE};
+
+class WholeRunTest : public MachineTest {
+ protected:
+  void Install(DWORD version, Windows windows = Windows::Windows7Wow64) {
+    installed::Install(version, windows);
+    this->version = version;
+    this->windows = windows;
+    before = installed::InstallFolder();
+  }
+
+  // Texts of the boxes shown, in order, with their styles checked on the way.
+  std::vector<int> Boxes() const {
+    std::vector<int> slots;
+    for (const winsim::MessageBoxRecord& box : winsim::MessageBoxes()) {
+      EXPECT_EQ(box.caption, MESSAGE_CAPTION);
+      EXPECT_EQ(box.owner, nullptr);
+      int slot = -1;
+      for (int candidate = 0; candidate < MESSAGE_COUNT; ++candidate) {
+        if (box.text == Text(candidate)) slot = candidate;
+      }
+      if (box.text.compare(0, 18, "File copy error. [") == 0) slot = MSG_FILE_COPY_ERROR;
+      const bool question = slot == MSG_CONFIRM_ADD_DRIVE || slot == MSG_DONE_REBOOT_PROMPT;
+      EXPECT_EQ(box.style, question ? MB_OKCANCEL : MB_OK) << box.text;
+      slots.push_back(slot);
+    }
+    return slots;
+  }
+
+  void ExpectFilesUntouched() const { EXPECT_EQ(installed::InstallFolder(), before); }
+
+  void ExpectFilesUpdated() const {
+    std::map<std::string, std::string> expected = before;
+    for (const std::string& name : installed::DataFiles(windows)) expected[name] = installed::PayloadFor(version, name);
+    EXPECT_EQ(installed::InstallFolder(), expected);
+  }
+
+  void ExpectProductListsUntouched() const {
+    EXPECT_EQ(installed::ProductList(installed::ROVE_KEY), installed::ROVE_PRODUCTS);
+    EXPECT_EQ(installed::ProductList(installed::ODRIX_KEY), installed::ODRIX_PRODUCTS);
+  }
+
+  void ExpectProductListsExtended() const {
+    EXPECT_EQ(installed::ProductList(installed::ROVE_KEY), std::string(installed::ROVE_PRODUCTS) + installed::PRODUCT_ID);
+    EXPECT_EQ(installed::ProductList(installed::ODRIX_KEY),
+              std::string(installed::ODRIX_PRODUCTS) + installed::PRODUCT_ID);
+  }
+
+  std::vector<DWORD> ServiceStates() const {
+    std::vector<DWORD> states;
+    for (const char* service : SERVICES) states.push_back(winsim::ServiceState(service));
+    return states;
+  }
+
+  void ExpectNothingLeftOpen() const {
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+    EXPECT_EQ(winsim::LiveLocalAllocations(), 0u);
+  }
+
+  DWORD version = 0;
+  Windows windows = Windows::Windows7Wow64;
+  std::map<std::string, std::string> before;
+};
+
+const std::vector<DWORD> ALL_RUNNING = {SERVICE_RUNNING, SERVICE_RUNNING, SERVICE_RUNNING};
+const std::vector<DWORD> TWO_STOPPED = {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_RUNNING};
+
+// The run the administrator expects most often: 64-bit Windows, 9.xx installed,
+// the user confirms and accepts the restart.
+TEST_F(WholeRunTest, TypicalInteractiveRunGoesStageByStage) {
+  Install(0x09000000);
+  winsim::ScriptAnswers({IDOK, IDOK});
+
+  EXPECT_EQ(RunUpdater(L""), EXIT_FINISHED);
+
+  EXPECT_EQ(Boxes(), (std::vector<int>{MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT}));
+  EXPECT_EQ(ServiceStates(), TWO_STOPPED) << "the Monitor service belongs to 10.00 only";
+  EXPECT_EQ(winsim::StatusQueries(installed::MONITOR_SERVICE), 0u);
+  ExpectFilesUpdated();
+  ExpectProductListsExtended();
+  ASSERT_EQ(winsim::ExitWindowsCalls().size(), 1u);
+  EXPECT_EQ(winsim::ExitWindowsCalls()[0].flags, static_cast<UINT>(EWX_REBOOT));
+  EXPECT_EQ(winsim::ExitWindowsCalls()[0].reason, 0u);
+  EXPECT_TRUE(winsim::PrivilegeEnabled("SeShutdownPrivilege"));
+
+  // Backups of the four rows in table order, then the payload written over each.
+  std::vector<std::string> copies;
+  for (const auto& copy : winsim::CopyLog()) copies.push_back(copy.second.substr(copy.second.rfind('\\') + 1));
+  EXPECT_EQ(copies, (std::vector<std::string>{"DrvClass.ini.bk0", "DrvClass64.ini.bk0", "SupVer.inf.bk0"}));
+
+  // The stages, call by call, with repeated calls folded together.
+  const std::vector<std::string> milestones = {
+      "CreateMutexA",     "GetVersionExW",  "OpenProcessToken", "RegOpenKeyExA", "MessageBoxA",
+      "OpenSCManagerW",   "ControlService", "EnumProcesses",    "CopyFileExA",   "WriteFile",
+      "RegSetValueExA",   "DeleteFileA",    "MessageBoxA",      "AdjustTokenPrivileges", "ExitWindowsEx"};
+  std::vector<std::string> seen;
+  for (const std::string& call : winsim::CallLog()) {
+    if (std::find(milestones.begin(), milestones.end(), call) == milestones.end()) continue;
+    if (std::find(seen.begin(), seen.end(), call) != seen.end() && call != "MessageBoxA") continue;
+    if (!seen.empty() && seen.back() == call) continue;
+    seen.push_back(call);
+  }
+  EXPECT_EQ(seen, milestones);
+  ExpectNothingLeftOpen();
+}
+
+TEST_F(WholeRunTest, SilentRunUpdatesEveryKindOfWindowsAndClassWithoutABox) {
+  struct Case {
+    DWORD version;
+    Windows windows;
+    std::vector<DWORD> servicesAfter;
+  } cases[] = {
+      {0x07000000, Windows::Xp32Bit, TWO_STOPPED},
+      {0x08010000, Windows::Windows7Wow64, TWO_STOPPED},
+      {0x09000000, Windows::Xp32Bit, TWO_STOPPED},
+      {0x0A000000, Windows::Windows7Wow64, {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED}},
+      {0x0A0000FF, Windows::Windows2000, {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.version << " on kind " << static_cast<int>(c.windows));
+    Install(c.version, c.windows);
+    EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+    EXPECT_TRUE(winsim::MessageBoxes().empty());
+    ExpectFilesUpdated();
+    ExpectProductListsExtended();
+    EXPECT_EQ(ServiceStates(), c.servicesAfter);
+    EXPECT_EQ(winsim::ExitWindowsCalls().size(), 1u);
+    ExpectNothingLeftOpen();
+  }
+}
+
+TEST_F(WholeRunTest, RefusedPreconditionsChangeNothing) {
+  struct Case {
+    const char* what;
+    void (*arrange)();
+    int slot;
+  } cases[] = {
+      {"NT 4.0", [] { winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 4); }, MSG_OS_TOO_OLD},
+      {"version 6.xx", [] { winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "Version", 0x06FFFFFF); },
+       MSG_NOT_INSTALLED},
+      {"version 10.01", [] { winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "Version", 0x0A000100); },
+       MSG_NOT_INSTALLED},
+      {"expandable install path",
+       [] {
+         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "InstallPath", REG_EXPAND_SZ,
+                                  std::string("%ProgramFiles%\\ODRIX") + '\0');
+       },
+       MSG_INSTALL_BROKEN},
+  };
+  for (const Case& c : cases) {
+    for (const wchar_t* commandLine : {L"", L"/S"}) {
+      SCOPED_TRACE(testing::Message() << c.what << (commandLine[0] ? " silent" : " interactive"));
+      Install(0x09000000);
+      c.arrange();
+      EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
+      EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{} : std::vector<int>{c.slot});
+      ExpectFilesUntouched();
+      ExpectProductListsUntouched();
+      EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+      EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+      ExpectNothingLeftOpen();
+    }
+  }
+}
+
+TEST_F(WholeRunTest, CancelAtTheConfirmationTouchesNothing) {
+  Install(0x0A000000);
+  winsim::ScriptAnswers({IDCANCEL});
+  EXPECT_EQ(RunUpdater(L""), EXIT_FINISHED);
+  EXPECT_EQ(Boxes(), std::vector<int>{MSG_CONFIRM_ADD_DRIVE});
+  EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+  EXPECT_TRUE(winsim::RegistrySetCalls().empty());
+  ExpectFilesUntouched();
+  EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+  ExpectNothingLeftOpen();
+}
+
+TEST_F(WholeRunTest, ServiceThatDoesNotStopEndsTheRunEvenSilently) {
+  for (const wchar_t* commandLine : {L"", L"/S"}) {
+    Install(0x0A000000);
+    winsim::SetStopBehaviour(installed::COPY_SERVICE, winsim::StopBehaviour::StuckPending);
+    EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
+    const std::vector<int> interactive = {MSG_CONFIRM_ADD_DRIVE, MSG_SERVICE_ERROR};
+    EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{MSG_SERVICE_ERROR} : interactive);
+    EXPECT_EQ(ServiceStates(), (std::vector<DWORD>{SERVICE_STOPPED, SERVICE_STOP_PENDING, SERVICE_RUNNING}));
+    EXPECT_EQ(winsim::StatusQueries(installed::MONITOR_SERVICE), 0u) << "the chain ends at the first failure";
+    EXPECT_GT(winsim::SleptMilliseconds(), 30000u);
+    ExpectFilesUntouched();
+    ExpectNothingLeftOpen();
+  }
+}
+
+TEST_F(WholeRunTest, RunningApplicationStopsTheRunWithTheServicesStopped) {
+  for (const wchar_t* commandLine : {L"", L"/S"}) {
+    Install(0x09000000);
+    winsim::AddProcess("explorer.exe");
+    winsim::AddProcess("cvmaker.EXE");
+    EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
+    const std::vector<int> interactive = {MSG_CONFIRM_ADD_DRIVE, MSG_APP_RUNNING};
+    EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{} : interactive);
+    EXPECT_EQ(ServiceStates(), TWO_STOPPED);
+    ExpectFilesUntouched();
+    ExpectProductListsUntouched();
+    ExpectNothingLeftOpen();
+  }
+}
+
+TEST_F(WholeRunTest, FailedDeploymentRestoresTheFilesAndTellsEvenSilently) {
+  for (const wchar_t* commandLine : {L"", L"/S"}) {
+    Install(0x09000000);
+    winsim::PutFile(std::string(installed::INSTALL_DIR) + "\\SupVer.inf", installed::OldContent("SupVer.inf"),
+                    FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
+    const std::vector<int> interactive = {MSG_CONFIRM_ADD_DRIVE, MSG_FILE_COPY_ERROR};
+    EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{MSG_FILE_COPY_ERROR} : interactive);
+    EXPECT_EQ(winsim::MessageBoxes().back().text, "File copy error. [SupVer.inf]\nUpdate has been canceled.");
+    // The marker file did not exist before and cannot be rolled back: it stays.
+    std::map<std::string, std::string> expected = before;
+    expected["XVT-7Q2RN3.txt"] = installed::PayloadFor(version, "XVT-7Q2RN3.txt");
+    EXPECT_EQ(installed::InstallFolder(), expected);
+    EXPECT_EQ(winsim::FileAttributes(std::string(installed::INSTALL_DIR) + "\\SupVer.inf"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    ExpectProductListsUntouched();
+    EXPECT_EQ(ServiceStates(), TWO_STOPPED);
+    ExpectNothingLeftOpen();
+  }
+}
+
+TEST_F(WholeRunTest, FailedRegistrationRestoresTheFilesButKeepsEarlierListWrites) {
+  Install(0x09000000);
+  winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_MULTI_SZ,
+                           std::string("DVR-XD10J  KR300") + '\0' + '\0');
+  EXPECT_EQ(RunUpdater(L"/S"), EXIT_STOPPED);
+  EXPECT_EQ(Boxes(), std::vector<int>{MSG_REGISTRY_ERROR});
+  std::map<std::string, std::string> expected = before;
+  expected["XVT-7Q2RN3.txt"] = installed::PayloadFor(version, "XVT-7Q2RN3.txt");
+  EXPECT_EQ(installed::InstallFolder(), expected) << "old files back, no backups left";
+  EXPECT_EQ(installed::ProductList(installed::ROVE_KEY), std::string(installed::ROVE_PRODUCTS) + installed::PRODUCT_ID);
+  winsim::RegistryValue multi;
+  ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", &multi));
+  EXPECT_EQ(multi.type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_EQ(ServiceStates(), TWO_STOPPED);
+  EXPECT_TRUE(winsim::ExitWindowsCalls().empty());
+  ExpectNothingLeftOpen();
+}
+
+TEST_F(WholeRunTest, RefusedRestartIsToldOnlyInteractivelyAndStillSucceeds) {
+  for (const wchar_t* commandLine : {L"", L"/S"}) {
+    Install(0x09000000);
+    winsim::RefuseRestart(ERROR_PRIVILEGE_NOT_HELD);
+    EXPECT_EQ(RunUpdater(commandLine), EXIT_FINISHED);
+    const std::vector<int> interactive = {MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT, MSG_REBOOT_FAILED};
+    EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{} : interactive);
+    ExpectFilesUpdated();
+    EXPECT_EQ(ServiceStates(), TWO_STOPPED) << "a refused restart does not start the services";
+    ExpectNothingLeftOpen();
+  }
+}
+
+TEST_F(WholeRunTest, DeclinedRestartStartsTheServicesAgain) {
+  Install(0x0A000000);
+  for (const char* service : SERVICES) winsim::SetStartBehaviour(service, winsim::StartBehaviour::AfterQueries, 3);
+  winsim::ScriptAnswers({IDOK, IDCANCEL});
+  EXPECT_EQ(RunUpdater(L""), EXIT_FINISHED);
+  EXPECT_EQ(Boxes(), (std::vector<int>{MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT}));
+  EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+  EXPECT_TRUE(winsim::ExitWindowsCalls().empty());
+  EXPECT_TRUE(winsim::PrivilegeAdjustments().empty());
+  ExpectFilesUpdated();
+  ExpectProductListsExtended();
+  ExpectNothingLeftOpen();
+}
+
+TEST_F(WholeRunTest, ServiceThatDoesNotStartAgainEndsTheChain) {
+  Install(0x0A000000);
+  winsim::SetStartBehaviour(installed::COPY_SERVICE, winsim::StartBehaviour::NeverStarts);
+  winsim::ScriptAnswers({IDOK, IDCANCEL});
+  EXPECT_EQ(RunUpdater(L""), EXIT_STOPPED);
+  EXPECT_EQ(Boxes(), (std::vector<int>{MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT, MSG_SERVICE_ERROR}));
+  EXPECT_EQ(winsim::ServiceState(installed::CONTROL_SERVICE), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(winsim::ServiceState(installed::MONITOR_SERVICE), static_cast<DWORD>(SERVICE_STOPPED));
+  ExpectFilesUpdated();
+  ExpectNothingLeftOpen();
+}
+
+TEST_F(WholeRunTest, SecondRunOverAnUpdatedMachineAddsNothingTwice) {
+  Install(0x09000000);
+  ASSERT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+  EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+  ExpectFilesUpdated();
+  ExpectProductListsExtended();
+  EXPECT_TRUE(winsim::MessageBoxes().empty());
+}
+
+}  // namespace

@@ -1,0 +1,278 @@
+// The service control manager. Service names are case-insensitive, as in
+// Windows; a pending state moves on only when the service is queried, so a
+// test decides exactly how many polls a stop or start takes.
+#include "winsim/services.h"
+
+#include <stdexcept>
+
+#include "winsim/machine.h"
+
+namespace winsim {
+namespace {
+
+const DWORD SERVICE_TYPE_OWN_PROCESS = 0x00000010;
+const DWORD SERVICE_ACCEPTS_STOP = 0x00000001;
+const DWORD MANAGER_CONNECT_RIGHTS = SC_MANAGER_CONNECT | GENERIC_EXECUTE | GENERIC_READ | GENERIC_ALL;
+
+struct Service {
+  std::string name;
+  DWORD state;
+  StopBehaviour stop;
+  unsigned stopPendingQueries;
+  StartBehaviour start;
+  unsigned startPendingQueries;
+  DWORD finalState;    // where a pending state leads
+  unsigned pendingLeft;  // queries that still see the pending state
+  bool stuck;
+  unsigned queries;
+  std::vector<ServiceRequest> requests;
+};
+
+struct ServiceHandle {
+  std::size_t service;
+  DWORD access;
+};
+
+struct ServiceManagerState {
+  std::vector<Service> services;
+  std::vector<DWORD> managerAccesses;  // index = manager handle object
+  std::vector<ServiceOpen> opens;
+  std::vector<ServiceHandle> serviceHandles;  // index = service handle object
+};
+
+ServiceManagerState& Manager() {
+  static ServiceManagerState state;
+  return state;
+}
+
+void ResetServices() { Manager() = ServiceManagerState(); }
+ResetHook resetServices(&ResetServices);
+
+bool SameName(const std::string& left, const char* right) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  std::size_t i = 0;
+  for (; i < left.size(); ++i) {
+    if (right[i] == '\0' || lower(left[i]) != lower(right[i])) return false;
+  }
+  return right[i] == '\0';
+}
+
+Service* FindService(const char* name) {
+  if (name == nullptr) return nullptr;
+  for (Service& service : Manager().services) {
+    if (SameName(service.name, name)) return &service;
+  }
+  return nullptr;
+}
+
+// The service behind a service handle, when the handle carries the right.
+Service* ServiceFor(SC_HANDLE handle, DWORD right, DWORD* error) {
+  std::size_t object = 0;
+  if (!FindHandle(handle, HandleKind::Service, &object)) {
+    *error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  const ServiceHandle& opened = Manager().serviceHandles[object];
+  if ((opened.access & right) == 0) {
+    *error = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+  return &Manager().services[opened.service];
+}
+
+// A request either completes at once or leaves the service pending for some queries.
+void MoveTowards(Service& service, DWORD pendingState, DWORD finalState, unsigned pendingQueries, bool stuck) {
+  if (!stuck && pendingQueries == 0) {
+    service.state = finalState;
+    return;
+  }
+  service.state = pendingState;
+  service.finalState = finalState;
+  service.pendingLeft = pendingQueries;
+  service.stuck = stuck;
+}
+
+bool IsPending(DWORD state) { return state == SERVICE_STOP_PENDING || state == SERVICE_START_PENDING; }
+
+void FillStatus(const Service& service, LPSERVICE_STATUS status) {
+  *status = SERVICE_STATUS();
+  status->dwServiceType = SERVICE_TYPE_OWN_PROCESS;
+  status->dwCurrentState = service.state;
+  status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPTS_STOP : 0;
+}
+
+// A test that configures a service it never installed has a typo.
+Service& InstalledService(const char* name) {
+  Service* service = FindService(name);
+  if (service == nullptr) throw std::invalid_argument(std::string("service not installed: ") + name);
+  return *service;
+}
+
+}  // namespace
+
+void InstallService(const char* name, DWORD state) {
+  Manager().services.push_back(
+      Service{name, state, StopBehaviour::AtOnce, 0, StartBehaviour::AtOnce, 0, state, 0, false, 0, {}});
+}
+
+void SetStopBehaviour(const char* name, StopBehaviour behaviour, unsigned pendingQueries) {
+  Service& service = InstalledService(name);
+  service.stop = behaviour;
+  service.stopPendingQueries = pendingQueries;
+}
+
+void SetStartBehaviour(const char* name, StartBehaviour behaviour, unsigned pendingQueries) {
+  Service& service = InstalledService(name);
+  service.start = behaviour;
+  service.startPendingQueries = pendingQueries;
+}
+
+DWORD ServiceState(const char* name) {
+  const Service* service = FindService(name);
+  return service != nullptr ? service->state : 0;
+}
+
+std::vector<ServiceRequest> ServiceRequests(const char* name) {
+  const Service* service = FindService(name);
+  return service != nullptr ? service->requests : std::vector<ServiceRequest>();
+}
+
+unsigned StatusQueries(const char* name) {
+  const Service* service = FindService(name);
+  return service != nullptr ? service->queries : 0;
+}
+
+const std::vector<DWORD>& ServiceManagerAccesses() { return Manager().managerAccesses; }
+const std::vector<ServiceOpen>& ServiceOpens() { return Manager().opens; }
+
+}  // namespace winsim
+
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD access) {
+  DWORD error = 0;
+  if (winsim::EnterCall("OpenSCManagerW", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  winsim::ServiceManagerState& manager = winsim::Manager();
+  manager.managerAccesses.push_back(access);
+  if (machineName != nullptr || databaseName != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // only the local, active database exists here
+    return nullptr;
+  }
+  return reinterpret_cast<SC_HANDLE>(
+      winsim::OpenHandle(winsim::HandleKind::ServiceManager, manager.managerAccesses.size() - 1));
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD access) {
+  DWORD error = 0;
+  if (winsim::EnterCall("OpenServiceA", &error)) {
+    SetLastError(error);
+    return nullptr;
+  }
+  winsim::ServiceManagerState& manager = winsim::Manager();
+  manager.opens.push_back(winsim::ServiceOpen{serviceName != nullptr ? serviceName : "", access});
+  std::size_t managerObject = 0;
+  if (!winsim::FindHandle(managerHandle, winsim::HandleKind::ServiceManager, &managerObject)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if ((manager.managerAccesses[managerObject] & winsim::MANAGER_CONNECT_RIGHTS) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  winsim::Service* service = winsim::FindService(serviceName);
+  if (service == nullptr) {
+    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+  }
+  manager.serviceHandles.push_back(
+      winsim::ServiceHandle{static_cast<std::size_t>(service - manager.services.data()), access});
+  return reinterpret_cast<SC_HANDLE>(
+      winsim::OpenHandle(winsim::HandleKind::Service, manager.serviceHandles.size() - 1));
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
+  DWORD error = 0;
+  if (winsim::EnterCall("QueryServiceStatus", &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  winsim::Service* service = winsim::ServiceFor(handle, SERVICE_QUERY_STATUS, &error);
+  if (service == nullptr || status == nullptr) {
+    SetLastError(service == nullptr ? error : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  ++service->queries;
+  if (winsim::IsPending(service->state) && !service->stuck) {
+    if (service->pendingLeft == 0) {
+      service->state = service->finalState;
+    } else {
+      --service->pendingLeft;
+    }
+  }
+  winsim::FillStatus(*service, status);
+  return TRUE;
+}
+
+BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
+  DWORD error = 0;
+  if (winsim::EnterCall("ControlService", &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  winsim::Service* service = winsim::ServiceFor(handle, SERVICE_STOP, &error);
+  if (service == nullptr || control != SERVICE_CONTROL_STOP || status == nullptr) {
+    SetLastError(service == nullptr ? error : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  service->requests.push_back(winsim::ServiceRequest::Stop);
+  if (service->stop == winsim::StopBehaviour::StopsByItself) service->state = SERVICE_STOPPED;
+  if (service->state == SERVICE_STOPPED) {
+    SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+    return FALSE;
+  }
+  if (service->state != SERVICE_RUNNING && service->state != SERVICE_PAUSED) {
+    SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    return FALSE;
+  }
+  winsim::MoveTowards(*service, SERVICE_STOP_PENDING, SERVICE_STOPPED, service->stopPendingQueries,
+                      service->stop == winsim::StopBehaviour::StuckPending);
+  winsim::FillStatus(*service, status);
+  return TRUE;
+}
+
+BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD, LPCWSTR*) {
+  DWORD error = 0;
+  if (winsim::EnterCall("StartServiceW", &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  winsim::Service* service = winsim::ServiceFor(handle, SERVICE_START, &error);
+  if (service == nullptr) {
+    SetLastError(error);
+    return FALSE;
+  }
+  service->requests.push_back(winsim::ServiceRequest::Start);
+  if (service->start == winsim::StartBehaviour::StartedByOther) service->state = SERVICE_RUNNING;
+  if (service->state != SERVICE_STOPPED) {
+    SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+    return FALSE;
+  }
+  winsim::MoveTowards(*service, SERVICE_START_PENDING, SERVICE_RUNNING, service->startPendingQueries,
+                      service->start == winsim::StartBehaviour::NeverStarts);
+  return TRUE;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
+  DWORD error = 0;
+  if (winsim::EnterCall("CloseServiceHandle", &error)) {
+    SetLastError(error);
+    return FALSE;
+  }
+  if (winsim::CloseHandleOf(handle, winsim::HandleKind::Service) ||
+      winsim::CloseHandleOf(handle, winsim::HandleKind::ServiceManager)) {
+    return TRUE;
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
