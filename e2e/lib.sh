@@ -1,0 +1,578 @@
+# shellcheck shell=bash
+# The Wine end-to-end harness: prefixes, the simulated installed application,
+# running the updater under the pilot, and the checks of what it left behind.
+#
+# Wine facts this file relies on:
+# - every wine process, wineserver included, runs without the capability to
+#   override file permissions, so read-only files behave as on Windows;
+# - a wine program's output is never read through a pipe (Wine's background
+#   processes inherit it): every tool writes to a file;
+# - the first program in a fresh prefix initialises it, with `wineserver -p`
+#   already running, so services survive between wine commands.
+
+E2E_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+REPO_DIR=$(dirname "$E2E_SOURCE_DIR")
+BUILD_DIR=${E2E_BUILD_DIR:-$REPO_DIR/build/windows}
+# The prefixes and work files; scripts/demo keeps its own apart from the suite's.
+E2E_DIR=${E2E_DIR:-$REPO_DIR/build/e2e}
+WORK_DIR=$E2E_DIR/work
+PAYLOAD_DIR=$REPO_DIR/payload
+TOOL_NAMES=(fixture_service standin mutex_holder regtool pilot noop noop_gui)
+
+# shellcheck source=e2e/messages.sh
+source "$E2E_SOURCE_DIR/messages.sh"
+
+# ---- product facts, as the installed application and the updater know them ----
+UPDATER_EXE=CarvellaMakerUpdater.exe
+APP_KEY='HKLM\SOFTWARE\ODRIX\Carvella Maker'
+APP_KEY_32BIT_VIEW='HKLM32\SOFTWARE\ODRIX\Carvella Maker'
+DRIVER_KEY='HKLM\SYSTEM\CurrentControlSet\Services\NavoDrv'
+FILTER_KEY="$DRIVER_KEY\\Filter"
+VENDORS=(ROVE ODRIX)
+PRODUCT_ID='XVT-7Q2RN  KR550'
+SERVICE_NAMES=("ODRIX Carvella Control Service" "ODRIX Carvella Copy Service" "ODRIX Carvella Monitor Service")
+APP_DEFAULTS_KEY="HKCU\\Software\\Wine\\AppDefaults\\$UPDATER_EXE"
+# Rows of the file table in deployment order; DrvClass64.ini only under WOW64.
+FILE_ROWS_64=(DrvClass.ini DrvClass64.ini XVT-7Q2RN3.txt SupVer.inf)
+FILE_ROWS_32=(DrvClass.ini XVT-7Q2RN3.txt SupVer.inf)
+
+# The application as the tests install it: older data files, product lists
+# that do not hold the new drive yet.
+OLD_DATA_FILES=(DrvClass.ini DrvClass64.ini SupVer.inf)
+OLD_LIST_ROVE='PX-W5224TA  DVR1XVT-7Q2RN  KR551'
+OLD_LIST_ODRIX='OD-BD7700    CRV'
+
+# ---- wine ----------------------------------------------------------------------
+# Root ignores the write bits onto which Wine maps the read-only attribute.
+NO_DAC_OVERRIDE=()
+if [[ $(id -u) -eq 0 ]]; then NO_DAC_OVERRIDE=(setpriv --bounding-set=-dac_override,-dac_read_search); fi
+declare -gA PREFIX_DIR=([64]="$E2E_DIR/prefix64" [32]="$E2E_DIR/prefix32")
+declare -gA PREFIX_ARCH=([64]=win64 [32]=win32)
+declare -gA INSTALL_DIR_WIN=([64]='C:\Program Files (x86)\ODRIX\Carvella Maker' [32]='C:\Program Files\ODRIX\Carvella Maker')
+TOOLS_WIN='C:\e2e'
+UPDATER_WIN='C:\e2e\downloads\CarvellaMakerUpdater.exe'
+STARTED_PREFIXES=()
+BACKGROUND_LIST=$E2E_DIR/background-processes.txt
+XVFB_PID=
+E2E_DISPLAY=
+P=  # the prefix in use: 64 or 32
+SCENARIO_DIR=$E2E_DIR
+
+log() { echo "e2e: $*" >&2; }
+die() {
+  log "$*"
+  exit 2
+}
+
+# A Unix path as Wine sees it.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# A path inside the prefix in use, from its Windows form on drive C.
+unixpath() {
+  local windows=${1#C:\\}
+  printf '%s/drive_c/%s' "${PREFIX_DIR[$P]}" "${windows//\\//}"
+}
+
+# Runs a program in the prefix in use. Output goes where the caller redirects it,
+# never to a pipe. Extra environment comes first as NAME=value words.
+wine_in() {
+  local environment=()
+  while [[ $# -gt 0 && $1 == *=* && $1 != *\\* ]]; do
+    environment+=("$1")
+    shift
+  done
+  env WINEPREFIX="${PREFIX_DIR[$P]}" WINEARCH="${PREFIX_ARCH[$P]}" DISPLAY="$E2E_DISPLAY" WINEDEBUG=-all \
+    "${environment[@]}" "${NO_DAC_OVERRIDE[@]}" timeout -k 5 "${WINE_TIMEOUT:-60}" wine "$@" </dev/null
+}
+
+require_environment() {
+  local missing=()
+  local command
+  for command in wine wineserver Xvfb setpriv timeout python3 cmp diff; do
+    command -v "$command" >/dev/null 2>&1 || missing+=("$command")
+  done
+  [[ -x /usr/lib/wine/wine || -n $(command -v wine32 2>/dev/null) ]] || missing+=("wine32 (the 32-bit loader)")
+  [[ -x /usr/lib/wine/wine64 || -n $(command -v wine64 2>/dev/null) ]] || missing+=("wine64 (the 64-bit loader)")
+  if [[ ${#missing[@]} -gt 0 ]]; then
+    die "missing: ${missing[*]} (scripts/install-deps installs them)"
+  fi
+  [[ -f $BUILD_DIR/$UPDATER_EXE ]] || die "no $BUILD_DIR/$UPDATER_EXE: build the windows preset first"
+  local tool
+  for tool in "${TOOL_NAMES[@]}"; do
+    [[ -f $BUILD_DIR/tools/$tool.exe ]] || die "no $BUILD_DIR/tools/$tool.exe: build the windows preset first"
+  done
+}
+
+start_display() {
+  mkdir -p "$E2E_DIR"
+  local numberFile=$E2E_DIR/display-number
+  rm -f "$numberFile"
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$numberFile" >"$E2E_DIR/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  local waited=0
+  until [[ -s $numberFile ]]; do
+    ((waited++ < 100)) || die "Xvfb did not start (see $E2E_DIR/xvfb.log)"
+    sleep 0.1
+  done
+  E2E_DISPLAY=":$(head -n1 "$numberFile")"
+}
+
+# Creates the prefix once per run (or reuses it when asked), with the tools,
+# the updater and the three fixture services in it.
+create_prefix() {
+  P=$1
+  local dir=${PREFIX_DIR[$P]}
+  local setupLog=$dir-setup.log settings=$dir-settings.txt
+  if [[ ${E2E_REUSE_PREFIXES:-0} != 1 || ! -f $dir/system.reg ]]; then
+    rm -rf "$dir"
+  fi
+  mkdir -p "$dir"
+  env WINEPREFIX="$dir" WINEARCH="${PREFIX_ARCH[$P]}" "${NO_DAC_OVERRIDE[@]}" wineserver -p
+  STARTED_PREFIXES+=("$P")
+  # The first program initialises the prefix; Mono and Gecko are not wanted.
+  printf '%s\n' \
+    $'set\tHKCU\\Software\\Wine\\X11 Driver\tManaged\tREG_SZ\ttextz:N' \
+    $'set\tHKCU\\Software\\Wine\\Debug\tRelayInclude\tREG_SZ\ttextz:user32.MessageBoxA;user32.ExitWindowsEx;advapi32.RegSetValueExA' \
+    >"$settings"
+  WINE_TIMEOUT=180 wine_in WINEDLLOVERRIDES='mscoree=;mshtml=' "$BUILD_DIR/tools/regtool.exe" \
+    "$(winpath "$dir-settings.out")" "@$(winpath "$settings")" >"$setupLog" 2>&1 ||
+    die "prefix $1 could not be initialised (see $setupLog)"
+  install_programs
+  prepare_services normal:running normal:running normal:running >>"$setupLog" 2>&1 ||
+    die "the fixture services could not be installed in prefix $1 (see $setupLog)"
+}
+
+# The programs under test go in afresh for every run.
+install_programs() {
+  local tools
+  tools=$(unixpath "$TOOLS_WIN")
+  mkdir -p "$tools/downloads"
+  local tool
+  for tool in "${TOOL_NAMES[@]}"; do cp "$BUILD_DIR/tools/$tool.exe" "$tools/"; done
+  cp "$BUILD_DIR/$UPDATER_EXE" "$(unixpath "$UPDATER_WIN")"
+}
+
+stop_prefixes() {
+  local p
+  for p in "${STARTED_PREFIXES[@]}"; do
+    env WINEPREFIX="${PREFIX_DIR[$p]}" wineserver -k >/dev/null 2>&1
+  done
+  for p in "${STARTED_PREFIXES[@]}"; do
+    env WINEPREFIX="${PREFIX_DIR[$p]}" timeout 20 wineserver -w >/dev/null 2>&1
+  done
+  STARTED_PREFIXES=()
+}
+
+cleanup_all() {
+  end_background_processes
+  stop_prefixes
+  if [[ -n $XVFB_PID ]]; then
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=
+  fi
+}
+
+# ---- tools inside the prefix -----------------------------------------------------
+
+# Runs regtool over a script given as lines on stdin; answers land in $1.
+regtool_script() {
+  local out=$1 script
+  script=$(mktemp "$SCENARIO_DIR/regtool-XXXX.txt")
+  cat >"$script"
+  wine_in "$TOOLS_WIN\\regtool.exe" "$(winpath "$out")" "@$(winpath "$script")" >>"$SCENARIO_DIR/wine.log" 2>&1
+}
+
+reg_set() { # key value type data
+  printf '%s\t%s\t%s\t%s\t%s\n' set "$1" "$2" "$3" "$4" | regtool_script "$SCENARIO_DIR/reg-set.out" ||
+    harness_fail "could not set $1\\$2"
+}
+
+reg_delete_key() {
+  printf '%s\t%s\n' delkey "$1" | regtool_script "$SCENARIO_DIR/reg-delete.out" || harness_fail "could not delete $1"
+}
+
+# prepare_services <behaviour>:<running|stopped> for Control, Copy and Monitor.
+prepare_services() {
+  local arguments=() i
+  for i in 0 1 2; do
+    arguments+=("${SERVICE_NAMES[$i]}" "${1%%:*}" "${1##*:}")
+    shift
+  done
+  wine_in "$TOOLS_WIN\\fixture_service.exe" "$(winpath "$SCENARIO_DIR/services-prepared.out")" prepare \
+    "${arguments[@]}" >>"$SCENARIO_DIR/wine.log" 2>&1
+}
+
+# Starts a tool that waits for a named event in the background; returns once it
+# is up. Noted in a file, so that it is ended even after a scenario aborts.
+start_waiting_process() { # windows-exe event
+  local exe=$1 event=$2 ready
+  ready=$(mktemp -u "$SCENARIO_DIR/ready-XXXX.txt")
+  WINE_TIMEOUT=600 wine_in "$exe" "$event" "$(winpath "$ready")" >>"$SCENARIO_DIR/background.log" 2>&1 &
+  printf '%s|%s|%s\n' "$!" "$P" "$event" >>"$BACKGROUND_LIST"
+  local waited=0
+  until [[ -s $ready ]]; do
+    ((waited++ < 150)) || {
+      harness_fail "$exe did not start"
+      return 1
+    }
+    sleep 0.1
+  done
+}
+
+end_background_processes() {
+  [[ -s $BACKGROUND_LIST ]] || return 0
+  local entries=() entry pid P event
+  mapfile -t entries <"$BACKGROUND_LIST"
+  : >"$BACKGROUND_LIST"
+  for entry in "${entries[@]}"; do
+    IFS='|' read -r pid P event <<<"$entry"
+    wine_in "$TOOLS_WIN\\standin.exe" signal "$event" >/dev/null 2>&1
+  done
+  for entry in "${entries[@]}"; do
+    pid=${entry%%|*}
+    local waited=0
+    while kill -0 "$pid" 2>/dev/null && ((waited++ < 50)); do sleep 0.1; done
+    kill "$pid" 2>/dev/null
+  done
+}
+
+# ---- arranging a scenario --------------------------------------------------------
+
+# Older data files of the installed application, distinct per file, in the
+# files' own format (UTF-16LE with a byte-order mark).
+make_old_data_files() {
+  local dir=$WORK_DIR/old-data name
+  mkdir -p "$dir"
+  for name in "${OLD_DATA_FILES[@]}"; do
+    python3 -c 'import sys; sys.stdout.buffer.write(b"\xff\xfe" + ("[DRIVE1]\r\nVID=OLDVENDOR\r\nPID=OLD_" + sys.argv[1] + "\r\nDLL=old.dll\r\n").encode("utf-16-le"))' \
+      "$name" >"$dir/$name"
+  done
+}
+
+install_folder() { unixpath "${INSTALL_DIR_WIN[$P]}"; }
+
+# arrange [version] [services]: the installed application in its usual state;
+# services as <behaviour>:<state> words for Control, Copy and Monitor.
+arrange() {
+  local version=${1:-0x09000000}
+  shift
+  local services=("$@")
+  [[ ${#services[@]} -eq 3 ]] || services=(normal:running normal:running normal:running)
+  end_background_processes
+  local folder
+  folder=$(install_folder)
+  [[ -d $folder ]] && chmod -R u+w "$folder"
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  local name
+  for name in "${OLD_DATA_FILES[@]}"; do cp "$WORK_DIR/old-data/$name" "$folder/"; done
+  cp "$BUILD_DIR/tools/standin.exe" "$folder/CVMaker.exe"
+  regtool_script "$SCENARIO_DIR/arrange.out" <<EOF || harness_fail "registry layout failed: $(tr '\n' ' ' <"$SCENARIO_DIR/arrange.out")"
+delkey	$APP_KEY_32BIT_VIEW
+delkey	$APP_KEY
+set	$APP_KEY	InstallPath	REG_SZ	textz:${INSTALL_DIR_WIN[$P]}
+set	$APP_KEY	Version	REG_DWORD	dword:$version
+delkey	$DRIVER_KEY
+set	$FILTER_KEY\\ROVE	Products	REG_SZ	text:$OLD_LIST_ROVE
+set	$FILTER_KEY\\ODRIX	Products	REG_SZ	text:$OLD_LIST_ODRIX
+delkey	$APP_DEFAULTS_KEY
+EOF
+  prepare_services "${services[@]}" ||
+    harness_fail "services not prepared: $(tr '\n' ' ' <"$SCENARIO_DIR/services-prepared.out" 2>/dev/null)"
+  [[ ${#FAILURES[@]} -eq 0 ]]
+}
+
+make_read_only() { chmod a-w "$(install_folder)/$1"; }
+
+# Wine reports this Windows version to the updater alone.
+report_windows_version() { reg_set "$APP_DEFAULTS_KEY" Version REG_SZ "textz:$1"; }
+
+# Runs the stand-in under an executable name while the updater runs.
+start_application_as() { # name [windows folder]
+  local folder=${2:-${INSTALL_DIR_WIN[$P]}}
+  local unixFolder
+  unixFolder=$(unixpath "$folder")
+  mkdir -p "$unixFolder"
+  cp "$BUILD_DIR/tools/standin.exe" "$unixFolder/$1"
+  start_waiting_process "$folder\\$1" "e2e application $1"
+}
+
+hold_instance_mutex() { start_waiting_process "$TOOLS_WIN\\mutex_holder.exe" "e2e instance mutex"; }
+
+# ---- running the updater -----------------------------------------------------------
+
+# act [--answers LIST] [--japanese | --language LOCALE] [--refuse-restart] [--timeout S] [-- updater arguments]
+# Runs the updater under the pilot; the pilot's log and Wine's call trace stay
+# in the scenario folder for the checks.
+act() {
+  local answers=- timeout=100 environment=() arguments=()
+  MESSAGE_LANGUAGE=EN
+  while [[ $# -gt 0 ]]; do
+    case $1 in
+      --answers) answers=$2; shift 2 ;;
+      --japanese) environment+=(LC_ALL=ja_JP.UTF-8); MESSAGE_LANGUAGE=JA; shift ;;
+      --language) environment+=("LC_ALL=$2"); shift 2 ;;
+      --refuse-restart) environment+=(WINEDLLOVERRIDES=wineboot.exe=d); shift ;;
+      --timeout) timeout=$2; shift 2 ;;
+      --) shift; arguments=("$@"); break ;;
+      *) arguments+=("$1"); shift ;;
+    esac
+  done
+  snapshot "$SCENARIO_DIR/before"
+  WINE_TIMEOUT=$((timeout + 30)) wine_in "${environment[@]}" WINEDEBUG=-all,+relay "$TOOLS_WIN\\pilot.exe" \
+    "$(winpath "$SCENARIO_DIR/pilot.log")" "$answers" "$((timeout * 1000))" "$UPDATER_WIN" "${arguments[@]}" \
+    >"$SCENARIO_DIR/pilot.out" 2>"$SCENARIO_DIR/trace.log"
+  snapshot "$SCENARIO_DIR/after"
+}
+
+# What the checks compare: the install folder, the registry values the update
+# reads or writes, and the services with what happened to them.
+snapshot() {
+  local dir=$1
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp -a "$(install_folder)" "$dir/files"
+  local vendor
+  {
+    printf 'get\t%s\t%s\n' "$APP_KEY" InstallPath "$APP_KEY" Version
+    printf 'exists\t%s\n' "$FILTER_KEY"
+    for vendor in "${VENDORS[@]}"; do
+      printf 'exists\t%s\n' "$FILTER_KEY\\$vendor"
+      printf 'get\t%s\t%s\n' "$FILTER_KEY\\$vendor" Products
+    done
+  } | regtool_script "$dir/registry.txt"
+  [[ -s $dir/registry.txt ]] || harness_fail "the registry could not be read"
+  wine_in "$TOOLS_WIN\\fixture_service.exe" "$(winpath "$dir/services.txt")" state "${SERVICE_NAMES[@]}" \
+    >>"$SCENARIO_DIR/wine.log" 2>&1
+  [[ -s $dir/services.txt ]] || harness_fail "the services could not be queried"
+  local name logs
+  logs=$(unixpath "$TOOLS_WIN\\service-logs")
+  for name in "${SERVICE_NAMES[@]}"; do
+    if [[ -f $logs/$name.log ]]; then tr '\n' ' ' <"$logs/$name.log" | sed 's/ $//'; fi
+    echo
+  done >"$dir/service-logs.txt"
+}
+
+# ---- checks --------------------------------------------------------------------------
+
+FAILURES=()
+fail() { FAILURES+=("$*"); }
+harness_fail() {
+  FAILURES+=("harness: $*")
+  return 1
+}
+
+expect_exit() {
+  local line
+  line=$(grep -a -E '^(exit|timeout|error)' "$SCENARIO_DIR/pilot.log" 2>/dev/null | head -n1)
+  case $line in
+    exit*) [[ ${line#exit$'\t'} == "$1" ]] || fail "exit code ${line#exit$'\t'}, expected $1" ;;
+    timeout) fail "the updater did not end (ended by the pilot)" ;;
+    *) fail "no exit code recorded (${line:-pilot log empty})" ;;
+  esac
+}
+
+message_text() { # slot [file name]
+  local -n catalogue=MESSAGE_$MESSAGE_LANGUAGE
+  local text=${catalogue[$1]}
+  [[ $# -gt 1 ]] && text=${text//%s/$2}
+  printf '%s' "$text"
+}
+
+# expect_boxes [OK|OKCANCEL:MSG_NAME[:file]]... in the order shown; none when no argument.
+# Each box has the caption (the pilot finds it by it), no icon and no owner, and
+# MessageBoxA was called with exactly the MB_OK (0) or MB_OKCANCEL (1) style.
+expect_boxes() {
+  local expected=() spec buttons style styles=()
+  for spec in "$@"; do
+    IFS=: read -r buttons slot file <<<"$spec"
+    case $buttons in
+      OK) buttons=OK; style=00000000 ;;
+      OKCANCEL) buttons=OK,Cancel; style=00000001 ;;
+    esac
+    expected+=("$buttons"$'\t'"-"$'\t'"$(message_text "$slot" ${file:+"$file"})")
+    styles+=("00000000 $style")
+  done
+  local actual=()
+  mapfile -t actual < <(grep -a '^box' "$SCENARIO_DIR/pilot.log" 2>/dev/null | cut -f2,4-)
+  if [[ "${actual[*]}" != "${expected[*]}" || ${#actual[@]} -ne ${#expected[@]} ]]; then
+    fail "boxes [$(describe_boxes "${actual[@]}")], expected [$(describe_boxes "${expected[@]}")]"
+    return
+  fi
+  local calls=()
+  mapfile -t calls < <(sed -n 's/.*:Call user32\.MessageBoxA(\([0-9a-f]*\),.*,\([0-9a-f]\{8\}\)) ret=.*/\1 \2/p' \
+    "$SCENARIO_DIR/trace.log")
+  [[ "${calls[*]}" == "${styles[*]}" ]] ||
+    fail "MessageBoxA owner and style [${calls[*]}], expected [${styles[*]}]"
+}
+
+describe_boxes() {
+  local box out=()
+  for box in "$@"; do out+=("$(cut -f1 <<<"$box"): $(cut -f3 <<<"$box" | cut -c1-60)$(
+    [[ $(cut -f2 <<<"$box") != - ]] && echo " ($(cut -f2 <<<"$box"))")"); done
+  local IFS='|'
+  printf '%s' "${out[*]}"
+}
+
+# expect_restart requested|not_requested: ExitWindowsEx(EWX_REBOOT, 0) and nothing else.
+expect_restart() {
+  local calls
+  calls=$(grep -a -c ':Call user32\.ExitWindowsEx(' "$SCENARIO_DIR/trace.log")
+  if [[ $1 == requested ]]; then
+    if [[ $calls -ne 1 ]] || ! grep -a -q ':Call user32\.ExitWindowsEx(00000002,00000000)' "$SCENARIO_DIR/trace.log"; then
+      fail "restart: $(grep -a ':Call user32\.ExitWindowsEx(' "$SCENARIO_DIR/trace.log" | sed 's/.*Call //;s/ ret=.*//' | tr '\n' ' ')(${calls} calls), expected ExitWindowsEx(00000002,00000000) once"
+    fi
+  else
+    [[ $calls -eq 0 ]] || fail "a restart was requested"
+  fi
+}
+
+# The byte counts passed to RegSetValueExA for "Products", in order: a list is
+# written with exactly its length, no terminating NUL.
+expect_list_writes() {
+  local counts=() expected=() count
+  for count in "$@"; do expected+=("$(printf '%08x' "$count")"); done
+  mapfile -t counts < <(sed -n 's/.*:Call advapi32\.RegSetValueExA([0-9a-f]*,[0-9a-f]* "Products",[0-9a-f]*,\([0-9a-f]*\),[0-9a-f]*,\([0-9a-f]*\)).*/\2/p' \
+    "$SCENARIO_DIR/trace.log")
+  [[ "${counts[*]}" == "${expected[*]}" ]] ||
+    fail "Products written with byte counts [${counts[*]}], expected [${expected[*]}]"
+}
+
+# expect_files untouched | deployed <class> | rolled_back <class>
+#   untouched:   the install folder exactly as before the run
+#   deployed:    every row of the file table holds its payload, nothing else changed, no backup left
+#   rolled_back: every file as before, except the marker file, which had no backup and keeps its payload
+expect_files() {
+  local expectedDir=$SCENARIO_DIR/expected-files
+  rm -rf "$expectedDir"
+  cp -a "$SCENARIO_DIR/before/files" "$expectedDir"
+  local rows=() name
+  if [[ $P == 64 ]]; then rows=("${FILE_ROWS_64[@]}"); else rows=("${FILE_ROWS_32[@]}"); fi
+  case $1 in
+    untouched) ;;
+    deployed) for name in "${rows[@]}"; do cp "$PAYLOAD_DIR/class$2/$name" "$expectedDir/$name"; done ;;
+    rolled_back) [[ -f $expectedDir/XVT-7Q2RN3.txt ]] || cp "$PAYLOAD_DIR/class$2/XVT-7Q2RN3.txt" "$expectedDir/" ;;
+  esac
+  local differences
+  differences=$(diff -rq "$expectedDir" "$SCENARIO_DIR/after/files" 2>&1 |
+    sed -E "s#^Only in $SCENARIO_DIR/after/files[^:]*: (.*)#\1 (unexpected)#;s#^Only in ${expectedDir}[^:]*: (.*)#\1 (missing)#;s#^Files $expectedDir/([^ ]*) and .* differ#\1 (content)#" |
+    tr '\n' ',' | sed 's/,$//;s/,/, /g')
+  [[ -z $differences ]] || fail "install folder ($1): $differences"
+}
+
+expect_read_only() {
+  [[ $(stat -c %a "$SCENARIO_DIR/after/files/$1") != *[2367]* ]] || fail "$1 is no longer read-only"
+}
+
+registry_answer() { # file key-line-index
+  sed -n "${2}p" "$1"
+}
+
+hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
+
+# A registry answer with its bytes shown as text: REG_SZ 32 "PX-...".
+readable() {
+  python3 -c 'import sys
+parts = sys.argv[1].split(" ")
+if len(parts) == 3:
+    parts[2] = repr(bytes.fromhex(parts[2]).decode("latin-1"))
+print(" ".join(parts))' "$1"
+}
+
+# The registry as before the run, value for value, type and bytes.
+expect_registry_untouched() {
+  cmp -s "$SCENARIO_DIR/before/registry.txt" "$SCENARIO_DIR/after/registry.txt" ||
+    fail "registry changed: $(diff "$SCENARIO_DIR/before/registry.txt" "$SCENARIO_DIR/after/registry.txt" | sed -n 's/^> //p' | while read -r line; do readable "$line"; done | tr '\n' ' ')"
+}
+
+# expect_product_list <vendor> <list>|unchanged|absent: a REG_SZ holding exactly the list,
+# as the ANSI call reads it back (a stored terminating NUL is accepted).
+expect_product_list() {
+  local vendor=$1 wanted=$2 index=0 i
+  for i in "${!VENDORS[@]}"; do [[ ${VENDORS[$i]} == "$vendor" ]] && index=$i; done
+  local line=$((5 + 2 * index)) before after
+  before=$(registry_answer "$SCENARIO_DIR/before/registry.txt" "$line")
+  after=$(registry_answer "$SCENARIO_DIR/after/registry.txt" "$line")
+  case $wanted in
+    unchanged) [[ $after == "$before" ]] || fail "$vendor Products changed from $(readable "$before") to $(readable "$after")" ;;
+    absent) [[ $after == NOVALUE || $after == NOKEY ]] || fail "$vendor Products exists: $(readable "$after")" ;;
+    *)
+      local hex
+      hex=$(hex_of "$wanted")
+      local length=${#wanted}
+      [[ $after == "REG_SZ $length $hex" || $after == "REG_SZ $((length + 1)) ${hex}00" ]] ||
+        fail "$vendor Products $(readable "$after"), expected REG_SZ '$wanted'"
+      ;;
+  esac
+}
+
+expect_key() { # present|absent key-line-index description
+  local answer
+  answer=$(registry_answer "$SCENARIO_DIR/after/registry.txt" "$2")
+  [[ ($1 == present && $answer == KEY) || ($1 == absent && $answer == NOKEY) ]] || fail "$3: $answer, expected $1"
+}
+
+# expect_services <Control> <Copy> <Monitor>, each one of
+#   untouched (running, never stopped), stopped (stopped by the update),
+#   restarted (stopped, then started again), or STATE:log words.
+expect_services() {
+  local states=() logs=() i spec state events
+  mapfile -t states < <(cut -f2 "$SCENARIO_DIR/after/services.txt")
+  mapfile -t logs <"$SCENARIO_DIR/after/service-logs.txt"
+  for i in 0 1 2; do
+    spec=$1
+    shift
+    case $spec in
+      untouched) state=RUNNING events= ;;
+      stopped) state=STOPPED events='stop stopped' ;;
+      restarted) state=RUNNING events='stop stopped start running' ;;
+      *) state=${spec%%:*} events=${spec#*:} ;;
+    esac
+    [[ ${states[$i]} == "$state" && ${logs[$i]} == "$events" ]] ||
+      fail "${SERVICE_NAMES[$i]}: ${states[$i]} after [${logs[$i]}], expected $state after [$events]"
+  done
+}
+
+# Nothing of the machine changed: files, registry, services.
+expect_nothing_changed() {
+  expect_files untouched
+  expect_registry_untouched
+  expect_services untouched untouched untouched
+}
+
+# ---- running scenarios -----------------------------------------------------------------
+
+use_prefix() { P=$1; }
+
+# run_scenario <prefix> <name>: prints one line, PASS or FAIL with the reasons.
+# The scenario runs in a subshell, so that a fault of the harness ends only it.
+run_scenario() {
+  local prefix=$1 name=$2
+  use_prefix "$prefix"
+  SCENARIO_DIR=$WORK_DIR/$name
+  rm -rf "$SCENARIO_DIR"
+  mkdir -p "$SCENARIO_DIR"
+  local started=$SECONDS
+  (
+    FAILURES=()
+    "scenario_$name"
+    end_background_processes
+    printf '%s\n' "${FAILURES[@]}" >"$SCENARIO_DIR/failures.txt"
+  ) >"$SCENARIO_DIR/scenario.log" 2>&1
+  end_background_processes
+  FAILURES=()
+  if [[ -f $SCENARIO_DIR/failures.txt ]]; then
+    mapfile -t FAILURES < <(grep -a -v '^$' "$SCENARIO_DIR/failures.txt")
+  else
+    FAILURES=("harness: the scenario aborted: $(tail -n1 "$SCENARIO_DIR/scenario.log")")
+  fi
+  local took=$((SECONDS - started))
+  if [[ ${#FAILURES[@]} -eq 0 ]]; then
+    printf 'PASS %-40s %3ss\n' "$name" "$took"
+    return 0
+  fi
+  local reasons
+  reasons=$(printf '%s; ' "${FAILURES[@]}")
+  printf 'FAIL %-40s %3ss  %s\n' "$name" "$took" "${reasons%; }"
+  return 1
+}

@@ -1,0 +1,476 @@
+# shellcheck shell=bash
+# The end-to-end scenarios. Each arranges the installed application in one
+# prefix, runs the updater once or twice under the pilot and checks the machine.
+# The table gives the order and the prefix: 64 = 64-bit Windows (the updater
+# under WOW64, four file rows), 32 = 32-bit Windows (three rows).
+SCENARIOS=(
+  "64 silent_update_class0"
+  "64 silent_update_class1"
+  "64 declined_restart_version10"
+  "64 cancel_at_confirmation"
+  "64 option_spellings"
+  "64 version_below_window"
+  "64 version_above_window"
+  "64 application_key_missing"
+  "64 application_key_in_32bit_view_only"
+  "64 install_path_expand_sz"
+  "64 windows_too_old"
+  "64 windows_2000_accepted"
+  "64 second_instance"
+  "64 application_running"
+  "64 application_running_lower_case"
+  "64 read_only_target_rolled_back"
+  "64 stale_read_only_backup"
+  "64 product_list_multi_sz_rolled_back"
+  "64 restart_refused"
+  "64 japanese_texts"
+  "64 japanese_file_copy_error"
+  "64 english_for_other_languages"
+  "64 second_update_over_updated_folder"
+  "64 vendor_key_missing_and_partial_slot"
+  "64 lists_holding_the_id"
+  "64 filter_key_missing"
+  "64 slow_services"
+  "64 service_does_not_stop"
+  "64 service_does_not_restart"
+  "32 silent_update_class0_32bit"
+  "32 silent_update_class1_32bit"
+  "32 declined_restart_32bit"
+  "32 application_running_32bit"
+  "32 read_only_first_row_32bit"
+  "32 registry_error_first_row_32bit"
+)
+
+# The lists after a successful update of the usual layout.
+UPDATED_LIST_ROVE="$OLD_LIST_ROVE$PRODUCT_ID"
+UPDATED_LIST_ODRIX="$OLD_LIST_ODRIX$PRODUCT_ID"
+
+expect_lists_updated() {
+  expect_product_list ROVE "$UPDATED_LIST_ROVE"
+  expect_product_list ODRIX "$UPDATED_LIST_ODRIX"
+  expect_list_writes ${#UPDATED_LIST_ROVE} ${#UPDATED_LIST_ODRIX}
+}
+
+# A silent update that succeeds: no box, the files and lists updated, Windows restarted.
+expect_silent_success() { # class
+  expect_exit 0
+  expect_boxes
+  expect_files deployed "$1"
+  expect_lists_updated
+  expect_restart requested
+}
+
+# ---- success ----------------------------------------------------------------------
+
+scenario_silent_update_class0() {
+  arrange 0x08000000 || return
+  act -- /s
+  expect_silent_success 0
+}
+
+# Processes whose names only resemble the application's do not stop the update.
+scenario_silent_update_class1() {
+  arrange 0x09000000 || return
+  start_application_as CVMaker2.exe || return
+  start_application_as CVMaker.exe.bak 'C:\e2e\elsewhere' || return
+  act -- /Sxyz
+  expect_silent_success 1
+}
+
+scenario_declined_restart_version10() {
+  arrange 0x0A000000 || return
+  act --answers OK,Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT
+  expect_files deployed 1
+  expect_lists_updated
+  expect_restart not_requested
+  expect_services restarted restarted restarted
+}
+
+scenario_cancel_at_confirmation() {
+  arrange 0x09000000 || return
+  act --answers Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE
+  expect_nothing_changed
+  expect_restart not_requested
+}
+
+# Only a slash and an s in either case as the first argument make a silent run.
+scenario_option_spellings() {
+  arrange 0x09000000 || return
+  local spellings=("-S" "update /S") spelling
+  for spelling in "${spellings[@]}"; do
+    # shellcheck disable=SC2086 # the second spelling is two arguments
+    act --answers Cancel -- $spelling
+    expect_exit 0
+    expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE
+    expect_nothing_changed
+  done
+}
+
+# ---- refusals before anything changes -------------------------------------------------
+
+scenario_version_below_window() {
+  arrange 0x06FFFFFF || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OK:MSG_NOT_INSTALLED
+  expect_nothing_changed
+}
+
+scenario_version_above_window() {
+  arrange 0x0A000100 || return
+  act -- /S
+  expect_exit 1
+  expect_boxes
+  expect_nothing_changed
+}
+
+scenario_application_key_missing() {
+  arrange 0x09000000 || return
+  reg_delete_key "$APP_KEY" || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OK:MSG_NOT_INSTALLED
+  expect_nothing_changed
+}
+
+# The updater reads the 64-bit view: a registration that only the 32-bit view holds is none.
+scenario_application_key_in_32bit_view_only() {
+  arrange 0x09000000 || return
+  reg_delete_key "$APP_KEY" || return
+  reg_set "$APP_KEY_32BIT_VIEW" InstallPath REG_SZ "textz:${INSTALL_DIR_WIN[$P]}" || return
+  reg_set "$APP_KEY_32BIT_VIEW" Version REG_DWORD dword:0x09000000 || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OK:MSG_NOT_INSTALLED
+  expect_nothing_changed
+}
+
+scenario_install_path_expand_sz() {
+  arrange 0x09000000 || return
+  reg_set "$APP_KEY" InstallPath REG_EXPAND_SZ "textz:${INSTALL_DIR_WIN[$P]}" || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OK:MSG_INSTALL_BROKEN
+  expect_nothing_changed
+}
+
+# Windows NT 4.0 and a non-NT Windows are refused; silently without a box.
+scenario_windows_too_old() {
+  arrange 0x09000000 || return
+  report_windows_version nt40 || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OK:MSG_OS_TOO_OLD
+  expect_nothing_changed
+  report_windows_version win98 || return
+  act -- /S
+  expect_exit 1
+  expect_boxes
+  expect_nothing_changed
+}
+
+# Windows 2000 is the oldest Windows the updater runs on.
+scenario_windows_2000_accepted() {
+  arrange 0x09000000 || return
+  report_windows_version win2k || return
+  act --answers Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE
+  expect_nothing_changed
+}
+
+scenario_second_instance() {
+  arrange 0x09000000 || return
+  hold_instance_mutex || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OK:MSG_ALREADY_RUNNING
+  expect_nothing_changed
+  act -- /S
+  expect_exit 1
+  expect_boxes
+  expect_nothing_changed
+}
+
+# ---- the application running: services stay stopped, files untouched ------------------
+
+scenario_application_running() {
+  arrange 0x09000000 || return
+  start_application_as CVMaker.exe || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OK:MSG_APP_RUNNING
+  expect_files untouched
+  expect_registry_untouched
+  expect_services stopped stopped untouched
+}
+
+scenario_application_running_lower_case() {
+  arrange 0x0A000000 || return
+  start_application_as cvmaker.EXE 'C:\e2e\elsewhere' || return
+  act -- /S
+  expect_exit 1
+  expect_boxes
+  expect_files untouched
+  expect_registry_untouched
+  expect_services stopped stopped stopped
+}
+
+# ---- failures after changes: roll-back ---------------------------------------------------
+
+# The last row cannot be written: the rows before it are restored, every backup
+# removed, and the box appears although the run is silent.
+scenario_read_only_target_rolled_back() {
+  arrange 0x09000000 || return
+  make_read_only SupVer.inf
+  act -- /S
+  expect_exit 1
+  expect_boxes OK:MSG_FILE_COPY_ERROR:SupVer.inf
+  expect_files rolled_back 1
+  expect_read_only SupVer.inf
+  expect_registry_untouched
+  expect_services stopped stopped untouched
+  expect_restart not_requested
+}
+
+# A read-only backup left by an earlier run makes its row fail; it is removed,
+# so the next run gets past it.
+scenario_stale_read_only_backup() {
+  arrange 0x09000000 || return
+  cp "$WORK_DIR/old-data/SupVer.inf" "$(install_folder)/SupVer.inf.bk0"
+  make_read_only SupVer.inf.bk0
+  act -- /S
+  expect_exit 1
+  expect_boxes OK:MSG_FILE_COPY_ERROR:SupVer.inf
+  # The stale backup is the one file that goes.
+  rm -f "$SCENARIO_DIR/before/files/SupVer.inf.bk0"
+  expect_files rolled_back 1
+  act -- /S
+  expect_silent_success 1
+}
+
+# The second list cannot be extended: the first stays extended, the files are restored.
+scenario_product_list_multi_sz_rolled_back() {
+  arrange 0x09000000 || return
+  reg_set "$FILTER_KEY\\ODRIX" Products REG_MULTI_SZ "hex:$(hex_of "$OLD_LIST_ODRIX")0000" || return
+  act -- /S
+  expect_exit 1
+  expect_boxes OK:MSG_REGISTRY_ERROR
+  expect_files rolled_back 1
+  expect_product_list ROVE "$UPDATED_LIST_ROVE"
+  expect_product_list ODRIX unchanged
+  expect_services stopped stopped untouched
+  expect_restart not_requested
+}
+
+# ---- the end of the run ---------------------------------------------------------------
+
+# Windows refuses the restart: the update stands, the services stay stopped.
+scenario_restart_refused() {
+  arrange 0x09000000 || return
+  act --refuse-restart --answers OK,OK
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT OK:MSG_REBOOT_FAILED
+  expect_files deployed 1
+  expect_lists_updated
+  expect_restart requested
+  expect_services stopped stopped untouched
+  arrange 0x09000000 || return
+  act --refuse-restart -- /S
+  expect_exit 0
+  expect_boxes
+  expect_files deployed 1
+  expect_restart requested
+  expect_services stopped stopped untouched
+}
+
+# ---- language ------------------------------------------------------------------------------
+
+scenario_japanese_texts() {
+  arrange 0x09000000 || return
+  act --japanese --answers OK,Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT
+  expect_files deployed 1
+  expect_services restarted restarted untouched
+}
+
+# The first row fails: nothing was deployed before it, so nothing changes.
+scenario_japanese_file_copy_error() {
+  arrange 0x08000000 || return
+  make_read_only DrvClass.ini
+  act --japanese -- /S
+  expect_exit 1
+  expect_boxes OK:MSG_FILE_COPY_ERROR:DrvClass.ini
+  expect_files untouched
+  expect_registry_untouched
+}
+
+scenario_english_for_other_languages() {
+  arrange 0x09000000 || return
+  act --language de_DE.UTF-8 --answers Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE
+  act --language zh_CN.UTF-8 --answers Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE
+  expect_nothing_changed
+}
+
+# ---- product lists ----------------------------------------------------------------------------
+
+# Every file is backed up and rewritten again; lists that hold the id are not written.
+scenario_second_update_over_updated_folder() {
+  arrange 0x09000000 || return
+  act -- /S
+  expect_silent_success 1
+  act -- /S
+  expect_exit 0
+  expect_boxes
+  expect_files deployed 1
+  expect_product_list ROVE unchanged
+  expect_product_list ODRIX unchanged
+  expect_list_writes
+}
+
+# A missing vendor key is created with the id alone; an incomplete last slot is dropped.
+scenario_vendor_key_missing_and_partial_slot() {
+  arrange 0x09000000 || return
+  reg_delete_key "$FILTER_KEY\\ROVE" || return
+  reg_set "$FILTER_KEY\\ODRIX" Products REG_SZ "text:${OLD_LIST_ODRIX}ABCD" || return
+  act -- /S
+  expect_exit 0
+  expect_boxes
+  expect_key present 4 "ROVE vendor key"
+  expect_product_list ROVE "$PRODUCT_ID"
+  expect_product_list ODRIX "$UPDATED_LIST_ODRIX"
+  expect_list_writes ${#PRODUCT_ID} ${#UPDATED_LIST_ODRIX}
+}
+
+# An id already in a whole slot, in any letter case, leaves the list as it is.
+scenario_lists_holding_the_id() {
+  arrange 0x09000000 || return
+  reg_set "$FILTER_KEY\\ROVE" Products REG_SZ "text:${OLD_LIST_ODRIX}xvt-7q2rn  kr550" || return
+  reg_set "$FILTER_KEY\\ODRIX" Products REG_SZ "text:${PRODUCT_ID}WXYZ" || return
+  act -- /S
+  expect_exit 0
+  expect_boxes
+  expect_product_list ROVE unchanged
+  expect_product_list ODRIX unchanged
+  expect_list_writes
+  expect_files deployed 1
+}
+
+# Without the filter driver's key there is nothing to register: the update succeeds.
+scenario_filter_key_missing() {
+  arrange 0x08000000 || return
+  reg_delete_key "$FILTER_KEY" || return
+  act -- /S
+  expect_exit 0
+  expect_boxes
+  expect_files deployed 0
+  expect_key absent 3 "Filter key"
+  expect_key absent 4 "ROVE vendor key"
+  expect_key absent 6 "ODRIX vendor key"
+  expect_list_writes
+}
+
+# ---- services ----------------------------------------------------------------------------------
+
+# Services that take seconds to stop and to start are waited for.
+scenario_slow_services() {
+  arrange 0x0A000000 slowstop:running slowstart:running normal:running || return
+  act --answers OK,Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT
+  expect_files deployed 1
+  expect_services restarted restarted restarted
+}
+
+# A service stuck in STOP_PENDING ends the run after its timeout, with the box even
+# when silent; later services are not touched, nothing is deployed.
+scenario_service_does_not_stop() {
+  arrange 0x0A000000 normal:running stuck:running normal:running || return
+  act -- /S
+  expect_exit 1
+  expect_boxes OK:MSG_SERVICE_ERROR
+  expect_files untouched
+  expect_registry_untouched
+  expect_services stopped STOP_PENDING:stop untouched
+  expect_restart not_requested
+}
+
+scenario_service_does_not_restart() {
+  arrange 0x0A000000 normal:running normal:running nostart:running || return
+  act --answers OK,Cancel
+  expect_exit 1
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT OK:MSG_SERVICE_ERROR
+  expect_files deployed 1
+  expect_services restarted restarted "STOPPED:stop stopped start refused"
+}
+
+# ---- 32-bit Windows: three rows, DrvClass64.ini never touched ------------------------------
+
+scenario_silent_update_class0_32bit() {
+  arrange 0x07000000 || return
+  act -- /S
+  expect_silent_success 0
+}
+
+scenario_silent_update_class1_32bit() {
+  arrange 0x0A0000FF || return
+  act -- /S
+  expect_silent_success 1
+}
+
+scenario_declined_restart_32bit() {
+  arrange 0x09000000 || return
+  act --answers OK,Cancel
+  expect_exit 0
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT
+  expect_files deployed 1
+  expect_lists_updated
+  expect_restart not_requested
+  expect_services restarted restarted untouched
+}
+
+scenario_application_running_32bit() {
+  arrange 0x0A000000 || return
+  start_application_as CVMaker.exe || return
+  act --answers OK
+  expect_exit 1
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OK:MSG_APP_RUNNING
+  expect_files untouched
+  expect_registry_untouched
+  expect_services stopped stopped stopped
+}
+
+scenario_read_only_first_row_32bit() {
+  arrange 0x07000000 || return
+  make_read_only DrvClass.ini
+  act --answers OK
+  expect_exit 1
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OK:MSG_FILE_COPY_ERROR:DrvClass.ini
+  expect_files untouched
+  expect_read_only DrvClass.ini
+  expect_registry_untouched
+  expect_services stopped stopped untouched
+}
+
+# The first list cannot be extended: the second is never tried.
+scenario_registry_error_first_row_32bit() {
+  arrange 0x09000000 || return
+  reg_set "$FILTER_KEY\\ROVE" Products REG_DWORD dword:16 || return
+  act -- /S
+  expect_exit 1
+  expect_boxes OK:MSG_REGISTRY_ERROR
+  expect_files rolled_back 1
+  expect_product_list ROVE unchanged
+  expect_product_list ODRIX unchanged
+  expect_list_writes
+  expect_services stopped stopped untouched
+}
