@@ -63,18 +63,7 @@ ProcessFinder::ProcessFinder() : name(nullptr) {}
 ProcessFinder::~ProcessFinder() { delete[] name; }
 
 // A name cut short would match other programs, so a name too long is refused.
-int ProcessFinder::SetName(const char* executableName) {
-  if (name == nullptr) {
-    name = new (std::nothrow) char[MAX_PATH];
-    if (name == nullptr) return ERR_OUT_OF_MEMORY;
-  }
-  if (executableName == nullptr || !TextFits(executableName, MAX_PATH)) {
-    name[0] = '\0';
-    return ERROR_INVALID_PARAMETER;
-  }
-  CopyText(name, executableName, MAX_PATH);
-  return 0;
-}
+int ProcessFinder::SetName(const char* executableName) { return StoreOwnedText(&name, MAX_PATH, executableName); }
 
 bool ProcessFinder::IsRunning() {
   const int nameLength = name != nullptr ? TextLength(name) : 0;

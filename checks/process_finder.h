@@ -11,7 +11,7 @@ class ProcessFinder {
   ProcessFinder(const ProcessFinder&) = delete;
   ProcessFinder& operator=(const ProcessFinder&) = delete;
 
-  // 0; ERR_OUT_OF_MEMORY; ERROR_INVALID_PARAMETER for a name longer than MAX_PATH - 1.
+  // 0; ERR_OUT_OF_MEMORY; ERR_TEXT_TOO_LONG for a name longer than MAX_PATH - 1.
   int SetName(const char* executableName);
   // True when some process's executable has the name, ignoring ASCII case.
   // A process list that cannot be read answers false.

@@ -18,30 +18,17 @@ DeployFile::~DeployFile() {
   delete[] fullPath;
 }
 
-// A text that does not fit is refused before the buffer is touched, so a
-// shortened folder or name can never reach a path.
-int DeployFile::StoreText(char** buffer, const char* text) {
-  if (text == nullptr) return ERROR_INVALID_PARAMETER;
-  if (!TextFits(text, MAX_PATH)) return ERR_PATH_TOO_LONG;
-  if (*buffer == nullptr) {
-    *buffer = new (std::nothrow) char[MAX_PATH];
-    if (*buffer == nullptr) return ERR_OUT_OF_MEMORY;
-  }
-  CopyText(*buffer, text, MAX_PATH);
-  return 0;
-}
-
 // "D:\apps\" and "D:\apps" name the same folder; only one backslash goes, so
 // the root "D:\" becomes "D:" and builds "D:\name".
 int DeployFile::SetDirectory(const char* folder) {
-  const int result = StoreText(&directory, folder);
+  const int result = StoreOwnedText(&directory, MAX_PATH, folder);
   if (result != 0) return result;
   const int length = TextLength(directory);
   if (length > 0 && directory[length - 1] == '\\') directory[length - 1] = '\0';
   return 0;
 }
 
-int DeployFile::SetName(const char* fileName) { return StoreText(&name, fileName); }
+int DeployFile::SetName(const char* fileName) { return StoreOwnedText(&name, MAX_PATH, fileName); }
 
 void DeployFile::SetResourceId(int id) { resourceId = id; }
 
@@ -56,7 +43,7 @@ int DeployFile::BuildPath() {
   }
   if (TextLength(directory) + 1 + TextLength(name) >= MAX_PATH) {
     fullPath[0] = '\0';
-    return ERR_PATH_TOO_LONG;
+    return ERR_TEXT_TOO_LONG;
   }
   wsprintfA(fullPath, PATH_FORMAT, directory, name);
   return 0;

@@ -7,8 +7,6 @@
 
 const int ERR_NO_NAME = 2;
 const int ERR_NO_DIRECTORY = 3;
-// A folder, name or path longer than its 260-character buffer is refused, never cut short.
-const int ERR_PATH_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
 // A short write of a payload resource.
 const int ERR_WRITE_INCOMPLETE = ERROR_WRITE_FAULT;
 const int NO_RESOURCE = -1;
@@ -40,7 +38,6 @@ class DeployFile {
   int resourceId;
 
  private:
-  static int StoreText(char** buffer, const char* text);
 };
 
 // Writes the RT_RCDATA resource of that id (low 16 bits) whole into the file,

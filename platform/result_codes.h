@@ -2,3 +2,6 @@
 #pragma once
 
 const int ERR_OUT_OF_MEMORY = 257;
+// A name or path longer than its buffer: refused whole, never cut short
+// (the Win32 code ERROR_FILENAME_EXCED_RANGE).
+const int ERR_TEXT_TOO_LONG = 206;

@@ -1,5 +1,10 @@
 #include "platform/text.h"
 
+#include <new>
+
+#include "platform/result_codes.h"
+#include "platform/win32.h"
+
 namespace {
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -33,4 +38,18 @@ bool EqualIgnoringAsciiCase(const char* left, const char* right, int count) {
     if (AsciiLower(left[i]) != AsciiLower(right[i])) return false;
   }
   return true;
+}
+
+int StoreOwnedText(char** buffer, int capacity, const char* text) {
+  if (text == nullptr || !TextFits(text, capacity)) {
+    delete[] *buffer;
+    *buffer = nullptr;
+    return text == nullptr ? static_cast<int>(ERROR_INVALID_PARAMETER) : ERR_TEXT_TOO_LONG;
+  }
+  if (*buffer == nullptr) {
+    *buffer = new (std::nothrow) char[capacity];
+    if (*buffer == nullptr) return ERR_OUT_OF_MEMORY;
+  }
+  CopyText(*buffer, text, capacity);
+  return 0;
 }

@@ -10,6 +10,12 @@ bool TextFits(const char* text, int capacity);
 // Copies at most capacity - 1 characters and always terminates.
 void CopyText(char* destination, const char* source, int capacity);
 
+// Copies a text into an owned buffer of capacity characters, allocated on
+// first use and reused afterwards. A text that does not fit (ERR_TEXT_TOO_LONG)
+// or is missing (ERROR_INVALID_PARAMETER) releases the buffer, so neither a
+// cut-short text nor the one set before is used later. 0 or ERR_OUT_OF_MEMORY.
+int StoreOwnedText(char** buffer, int capacity, const char* text);
+
 // Compares count bytes, treating A-Z and a-z as equal and nothing else;
 // independent of any locale.
 bool EqualIgnoringAsciiCase(const char* left, const char* right, int count);

@@ -60,12 +60,7 @@ RegistryKey::RegistryKey() : root(NULL), path(NULL) {}
 
 RegistryKey::~RegistryKey() {
   root = NULL;
-  ReleasePath();
-}
-
-void RegistryKey::ReleasePath() {
   delete[] path;
-  path = NULL;
 }
 
 int RegistryKey::SetRoot(HKEY rootKey) {
@@ -76,20 +71,8 @@ int RegistryKey::SetRoot(HKEY rootKey) {
 // A path that does not fit is refused and leaves the object without a path:
 // working on a cut path, or on the one set before, would reach the wrong key.
 int RegistryKey::SetPath(const char* subKeyPath) {
-  if (subKeyPath == NULL) {
-    ReleasePath();
-    return ERR_NO_PATH;
-  }
-  if (!TextFits(subKeyPath, REGISTRY_PATH_SIZE)) {
-    ReleasePath();
-    return ERR_PATH_TOO_LONG;
-  }
-  if (path == NULL) {
-    path = new (std::nothrow) char[REGISTRY_PATH_SIZE];
-    if (path == NULL) return ERR_OUT_OF_MEMORY;
-  }
-  CopyText(path, subKeyPath, REGISTRY_PATH_SIZE);
-  return 0;
+  const int result = StoreOwnedText(&path, REGISTRY_PATH_SIZE, subKeyPath);
+  return subKeyPath == NULL ? ERR_NO_PATH : result;
 }
 
 int RegistryKey::CheckNamed() const {

@@ -12,8 +12,6 @@ const int ERR_NO_ROOT = 19;
 const int ERR_TYPE_MISMATCH = 20;
 const int ERR_CREATE_FAILED = 21;
 const int ERR_VALUE_NOT_FOUND = 22;
-// A sub-key path longer than the path buffer is refused whole, never cut short.
-const int ERR_PATH_TOO_LONG = ERROR_FILENAME_EXCED_RANGE;
 
 // Sub-key paths of up to 1023 characters plus the terminator.
 const int REGISTRY_PATH_SIZE = 1024;
@@ -48,7 +46,6 @@ class RegistryKey {
   int CheckNamed() const;
   LONG Open(REGSAM access, HKEY* key) const;
   int Write(const char* valueName, DWORD type, const BYTE* data, DWORD byteCount) const;
-  void ReleasePath();
 
   HKEY root;
   char* path;

@@ -73,18 +73,7 @@ ServiceControl::ServiceControl() : name(nullptr) {}
 ServiceControl::~ServiceControl() { delete[] name; }
 
 // A name cut short would address another service, so a name too long is refused.
-int ServiceControl::SetName(const char* serviceName) {
-  if (name == nullptr) {
-    name = new (std::nothrow) char[MAX_PATH];
-    if (name == nullptr) return ERR_OUT_OF_MEMORY;
-  }
-  if (serviceName == nullptr || !TextFits(serviceName, MAX_PATH)) {
-    name[0] = '\0';
-    return ERROR_INVALID_PARAMETER;
-  }
-  CopyText(name, serviceName, MAX_PATH);
-  return 0;
-}
+int ServiceControl::SetName(const char* serviceName) { return StoreOwnedText(&name, MAX_PATH, serviceName); }
 
 bool ServiceControl::IsRunning(DWORD* error) { return IsInState(SERVICE_RUNNING, error); }
 

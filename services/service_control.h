@@ -18,7 +18,7 @@ class ServiceControl {
   ServiceControl(const ServiceControl&) = delete;
   ServiceControl& operator=(const ServiceControl&) = delete;
 
-  // 0; ERR_OUT_OF_MEMORY; ERROR_INVALID_PARAMETER for a name longer than MAX_PATH - 1.
+  // 0; ERR_OUT_OF_MEMORY; ERR_TEXT_TOO_LONG for a name longer than MAX_PATH - 1.
   int SetName(const char* serviceName);
   // Pending, paused, missing and unreadable services are neither running nor stopped.
   bool IsRunning(DWORD* error);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "deploy/deploy_file.h"
+#include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 #include "winsim/resources.h"
@@ -10,15 +11,6 @@ namespace {
 
 const char kFolder[] = "D:\\Apps\\Carvella";
 const char kIni[] = "D:\\Apps\\Carvella\\DrvClass.ini";
-
-std::string PayloadBytes(const char* relativePath) {
-  std::string bytes;
-  std::FILE* file = std::fopen((std::string(PAYLOAD_DIR) + "/" + relativePath).c_str(), "rb");
-  if (file == nullptr) return bytes;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes += static_cast<char>(c);
-  std::fclose(file);
-  return bytes;
-}
 
 class DeployFileTest : public MachineTest {
  protected:
@@ -88,26 +80,26 @@ TEST_F(DeployFileTest, TooLongTextsAreRefusedNeverCutShort) {
   const std::string longest(MAX_PATH - 1, 'a');
   const std::string tooLong(MAX_PATH, 'a');
   DeployFile fresh;
-  EXPECT_EQ(fresh.SetDirectory(tooLong.c_str()), ERR_PATH_TOO_LONG);
-  EXPECT_EQ(fresh.SetName(tooLong.c_str()), ERR_PATH_TOO_LONG);
+  EXPECT_EQ(fresh.SetDirectory(tooLong.c_str()), ERR_TEXT_TOO_LONG);
+  EXPECT_EQ(fresh.SetName(tooLong.c_str()), ERR_TEXT_TOO_LONG);
   EXPECT_EQ(fresh.directory, nullptr);
   EXPECT_EQ(fresh.BuildPath(), ERR_NO_DIRECTORY);
 
   DeployFile named;
   Name(named, kFolder, "x.ini");
-  EXPECT_EQ(named.SetName(tooLong.c_str()), ERR_PATH_TOO_LONG);
-  EXPECT_STREQ(named.name, "x.ini") << "a refused name changes nothing";
-  ASSERT_EQ(named.BuildPath(), 0);
+  EXPECT_EQ(named.SetName(tooLong.c_str()), ERR_TEXT_TOO_LONG);
+  EXPECT_EQ(named.name, nullptr) << "a refused name leaves neither a cut one nor the one before";
+  EXPECT_EQ(named.BuildPath(), ERR_NO_NAME);
 
   // Folder and name fit alone but not together: no path, and nothing written.
   winsim::PutFile(kIni, "old", FILE_ATTRIBUTE_READONLY);
   ASSERT_EQ(named.SetName(longest.c_str()), 0);
-  EXPECT_EQ(named.BuildPath(), ERR_PATH_TOO_LONG);
+  EXPECT_EQ(named.BuildPath(), ERR_TEXT_TOO_LONG);
   EXPECT_STREQ(named.fullPath, "");
   EXPECT_EQ(named.ClearReadOnly(), 0);
   DeployFile payload;
   Name(payload, kFolder, "x.ini", 211);
-  EXPECT_EQ(payload.CopyTo(named), ERR_PATH_TOO_LONG);
+  EXPECT_EQ(payload.CopyTo(named), ERR_TEXT_TOO_LONG);
   EXPECT_EQ(winsim::CallCount("CreateFileA"), 0u);
   EXPECT_EQ(winsim::CallCount("SetFileAttributesA"), 0u);
   EXPECT_EQ(winsim::FileAttributes(kIni), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
@@ -242,7 +234,7 @@ TEST_F(DeployFileTest, ReadOnlyDestinationIsRefusedByCopyAndByResource) {
 }
 
 TEST_F(DeployFileTest, ResourceReplacesALongerFileWithExactlyItsBytes) {
-  const std::string payload = PayloadBytes("class1/DrvClass.ini");
+  const std::string payload = installed::PayloadFile("class1/DrvClass.ini");
   ASSERT_GT(payload.size(), 2u);
   winsim::PutFile(kIni, payload + std::string(5000, 'x'), FILE_ATTRIBUTE_ARCHIVE);
   DeployFile source;
@@ -315,7 +307,7 @@ TEST_F(DeployFileTest, AWriteThatStopsShortIsAFailure) {
     winsim::MakeFolder(kFolder);
     winsim::StopWritePartWay(1, 100, c.writeError);
     EXPECT_EQ(ExtractResourceToFile(211, kIni), c.result);
-    EXPECT_EQ(winsim::FileBytes(kIni), PayloadBytes("class1/DrvClass.ini").substr(0, 100));
+    EXPECT_EQ(winsim::FileBytes(kIni), installed::PayloadFile("class1/DrvClass.ini").substr(0, 100));
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
   }
 }

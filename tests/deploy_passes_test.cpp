@@ -7,6 +7,7 @@
 
 #include "app/updater.h"
 #include "messages/message_box.h"
+#include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 
@@ -15,15 +16,6 @@ namespace {
 const char kInstall[] = "D:\\Program Files\\ODRIX\\Carvella Maker";
 const char kSource[] = "E:\\Update\\Version\\V9xx-V1000";
 const DWORD kOldAttributes = FILE_ATTRIBUTE_ARCHIVE;
-
-std::string PayloadFile(const std::string& relativePath) {
-  std::string bytes;
-  std::FILE* file = std::fopen((std::string(PAYLOAD_DIR) + "/" + relativePath).c_str(), "rb");
-  if (file == nullptr) return bytes;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) bytes += static_cast<char>(c);
-  std::fclose(file);
-  return bytes;
-}
 
 class DeployPassesTest : public MachineTest {
  protected:
@@ -66,7 +58,7 @@ class DeployPassesTest : public MachineTest {
   std::string Backup(int row) const { return std::string(kInstall) + "\\" + updater->backupNames[row]; }
   std::string Old(int row) const { return "old " + Name(row) + " of the installed application"; }
   std::string Payload(int row) const {
-    return PayloadFile("class" + std::to_string(updater->versionClass) + "/" + Name(row));
+    return installed::PayloadFile("class" + std::to_string(updater->versionClass) + "/" + Name(row));
   }
 
   std::vector<std::string> InstallFolder() const { return winsim::FilesIn(kInstall); }
@@ -132,7 +124,7 @@ TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
     std::vector<std::pair<std::string, std::string>> backups;
     for (std::size_t row = 0; row < c.files.size(); ++row) {
       const std::string target = std::string(kInstall) + "\\" + c.files[row].first;
-      const std::string payload = PayloadFile(c.files[row].second);
+      const std::string payload = installed::PayloadFile(c.files[row].second);
       ASSERT_FALSE(payload.empty());
       EXPECT_EQ(winsim::FileBytes(target), payload) << target;
       EXPECT_EQ(winsim::FileAttributes(target), 0u);

@@ -229,7 +229,7 @@ TEST_F(ProcessFinderTest, NameBufferFailuresAndOverlongNamesFindNothing) {
 
   const std::string tooLong = std::string(APPLICATION) + std::string(MAX_PATH, 'x');
   ASSERT_EQ(finder.SetName(APPLICATION), 0);
-  EXPECT_EQ(finder.SetName(tooLong.c_str()), static_cast<int>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(finder.SetName(tooLong.c_str()), ERR_TEXT_TOO_LONG);
   EXPECT_FALSE(finder.IsRunning()) << "a refused name does not leave the old one or a cut-off one";
   EXPECT_EQ(winsim::CallCount("EnumProcesses"), 0u);
 }

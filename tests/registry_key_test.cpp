@@ -305,7 +305,7 @@ TEST_F(RegistryKeyTest, PathLongerThanTheBufferIsRefusedWholeNeverCut) {
   EXPECT_TRUE(key.Exists(&error));
   EXPECT_EQ(winsim::RegistryOpens().back().keyPath, longest);
 
-  EXPECT_EQ(key.SetPath((longest + "x").c_str()), ERR_PATH_TOO_LONG);
+  EXPECT_EQ(key.SetPath((longest + "x").c_str()), ERR_TEXT_TOO_LONG);
   const std::size_t opens = winsim::RegistryOpens().size();
   EXPECT_FALSE(key.Exists(&error));
   EXPECT_EQ(error, ERR_NO_PATH) << "neither the cut path nor the previous one is used";

@@ -225,7 +225,7 @@ TEST_F(ServiceControlTest, SetNameReusesItsBufferAndRefusesANameThatDoesNotFit) 
   EXPECT_TRUE(control.IsRunning(&error));
 
   const std::string tooLong(MAX_PATH, 'S');
-  EXPECT_EQ(control.SetName(tooLong.c_str()), static_cast<int>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(control.SetName(tooLong.c_str()), ERR_TEXT_TOO_LONG);
   EXPECT_FALSE(control.IsRunning(&error)) << "no cut-off name reaches the service manager";
   EXPECT_EQ(winsim::ServiceOpens().back().name, "");
 }
