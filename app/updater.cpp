@@ -24,6 +24,7 @@ Updater::Updater()
       overwrite(),
       resourceIds(),
       fileCount(0),
+      keepBackup(),
       messages(nullptr),
       isWow64(0),
       versionClass(0) {}

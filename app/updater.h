@@ -64,6 +64,8 @@ class Updater {
   BYTE overwrite[FILE_ROWS_MAX];
   int resourceIds[FILE_ROWS_MAX];
   int fileCount;
+  // Rows whose old content could not be put back: their backup is the only copy and stays.
+  BYTE keepBackup[FILE_ROWS_MAX];
   const char* messages;
   BYTE isWow64;
   int versionClass;

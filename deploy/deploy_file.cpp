@@ -23,8 +23,7 @@ DeployFile::~DeployFile() {
 int DeployFile::SetDirectory(const char* folder) {
   const int result = StoreOwnedText(&directory, MAX_PATH, folder);
   if (result != 0) return result;
-  const int length = TextLength(directory);
-  if (length > 0 && directory[length - 1] == '\\') directory[length - 1] = '\0';
+  if (EndsWithBackslash(directory)) directory[TextLength(directory) - 1] = '\0';
   return 0;
 }
 
@@ -67,12 +66,14 @@ bool DeployFile::Exists(int* error) {
 // Works on the path as last built. Every attribute goes, not only read-only,
 // so that nothing keeps the file from being replaced or deleted.
 int DeployFile::ClearReadOnly() {
-  if (fullPath == nullptr || fullPath[0] == '\0') return 0;
-  const DWORD attributes = GetFileAttributesA(fullPath);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    SetFileAttributesA(fullPath, 0);
-  }
+  if (IsReadOnly()) SetFileAttributesA(fullPath, 0);
   return 0;
+}
+
+bool DeployFile::IsReadOnly() const {
+  if (fullPath == nullptr || fullPath[0] == '\0') return false;
+  const DWORD attributes = GetFileAttributesA(fullPath);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 int DeployFile::Delete() {

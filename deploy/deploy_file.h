@@ -18,7 +18,7 @@ class DeployFile {
   DeployFile(const DeployFile&) = delete;
   DeployFile& operator=(const DeployFile&) = delete;
 
-  // A refused folder or name leaves the object as it was.
+  // A refused folder or name leaves the object without one: nothing cut short is used.
   int SetDirectory(const char* folder);
   int SetName(const char* fileName);
   void SetResourceId(int id);
@@ -27,6 +27,8 @@ class DeployFile {
   // Whether the file can be opened for reading while others may only read it.
   bool Exists(int* error);
   int ClearReadOnly();
+  // Whether the file at the path as last built carries the read-only attribute.
+  bool IsReadOnly() const;
   int Delete();
   // A plain file copy, or the own payload resource written into the destination.
   int CopyTo(DeployFile& destination);

@@ -27,13 +27,17 @@ int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePo
 // A write that failed may have left the target cut short: the old content
 // comes back from the backup just made, attributes included, before that
 // backup is removed; a target that was not there before is removed again.
-int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYTE overwrite, bool existed) {
+// When the old content cannot be put back, *restored says so and the backup
+// must stay: it is then the only copy.
+int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYTE overwrite, bool existed,
+                 bool* restored) {
   int unused = 0;
   if (target.Exists(&unused) && !overwrite) return 0;
   const int result = source.CopyTo(target);
   if (result == 0) return 0;
   if (existed) {
-    backup.CopyTo(target);
+    // A read-only target refuses the write before it is opened: it is intact.
+    *restored = backup.CopyTo(target) == 0 || target.IsReadOnly();
   } else {
     target.Delete();
   }
@@ -42,8 +46,9 @@ int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYT
 
 // The payload is written only over a target that was backed up or is known
 // to be absent: a target replaced without a backup could not be restored.
-// A row that fails leaves its target as it was and no backup behind.
-int DeployRow(const Updater& updater, int row) {
+// A row that fails leaves its target as it was and no backup behind, unless
+// the backup holds the only copy of the old content.
+int DeployRow(Updater& updater, int row) {
   FilePointer target;
   FilePointer backup;
   FilePointer source;
@@ -59,10 +64,15 @@ int DeployRow(const Updater& updater, int row) {
     error = existsError;  // there may be a file, and it cannot be read to back it up
   }
   if (error == 0) error = MakeRowFile(updater.sourceDir, updater.fileNames[row], updater.resourceIds[row], &source);
-  if (error == 0) error = WritePayload(*source, *target, *backup, updater.overwrite[row], existed);
+  bool restored = true;
+  if (error == 0) error = WritePayload(*source, *target, *backup, updater.overwrite[row], existed, &restored);
   if (error == 0) {
     target->ClearReadOnly();
     return 0;
+  }
+  if (!restored) {
+    updater.keepBackup[row] = 1;
+    return error;
   }
   backup->ClearReadOnly();
   backup->Delete();
@@ -100,21 +110,25 @@ int Updater::DeployFiles() {
   return 0;
 }
 
-// Last row first; a row without a backup keeps its new file.
+// Last row first; a row without a backup keeps its new file. A backup that
+// could not be copied back is kept, so the old content is not lost with it.
 int Updater::RollBack() {
   for (int row = deployedCount - 1; row >= 0; --row) {
     FilePointer target;
     FilePointer backup;
     if (MakeRowFile(installDir, fileNames[row], NO_RESOURCE, &target) != 0) continue;
     if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
-    backup->CopyTo(*target);
+    const int restored = backup->CopyTo(*target);
+    if (restored != 0 && restored != ERROR_FILE_NOT_FOUND) keepBackup[row] = 1;
   }
   return 0;
 }
 
-// Every row, whatever the deployment reached: a backup left by an earlier run goes too.
+// Every row, whatever the deployment reached: a backup left by an earlier run
+// goes too. Only a backup that holds the sole copy of old content stays.
 int Updater::DeleteBackups() {
   for (int row = 0; row < fileCount; ++row) {
+    if (keepBackup[row]) continue;
     FilePointer backup;
     if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
     int unused = 0;

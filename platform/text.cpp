@@ -53,3 +53,11 @@ int StoreOwnedText(char** buffer, int capacity, const char* text) {
   CopyText(*buffer, text, capacity);
   return 0;
 }
+
+bool EndsWithBackslash(const char* text) {
+  const char* last = nullptr;
+  for (const char* c = text; *c != '\0'; c += IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0' ? 2 : 1) {
+    last = c;
+  }
+  return last != nullptr && *last == '\\';
+}

@@ -10,6 +10,10 @@ bool TextFits(const char* text, int capacity);
 // Copies at most capacity - 1 characters and always terminates.
 void CopyText(char* destination, const char* source, int capacity);
 
+// Whether the last character, not merely the last byte, is a backslash: in a
+// double-byte code page such as 932 the second byte of a character may be 0x5C.
+bool EndsWithBackslash(const char* text);
+
 // Copies a text into an owned buffer of capacity characters, allocated on
 // first use and reused afterwards. A text that does not fit (ERR_TEXT_TOO_LONG)
 // or is missing (ERROR_INVALID_PARAMETER) releases the buffer, so neither a

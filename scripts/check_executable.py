@@ -20,7 +20,7 @@ WINDOWS_2000_FUNCTIONS = {
         "GetCurrentThreadId", "GetFileAttributesA", "GetLastError", "GetModuleFileNameA",
         "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",
         "GetStartupInfoW", "GetSystemDirectoryA", "GetSystemTimeAsFileTime", "GetTickCount",
-        "GetUserDefaultLangID", "GetVersionExW", "InitializeCriticalSection",
+        "GetUserDefaultLangID", "GetVersionExW", "InitializeCriticalSection", "IsDBCSLeadByte",
         "LeaveCriticalSection", "LoadLibraryA", "LoadResource", "LocalAlloc", "LocalFree",
         "LockResource", "OpenProcess", "QueryPerformanceCounter", "SetFileAttributesA",
         "SetLastError", "SetUnhandledExceptionFilter", "SizeofResource", "Sleep", "TlsGetValue",

@@ -49,6 +49,28 @@ TEST_F(DeployFileTest, FolderFormsBuildOneBackslashBeforeTheName) {
   }
 }
 
+// In code page 932 the second byte of a character such as "\x95\x5C" is 0x5C,
+// the byte of a backslash; only a backslash character is taken off.
+TEST_F(DeployFileTest, JapaneseFolderKeepsACharacterWhoseSecondByteLooksLikeABackslash) {
+  struct Case {
+    UINT codePage;
+    const char* folder;
+    const char* stored;
+  } cases[] = {
+      {932, "D:\\\x83\x5C\x83t\x83g\\\x95\x5C", "D:\\\x83\x5C\x83t\x83g\\\x95\x5C"},
+      {932, "D:\\\x95\x5C\\", "D:\\\x95\x5C"},
+      {932, "D:\\\x95\x5C\\\\", "D:\\\x95\x5C\\"},
+      {1252, "D:\\\x95\x5C", "D:\\\x95"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    winsim::SetAnsiCodePage(c.codePage);
+    DeployFile file;
+    ASSERT_EQ(file.SetDirectory(c.folder), 0);
+    EXPECT_STREQ(file.directory, c.stored);
+  }
+}
+
 TEST_F(DeployFileTest, BuildPathTestsTheFolderBeforeTheName) {
   DeployFile neither;
   EXPECT_EQ(neither.BuildPath(), ERR_NO_DIRECTORY);

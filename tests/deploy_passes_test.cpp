@@ -281,6 +281,32 @@ TEST_F(DeployPassesTest, WriteStoppedPartWayIsUndoneBeforeTheBackupGoes) {
   }
 }
 
+TEST_F(DeployPassesTest, BackupThatCannotBeCopiedBackStaysAsTheOnlyCopy) {
+  // Row 1's payload write stops part-way, and putting its old content back fails too.
+  winsim::StopWritePartWay(2, 7, ERROR_HANDLE_DISK_FULL);
+  winsim::FailCall("CopyFileExA", 3, ERROR_HANDLE_DISK_FULL);
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  updater->RollBack();
+  updater->DeleteBackups();
+  EXPECT_EQ(winsim::FileBytes(Backup(1)), Old(1));
+  ExpectOld(0);
+  EXPECT_FALSE(winsim::FileExists(Backup(0)));
+}
+
+TEST_F(DeployPassesTest, RollBackThatCannotRestoreARowKeepsItsBackup) {
+  ASSERT_EQ(updater->DeployFiles(), 0);
+  const int last = Row("SupVer.inf");
+  winsim::FailCall("CopyFileExA", winsim::CallCount("CopyFileExA") + 1, ERROR_HANDLE_DISK_FULL);
+  updater->RollBack();
+  updater->DeleteBackups();
+  EXPECT_EQ(winsim::FileBytes(Backup(last)), Old(last));
+  for (int row = 0; row < last; ++row) {
+    if (Name(row) == "XVT-7Q2RN3.txt") continue;
+    ExpectOld(row);
+    EXPECT_FALSE(winsim::FileExists(Backup(row))) << Name(row);
+  }
+}
+
 TEST_F(DeployPassesTest, PartialFileOfATargetThatWasNotThereIsRemoved) {
   const int marker = Row("XVT-7Q2RN3.txt");
   winsim::StopWritePartWay(marker + 1, 4, ERROR_HANDLE_DISK_FULL);

@@ -125,6 +125,7 @@ HANDLE WINAPI GetCurrentProcess();
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1

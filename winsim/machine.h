@@ -87,6 +87,9 @@ void SetWow64Query(Wow64Query query);
 
 void SetSystemDirectory(const char* path);
 
+// The ANSI code page: 1252 (no double-byte characters) or 932 (Japanese).
+void SetAnsiCodePage(UINT codePage);
+
 // --- Time ---------------------------------------------------------------------------
 
 void SetTickCount(DWORD ticks);

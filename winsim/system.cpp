@@ -21,6 +21,7 @@ struct SystemState {
   std::vector<std::string> loadable;
   std::vector<std::string> loadLog;
   DWORD dllSearchFlags = 0;
+  UINT ansiCodePage = 1252;
 };
 
 SystemState& System() {
@@ -71,6 +72,7 @@ void SetWow64Query(Wow64Query query) {
   }
 }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
+void SetAnsiCodePage(UINT codePage) { System().ansiCodePage = codePage; }
 void SetTickCount(DWORD ticks) { System().ticks = ticks; }
 unsigned SleepCount() { return System().sleeps; }
 DWORD SleptMilliseconds() { return System().slept; }
@@ -185,4 +187,10 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
   return nullptr;
+}
+
+// Code page 932 opens a double-byte character with 0x81-0x9F or 0xE0-0xFC.
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
+  if (winsim::System().ansiCodePage != 932) return FALSE;
+  return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC) ? TRUE : FALSE;
 }
