@@ -383,9 +383,9 @@ message_text() { # slot [file name]
 # Each box has the caption (the pilot finds it by it), no icon and no owner, and
 # MessageBoxA was called with exactly the MB_OK (0) or MB_OKCANCEL (1) style.
 expect_boxes() {
-  local expected=() spec buttons style styles=()
-  for spec in "$@"; do
-    IFS=: read -r buttons slot file <<<"$spec"
+  local expected=() entry buttons style styles=()
+  for entry in "$@"; do
+    IFS=: read -r buttons slot file <<<"$entry"
     case $buttons in
       OK) buttons=OK; style=00000000 ;;
       OKCANCEL) buttons=OK,Cancel; style=00000001 ;;
@@ -516,17 +516,17 @@ expect_key() { # present|absent key-line-index description
 #   untouched (running, never stopped), stopped (stopped by the update),
 #   restarted (stopped, then started again), or STATE:log words.
 expect_services() {
-  local states=() logs=() i spec state events
+  local states=() logs=() i wanted state events
   mapfile -t states < <(cut -f2 "$SCENARIO_DIR/after/services.txt")
   mapfile -t logs <"$SCENARIO_DIR/after/service-logs.txt"
   for i in 0 1 2; do
-    spec=$1
+    wanted=$1
     shift
-    case $spec in
+    case $wanted in
       untouched) state=RUNNING events= ;;
       stopped) state=STOPPED events='stop stopped' ;;
       restarted) state=RUNNING events='stop stopped start running' ;;
-      *) state=${spec%%:*} events=${spec#*:} ;;
+      *) state=${wanted%%:*} events=${wanted#*:} ;;
     esac
     [[ ${states[$i]} == "$state" && ${logs[$i]} == "$events" ]] ||
       fail "${SERVICE_NAMES[$i]}: ${states[$i]} after [${logs[$i]}], expected $state after [$events]"

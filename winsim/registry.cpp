@@ -154,6 +154,24 @@ LSTATUS LogOpen(const char* function, HKEY root, const std::string& path, REGSAM
   return result;
 }
 
+// What opening and creating share: the call is counted, the view flags are
+// judged, and the path is resolved. On success *path names the key asked for.
+LSTATUS BeginOpen(const char* function, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, HKEY* root,
+                  std::vector<std::string>* names, std::string* path) {
+  const std::string asked = subKey != nullptr ? subKey : "";
+  DWORD error = 0;
+  if (EnterCall(function, &error)) return LogOpen(function, key, asked, access, error);
+  if (result == nullptr) return LogOpen(function, key, asked, access, ERROR_INVALID_PARAMETER);
+  *result = nullptr;
+  if (Registry().views == RegistryViews::RejectFlags && (access & kViewFlags) != 0) {
+    return LogOpen(function, key, asked, access, ERROR_ACCESS_DENIED);
+  }
+  const LSTATUS reached = Reach(key, subKey, access, root, names);
+  if (reached != ERROR_SUCCESS) return LogOpen(function, key, asked, access, reached);
+  *path = JoinPath(*names, names->size());
+  return ERROR_SUCCESS;
+}
+
 // The key of an open handle that grants the access; its path for the logs.
 LSTATUS KeyForValues(HKEY handle, REGSAM needed, Key** key, std::string* path) {
   OpenKey open;
@@ -237,19 +255,11 @@ const std::vector<RegistryQueryCall>& RegistryQueries() { return Registry().quer
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   const char function[] = "RegOpenKeyExA";
-  const std::string asked = subKey != nullptr ? subKey : "";
-  DWORD error = 0;
-  if (winsim::EnterCall(function, &error)) return winsim::LogOpen(function, key, asked, access, error);
-  if (result == nullptr) return winsim::LogOpen(function, key, asked, access, ERROR_INVALID_PARAMETER);
-  *result = nullptr;
-  if (winsim::Registry().views == winsim::RegistryViews::RejectFlags && (access & winsim::kViewFlags) != 0) {
-    return winsim::LogOpen(function, key, asked, access, ERROR_ACCESS_DENIED);
-  }
   HKEY root = nullptr;
   std::vector<std::string> names;
-  const LSTATUS reached = winsim::Reach(key, subKey, access, &root, &names);
-  if (reached != ERROR_SUCCESS) return winsim::LogOpen(function, key, asked, access, reached);
-  const std::string path = winsim::JoinPath(names, names.size());
+  std::string path;
+  const LSTATUS begun = winsim::BeginOpen(function, key, subKey, access, result, &root, &names, &path);
+  if (begun != ERROR_SUCCESS) return begun;
   winsim::Key* found = winsim::FindKey(root, path);
   if (found == nullptr) return winsim::LogOpen(function, root, path, access, ERROR_FILE_NOT_FOUND);
   if (!winsim::Grants(*found, access)) return winsim::LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
@@ -264,19 +274,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REG
   const char function[] = "RegCreateKeyExA";
   const DWORD kCreatedNewKey = 1;
   const DWORD kOpenedExistingKey = 2;
-  const std::string asked = subKey != nullptr ? subKey : "";
-  DWORD error = 0;
-  if (winsim::EnterCall(function, &error)) return winsim::LogOpen(function, key, asked, access, error);
-  if (result == nullptr) return winsim::LogOpen(function, key, asked, access, ERROR_INVALID_PARAMETER);
-  *result = nullptr;
-  if (winsim::Registry().views == winsim::RegistryViews::RejectFlags && (access & winsim::kViewFlags) != 0) {
-    return winsim::LogOpen(function, key, asked, access, ERROR_ACCESS_DENIED);
-  }
   HKEY root = nullptr;
   std::vector<std::string> names;
-  const LSTATUS reached = winsim::Reach(key, subKey, access, &root, &names);
-  if (reached != ERROR_SUCCESS) return winsim::LogOpen(function, key, asked, access, reached);
-  const std::string path = winsim::JoinPath(names, names.size());
+  std::string path;
+  const LSTATUS begun = winsim::BeginOpen(function, key, subKey, access, result, &root, &names, &path);
+  if (begun != ERROR_SUCCESS) return begun;
   winsim::Key* found = winsim::FindKey(root, path);
   if (found == nullptr) {
     std::size_t depth = names.size();
