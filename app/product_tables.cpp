@@ -1,12 +1,12 @@
 #include "app/product_tables.h"
 
-const VersionClassRange VERSION_CLASSES[VERSION_CLASS_COUNT] = {
+constexpr VersionClassRange VERSION_CLASSES[VERSION_CLASS_COUNT] = {
     {0x07000000, 0x08010000, "\\Version\\V7xx-V8xx"},
     {0x09000000, 0x0A000100, "\\Version\\V9xx-V1000"},
 };
 
 // Row order is the order of deployment; roll-back walks it backwards.
-const FileTableData FILE_TABLE_32BIT = {
+constexpr FileTableData FILE_TABLE_32BIT = {
     3,
     {"DrvClass.ini", "XVT-7Q2RN3.txt", "SupVer.inf"},
     {"DrvClass.ini.bk0", "XVT-7Q2RN3.txt.bk0", "SupVer.inf.bk0"},
@@ -14,7 +14,7 @@ const FileTableData FILE_TABLE_32BIT = {
     {{201, 200, 203}, {211, 210, 213}},
 };
 
-const FileTableData FILE_TABLE_WOW64 = {
+constexpr FileTableData FILE_TABLE_WOW64 = {
     4,
     {"DrvClass.ini", "DrvClass64.ini", "XVT-7Q2RN3.txt", "SupVer.inf"},
     {"DrvClass.ini.bk0", "DrvClass64.ini.bk0", "XVT-7Q2RN3.txt.bk0", "SupVer.inf.bk0"},

@@ -4,11 +4,11 @@
 
 #include "platform/win32.h"
 
-const int FILE_ROWS_MAX = 4;
-const int FILE_NAME_SIZE = 20;
-const int BACKUP_NAME_SIZE = 32;
-const int SUBFOLDER_SIZE = 20;
-const int VERSION_CLASS_COUNT = 2;
+constexpr int FILE_ROWS_MAX = 4;
+constexpr int FILE_NAME_SIZE = 20;
+constexpr int BACKUP_NAME_SIZE = 32;
+constexpr int SUBFOLDER_SIZE = 20;
+constexpr int VERSION_CLASS_COUNT = 2;
 
 struct VersionClassRange {
   DWORD lowest;       // belongs to the class
@@ -32,5 +32,5 @@ extern const FileTableData FILE_TABLE_32BIT;
 extern const FileTableData FILE_TABLE_WOW64;
 
 // The installed versions that the update accepts at all.
-const DWORD SUPPORTED_VERSION_LOWEST = 0x07000000;
-const DWORD SUPPORTED_VERSION_ABOVE_HIGHEST = 0x0A000100;
+constexpr DWORD SUPPORTED_VERSION_LOWEST = 0x07000000;
+constexpr DWORD SUPPORTED_VERSION_ABOVE_HIGHEST = 0x0A000100;

@@ -8,11 +8,11 @@
 #include "messages/message_table.h"
 #include "platform/system_functions.h"
 
-const char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
+constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
 
 namespace {
 
-const wchar_t SHUTDOWN_PRIVILEGE[] = L"SeShutdownPrivilege";
+constexpr wchar_t SHUTDOWN_PRIVILEGE[] = L"SeShutdownPrivilege";
 
 // The instance mutex is held until the run ends, on every path.
 class InstanceMutex {

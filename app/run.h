@@ -3,8 +3,8 @@
 
 #include "platform/win32.h"
 
-const int EXIT_FINISHED = 0;  // the update is in place, or the user declined at the start
-const int EXIT_STOPPED = 1;   // an error, or another copy is running
+constexpr int EXIT_FINISHED = 0;  // the update is in place, or the user declined at the start
+constexpr int EXIT_STOPPED = 1;   // an error, or another copy is running
 
 extern const char INSTANCE_MUTEX_NAME[];
 

@@ -9,10 +9,10 @@
 
 namespace {
 
-const char APPLICATION_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker";
-const char INSTALL_PATH_VALUE[] = "InstallPath";
-const char VERSION_VALUE[] = "Version";
-const DWORD FIRST_NT_MAJOR_VERSION = 5;
+constexpr char APPLICATION_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker";
+constexpr char INSTALL_PATH_VALUE[] = "InstallPath";
+constexpr char VERSION_VALUE[] = "Version";
+constexpr DWORD FIRST_NT_MAJOR_VERSION = 5;
 
 // The token's group list in a LocalAlloc block, or NULL when it cannot be
 // sized, allocated or read.

@@ -8,11 +8,11 @@
 
 namespace {
 
-const DWORD PROCESS_READ_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
-const DWORD LIST_GROWTH_IDS = 1000;
+constexpr DWORD PROCESS_READ_ACCESS = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+constexpr DWORD LIST_GROWTH_IDS = 1000;
 // An EnumProcesses that reports a full list for ever must not grow it for
 // ever; beyond this many ids the walk makes do with what was read.
-const DWORD LIST_MOST_IDS = 64 * LIST_GROWTH_IDS;
+constexpr DWORD LIST_MOST_IDS = 64 * LIST_GROWTH_IDS;
 
 // The process ids, read again with room for more while the list comes back
 // full (it may have been cut short). False when the list cannot be read.

@@ -8,9 +8,9 @@
 
 namespace {
 
-const char APPLICATION_EXECUTABLE[] = "CVMaker.exe";
-const int APPLICATION_NOT_RUNNING = 0;
-const int APPLICATION_RUNNING = -1;
+constexpr char APPLICATION_EXECUTABLE[] = "CVMaker.exe";
+constexpr int APPLICATION_NOT_RUNNING = 0;
+constexpr int APPLICATION_RUNNING = -1;
 
 }  // namespace
 

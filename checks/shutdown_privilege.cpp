@@ -3,7 +3,7 @@
 
 namespace {
 
-const DWORD TOKEN_ACCESS = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
+constexpr DWORD TOKEN_ACCESS = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "one privilege: count, id, attributes");
 
 }  // namespace

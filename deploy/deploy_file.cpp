@@ -6,7 +6,7 @@
 
 namespace {
 
-const char PATH_FORMAT[] = "%s\\%s";
+constexpr char PATH_FORMAT[] = "%s\\%s";
 
 }  // namespace
 

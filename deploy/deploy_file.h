@@ -5,11 +5,11 @@
 #include "platform/result_codes.h"
 #include "platform/win32.h"
 
-const int ERR_NO_NAME = 2;
-const int ERR_NO_DIRECTORY = 3;
+constexpr int ERR_NO_NAME = 2;
+constexpr int ERR_NO_DIRECTORY = 3;
 // A short write of a payload resource.
-const int ERR_WRITE_INCOMPLETE = ERROR_WRITE_FAULT;
-const int NO_RESOURCE = -1;
+constexpr int ERR_WRITE_INCOMPLETE = ERROR_WRITE_FAULT;
+constexpr int NO_RESOURCE = -1;
 
 class DeployFile {
  public:

@@ -18,8 +18,8 @@ enum MessageSlot {
   MSG_SERVICE_ERROR = 13,
 };
 
-const int MESSAGE_COUNT = 14;
-const int MESSAGE_SLOT_SIZE = 256;
+constexpr int MESSAGE_COUNT = 14;
+constexpr int MESSAGE_SLOT_SIZE = 256;
 
 extern const char* const JAPANESE_TEXTS[MESSAGE_COUNT];
 extern const char* const ENGLISH_TEXTS[MESSAGE_COUNT];

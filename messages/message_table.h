@@ -4,9 +4,9 @@
 
 #include "messages/catalogues.h"
 
-const int MESSAGE_TABLE_SIZE = MESSAGE_COUNT * MESSAGE_SLOT_SIZE;
-const int CATALOGUE_JAPANESE = 0;
-const int CATALOGUE_ENGLISH = 1;
+constexpr int MESSAGE_TABLE_SIZE = MESSAGE_COUNT * MESSAGE_SLOT_SIZE;
+constexpr int CATALOGUE_JAPANESE = 0;
+constexpr int CATALOGUE_ENGLISH = 1;
 
 class MessageTable {
  public:

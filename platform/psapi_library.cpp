@@ -5,7 +5,7 @@
 
 namespace {
 
-const char PSAPI_FILE[] = "\\psapi.dll";
+constexpr char PSAPI_FILE[] = "\\psapi.dll";
 
 // The system folder and the DLL's name; false when that would not fit MAX_PATH.
 bool PsapiPath(char* path) {

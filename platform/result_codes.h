@@ -1,7 +1,7 @@
 // Result code shared by every accessor: a fixed-size buffer could not be allocated.
 #pragma once
 
-const int ERR_OUT_OF_MEMORY = 257;
+constexpr int ERR_OUT_OF_MEMORY = 257;
 // A name or path longer than its buffer: refused whole, never cut short
 // (the Win32 code ERROR_FILENAME_EXCED_RANGE).
-const int ERR_TEXT_TOO_LONG = 206;
+constexpr int ERR_TEXT_TOO_LONG = 206;

@@ -2,7 +2,7 @@
 
 namespace {
 
-const DWORD LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG = 0x00000800;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG = 0x00000800;
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD flags);
 
 FARPROC FindKernelExport(const char* name) {

@@ -8,16 +8,16 @@
 namespace {
 
 // Exists also demands the rights that the product-list update needs later.
-const REGSAM REGISTRY_ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
-const REGSAM REGISTRY_ACCESS_READ = KEY_READ;
-const REGSAM REGISTRY_ACCESS_WRITE = KEY_WRITE;
-const DWORD DWORD_VALUE_SIZE = 4;
+constexpr REGSAM REGISTRY_ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+constexpr REGSAM REGISTRY_ACCESS_READ = KEY_READ;
+constexpr REGSAM REGISTRY_ACCESS_WRITE = KEY_WRITE;
+constexpr DWORD DWORD_VALUE_SIZE = 4;
 // Room beyond the stated capacity: one product id can be appended in place.
-const DWORD QUERY_SPARE_BYTES = 16;
+constexpr DWORD QUERY_SPARE_BYTES = 16;
 // The sizing read states one byte more than it learnt, so that a value grown
 // by one byte in between still fits; the rest of the spare room stays free.
-const DWORD QUERY_STATED_EXTRA = 1;
-const DWORD LARGEST_QUERY_SIZE = 0xFFFFFFFFu - QUERY_SPARE_BYTES - QUERY_STATED_EXTRA;
+constexpr DWORD QUERY_STATED_EXTRA = 1;
+constexpr DWORD LARGEST_QUERY_SIZE = 0xFFFFFFFFu - QUERY_SPARE_BYTES - QUERY_STATED_EXTRA;
 
 // The 32-bit updater works in the 64-bit view, where 64-bit software keeps its
 // keys. Windows without WOW64 (2000, XP before SP2) has only one view, and

@@ -7,14 +7,14 @@
 
 // The accessor's own result codes. They share one number space with the Win32
 // codes passed on from the registry calls; callers test them against zero.
-const int ERR_NO_PATH = 18;
-const int ERR_NO_ROOT = 19;
-const int ERR_TYPE_MISMATCH = 20;
-const int ERR_CREATE_FAILED = 21;
-const int ERR_VALUE_NOT_FOUND = 22;
+constexpr int ERR_NO_PATH = 18;
+constexpr int ERR_NO_ROOT = 19;
+constexpr int ERR_TYPE_MISMATCH = 20;
+constexpr int ERR_CREATE_FAILED = 21;
+constexpr int ERR_VALUE_NOT_FOUND = 22;
 
 // Sub-key paths of up to 1023 characters plus the terminator.
-const int REGISTRY_PATH_SIZE = 1024;
+constexpr int REGISTRY_PATH_SIZE = 1024;
 
 class RegistryKey {
  public:

@@ -14,7 +14,7 @@ static_assert(sizeof(NEW_PRODUCT_ID) == PRODUCT_ID_LEN + 1, "a product id fills 
   }
 
 // Both version classes register the drive the same way.
-const RegistryOp REGISTRY_OP_TABLE[VERSION_CLASS_COUNT][REG_OP_ROWS] = {FILTER_PRODUCT_ROWS, FILTER_PRODUCT_ROWS};
+constexpr RegistryOp REGISTRY_OP_TABLE[VERSION_CLASS_COUNT][REG_OP_ROWS] = {FILTER_PRODUCT_ROWS, FILTER_PRODUCT_ROWS};
 
 #undef FILTER_PRODUCT_ROWS
 #undef NEW_PRODUCT_ID

@@ -5,17 +5,17 @@
 #include "app/product_tables.h"
 #include "platform/win32.h"
 
-const int REG_OP_SET_DWORD = 1;       // write dwordData into a key that must exist
-const int REG_OP_SET_STRING = 2;      // create the key if needed and write stringData
-const int REG_OP_APPEND_PRODUCT = 10; // add the product id stringData to the list in the value
+constexpr int REG_OP_SET_DWORD = 1;       // write dwordData into a key that must exist
+constexpr int REG_OP_SET_STRING = 2;      // create the key if needed and write stringData
+constexpr int REG_OP_APPEND_PRODUCT = 10; // add the product id stringData to the list in the value
 
-const int REG_OP_ROWS = 2;
-const int REG_OP_KEY_PATH_SIZE = 128;
-const int REG_OP_VALUE_NAME_SIZE = 20;
-const int REG_OP_STRING_DATA_SIZE = 20;
+constexpr int REG_OP_ROWS = 2;
+constexpr int REG_OP_KEY_PATH_SIZE = 128;
+constexpr int REG_OP_VALUE_NAME_SIZE = 20;
+constexpr int REG_OP_STRING_DATA_SIZE = 20;
 
 // Product lists hold ids of exactly this many characters, one after the other.
-const int PRODUCT_ID_LEN = 16;
+constexpr int PRODUCT_ID_LEN = 16;
 
 struct RegistryOp {
   char keyPath[REG_OP_KEY_PATH_SIZE];

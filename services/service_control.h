@@ -7,9 +7,9 @@
 #include "platform/win32.h"
 
 // The error out-parameter of a question until a Windows call fails.
-const DWORD SERVICE_ERROR_PRESET = 4095;
+constexpr DWORD SERVICE_ERROR_PRESET = 4095;
 // Stop: the service was not running; Start: the start request was refused.
-const int ERR_SERVICE_COMMAND_FAILED = 3;
+constexpr int ERR_SERVICE_COMMAND_FAILED = 3;
 
 class ServiceControl {
  public:

@@ -16,14 +16,14 @@ struct ApplicationService {
 
 enum ApplicationServiceIndex { CONTROL_SERVICE, COPY_SERVICE, MONITOR_SERVICE, APPLICATION_SERVICE_COUNT };
 
-const ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COUNT] = {
+constexpr ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COUNT] = {
     {"ODRIX Carvella Control Service", 0},
     {"ODRIX Carvella Copy Service", 0x06000000},
     {"ODRIX Carvella Monitor Service", 0x0A000000},
 };
 
-const DWORD POLL_INTERVAL_MS = 500;
-const DWORD WAIT_TIMEOUT_MS = 30000;
+constexpr DWORD POLL_INTERVAL_MS = 500;
+constexpr DWORD WAIT_TIMEOUT_MS = 30000;
 
 typedef bool (ServiceControl::*StateQuestion)(DWORD* error);
 
