@@ -1,7 +1,12 @@
 // No file lost: the whole silent update is run once clean to count its calls,
 // then once per call of every file and registry function and per allocation,
-// failing exactly that one. Whatever fails, the run keeps its promises.
+// failing exactly that one; and once per call cut off there, as by a power
+// loss, followed by the run an administrator starts next. Whatever fails, the
+// runs keep their promises.
+#include <sanitizer/lsan_interface.h>
+
 #include <algorithm>
+#include <csetjmp>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -35,6 +40,25 @@ const Configuration CONFIGURATIONS[] = {
     {0x07000000, Windows::Windows7Wow64},
     {0x0A000000, Windows::Windows7Wow64},
 };
+
+std::jmp_buf endOfProcess;
+[[noreturn]] void EndProcessHere() { std::longjmp(endOfProcess, 1); }
+
+// A list is never cut short: it holds its old slots, with the id after them at most once.
+void CheckListsWhole(bool mustBeExtended, std::vector<std::string>* broken) {
+  for (const char* vendor : {installed::ROVE_KEY, installed::ODRIX_KEY}) {
+    const std::string old = vendor == installed::ROVE_KEY ? installed::ROVE_PRODUCTS : installed::ODRIX_PRODUCTS;
+    const std::string list = installed::ProductList(vendor);
+    const bool extended = list == old + installed::PRODUCT_ID;
+    if (list != old && !extended) broken->push_back(std::string(vendor) + " list became " + list);
+    if (mustBeExtended && !extended) broken->push_back(std::string(vendor) + " list not extended");
+  }
+}
+
+void CheckNothingHeld(std::vector<std::string>* broken) {
+  if (winsim::OpenHandleCount() != 0) broken->push_back(std::to_string(winsim::OpenHandleCount()) + " handles open");
+  if (winsim::LiveLocalAllocations() != 0) broken->push_back("LocalAlloc block not freed");
+}
 
 class FaultSweepTest : public MachineTest {
  protected:
@@ -124,18 +148,112 @@ class FaultSweepTest : public MachineTest {
       if (!removalFailed && after.count(name + ".bk0") != 0) broken.push_back(name + ".bk0 left behind");
     }
 
-    for (const char* vendor : {installed::ROVE_KEY, installed::ODRIX_KEY}) {
-      const std::string old = vendor == installed::ROVE_KEY ? installed::ROVE_PRODUCTS : installed::ODRIX_PRODUCTS;
-      const std::string list = installed::ProductList(vendor);
-      const bool extended = list == old + installed::PRODUCT_ID;
-      if (list != old && !extended) broken.push_back(std::string(vendor) + " list became " + list);
-      if (exitCode == EXIT_FINISHED && !extended) broken.push_back(std::string(vendor) + " list not extended");
-    }
-
-    if (winsim::OpenHandleCount() != 0) broken.push_back(std::to_string(winsim::OpenHandleCount()) + " handles open");
-    if (winsim::LiveLocalAllocations() != 0) broken.push_back("LocalAlloc block not freed");
+    CheckListsWhole(exitCode == EXIT_FINISHED, &broken);
+    CheckNothingHeld(&broken);
     return broken;
   }
+};
+
+class CrashSweepTest : public MachineTest {
+ protected:
+  // A cut point: the process ends right before that call of the clean run,
+  // optionally with the write just before it stopped after a few bytes.
+  struct CutPoint {
+    std::string what;
+    std::size_t beforeCall;
+    unsigned shortWrite;
+  };
+
+  static std::vector<CutPoint> CutPoints(const Configuration& configuration) {
+    installed::Install(configuration.version, configuration.windows);
+    EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+    const std::vector<std::string> log = winsim::CallLog();
+    std::vector<CutPoint> points;
+    unsigned writes = 0;
+    for (std::size_t call = 1; call <= log.size(); ++call) {
+      points.push_back(CutPoint{"before call " + std::to_string(call) + " " + log[call - 1], call, 0});
+      if (log[call - 1] == "WriteFile" && call < log.size()) {
+        ++writes;
+        points.push_back(CutPoint{"inside WriteFile #" + std::to_string(writes), call + 1, writes});
+      }
+    }
+    return points;
+  }
+
+  // The silent update, ended as by a power loss: no destructor and no further
+  // call runs, and Windows takes back what the process held. Its heap goes
+  // with it, so what it still held there is no leak of the product's.
+  static void RunCutOff(const CutPoint& point) {
+    if (point.shortWrite != 0) winsim::StopWritePartWay(point.shortWrite, SHORT_WRITE_BYTES, ERROR_HANDLE_DISK_FULL);
+    winsim::EndProcessBeforeCall(point.beforeCall, &EndProcessHere);
+    __lsan_disable();
+    if (setjmp(endOfProcess) == 0) RunUpdater(L"/S");
+    __lsan_enable();
+    winsim::EndProcess();
+  }
+
+  // Right after the cut: no old content is gone, in place or in its backup,
+  // and nothing else of the folder changed. A file new to the folder may be
+  // cut short: it had no old content to lose.
+  static std::vector<std::string> BrokenAfterCut(const Configuration& configuration,
+                                                 const std::map<std::string, std::string>& before) {
+    std::vector<std::string> broken;
+    const std::map<std::string, std::string> after = installed::InstallFolder();
+    auto bytesOf = [](const std::map<std::string, std::string>& folder, const std::string& name, std::string* bytes) {
+      auto found = folder.find(name);
+      if (found != folder.end()) *bytes = found->second;
+      return found != folder.end();
+    };
+    std::vector<std::string> expected;
+    for (const std::string& name : installed::DataFiles(configuration.windows)) {
+      expected.push_back(name);
+      expected.push_back(name + ".bk0");
+      const std::string payload = installed::PayloadFor(configuration.version, name);
+      std::string old, now, backup;
+      const bool existed = bytesOf(before, name, &old);
+      const bool exists = bytesOf(after, name, &now);
+      const bool backedUp = bytesOf(after, name + ".bk0", &backup) && existed && backup == old;
+      const bool intact = existed ? exists && now == old : !exists;
+      const bool newAndPartOfPayload = !existed && exists && payload.compare(0, now.size(), now) == 0;
+      if (!intact && !(exists && now == payload) && !backedUp && !newAndPartOfPayload) {
+        broken.push_back(name + " holds neither its old bytes nor its payload, and no backup of them");
+      }
+    }
+    for (const auto& file : before) {
+      if (std::find(expected.begin(), expected.end(), file.first) == expected.end() &&
+          (after.count(file.first) == 0 || after.at(file.first) != file.second)) {
+        broken.push_back(file.first + " changed");
+      }
+    }
+    for (const auto& file : after) {
+      if (before.count(file.first) == 0 && std::find(expected.begin(), expected.end(), file.first) == expected.end()) {
+        broken.push_back(file.first + " appeared");
+      }
+    }
+    CheckListsWhole(false, &broken);
+    return broken;
+  }
+
+  // The run after the cut finishes the update and leaves nothing behind.
+  static std::vector<std::string> BrokenAfterRerun(const Configuration& configuration, int exitCode,
+                                                   std::size_t boxesBefore) {
+    std::vector<std::string> broken;
+    if (exitCode != EXIT_FINISHED) broken.push_back("next run ended with " + std::to_string(exitCode));
+    if (winsim::MessageBoxes().size() != boxesBefore) broken.push_back("next run showed a box");
+    const std::map<std::string, std::string> after = installed::InstallFolder();
+    for (const std::string& name : installed::DataFiles(configuration.windows)) {
+      auto found = after.find(name);
+      if (found == after.end() || found->second != installed::PayloadFor(configuration.version, name)) {
+        broken.push_back(name + " does not hold its payload after the next run");
+      }
+      if (after.count(name + ".bk0") != 0) broken.push_back(name + ".bk0 left after the next run");
+    }
+    CheckListsWhole(true, &broken);
+    CheckNothingHeld(&broken);
+    return broken;
+  }
+
+  static constexpr DWORD SHORT_WRITE_BYTES = 5;
 };
 
 TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe) {
@@ -157,6 +275,31 @@ TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe
     }
   }
   std::printf("fault sweep: %u fault points tried, %u promises broken\n", tried, broken);
+  EXPECT_GT(tried, 400u);
+}
+
+
+TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingAndTheNextRunFinishesIt) {
+  unsigned tried = 0;
+  unsigned broken = 0;
+  for (const Configuration& configuration : CONFIGURATIONS) {
+    for (const CutPoint& point : CutPoints(configuration)) {
+      installed::Install(configuration.version, configuration.windows);
+      const std::map<std::string, std::string> before = installed::InstallFolder();
+      RunCutOff(point);
+      std::vector<std::string> promises = BrokenAfterCut(configuration, before);
+      const std::size_t boxes = winsim::MessageBoxes().size();
+      const int exitCode = RunUpdater(L"/S");
+      for (const std::string& promise : BrokenAfterRerun(configuration, exitCode, boxes)) promises.push_back(promise);
+      ++tried;
+      for (const std::string& promise : promises) {
+        ++broken;
+        ADD_FAILURE() << std::hex << configuration.version << std::dec << " kind "
+                      << static_cast<int>(configuration.windows) << ", cut " << point.what << ": " << promise;
+      }
+    }
+  }
+  std::printf("crash sweep: %u cut points tried, %u promises broken\n", tried, broken);
   EXPECT_GT(tried, 400u);
 }
 

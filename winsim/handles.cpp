@@ -78,6 +78,13 @@ std::size_t OpenHandleCount(HandleKind kind) {
 
 std::size_t OpenHandleCount() { return Table().open.size(); }
 
+void CloseEveryHandle() {
+  while (!Table().open.empty()) {
+    const auto first = Table().open.begin();
+    CloseHandleOf(reinterpret_cast<const void*>(first->first), first->second.kind);
+  }
+}
+
 }  // namespace winsim
 
 // Kernel objects (mutex, file, process, token) share CloseHandle; each part

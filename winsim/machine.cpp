@@ -19,6 +19,8 @@ struct CallState {
   unsigned allocations = 0;
   unsigned failingAllocation = 0;
   std::vector<std::size_t> allocationPositions;  // call log length at each allocation
+  std::size_t endBeforeCall = 0;
+  void (*endProcess)() = nullptr;
 };
 
 CallState& Calls() {
@@ -53,6 +55,11 @@ void ResetMachine() {
 
 bool EnterCall(const char* function, DWORD* error) {
   CallState& calls = Calls();
+  if (calls.endProcess != nullptr && calls.log.size() + 1 == calls.endBeforeCall) {
+    void (*end)() = calls.endProcess;
+    calls.endProcess = nullptr;
+    end();
+  }
   calls.log.push_back(function);
   const unsigned count = ++calls.counts[function];
   auto range = calls.faults.equal_range(function);
@@ -95,5 +102,16 @@ std::size_t AllocationLogPosition(unsigned nth) {
 }
 
 unsigned AllocationCount() { return Calls().allocations; }
+
+void EndProcessBeforeCall(std::size_t nth, void (*end)()) {
+  Calls().endBeforeCall = nth;
+  Calls().endProcess = end;
+}
+
+void EndProcess() {
+  Calls().endProcess = nullptr;
+  CloseEveryHandle();
+  FreeLocalAllocations();
+}
 
 }  // namespace winsim

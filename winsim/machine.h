@@ -49,6 +49,18 @@ unsigned AllocationCount();
 std::size_t AllocationLogPosition(unsigned nth);
 std::size_t LiveLocalAllocations();
 
+// --- The process ending -----------------------------------------------------------
+
+// The process ends right before its nth simulated call (1-based, every function
+// counted together from the last reset), as when power is lost or it is killed:
+// end() is called in place of that call and must not return to it. Once only.
+void EndProcessBeforeCall(std::size_t nth, void (*end)());
+// What Windows reclaims from an ended process: its handles (closed as by
+// CloseHandle, so a named mutex goes away) and its LocalAlloc blocks.
+void EndProcess();
+void CloseEveryHandle();
+void FreeLocalAllocations();
+
 // --- Handles ----------------------------------------------------------------------
 
 enum class HandleKind { Mutex, File, Process, Token, RegistryKey, ServiceManager, Service, Library, Count };

@@ -14,12 +14,14 @@ std::set<void*>& LocalBlocks() {
   return blocks;
 }
 
-void ResetMemory() {
+}  // namespace
+
+void FreeLocalAllocations() {
   for (void* block : LocalBlocks()) std::free(block);
   LocalBlocks().clear();
 }
-ResetHook resetMemory(&ResetMemory);
-
+namespace {
+ResetHook resetMemory(&FreeLocalAllocations);
 }  // namespace
 
 std::size_t LiveLocalAllocations() { return LocalBlocks().size(); }
