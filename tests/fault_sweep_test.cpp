@@ -55,6 +55,16 @@ void CheckListsWhole(bool mustBeExtended, std::vector<std::string>* broken) {
   }
 }
 
+// Reports each broken promise of one sweep point; answers how many there were.
+unsigned ReportBroken(const Configuration& configuration, const std::string& point,
+                      const std::vector<std::string>& promises) {
+  for (const std::string& promise : promises) {
+    ADD_FAILURE() << std::hex << configuration.version << std::dec << " kind "
+                  << static_cast<int>(configuration.windows) << ", " << point << ": " << promise;
+  }
+  return static_cast<unsigned>(promises.size());
+}
+
 void CheckNothingHeld(std::vector<std::string>* broken) {
   if (winsim::OpenHandleCount() != 0) broken->push_back(std::to_string(winsim::OpenHandleCount()) + " handles open");
   if (winsim::LiveLocalAllocations() != 0) broken->push_back("LocalAlloc block not freed");
@@ -266,18 +276,14 @@ TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe
       fault.inject(fault.function, fault.nth);
       const int exitCode = RunUpdater(L"/S");
       ++tried;
-      for (const std::string& promise : BrokenPromises(configuration, fault, exitCode, before)) {
-        ++broken;
-        ADD_FAILURE() << std::hex << configuration.version << std::dec << " kind "
-                      << static_cast<int>(configuration.windows) << ", " << fault.what << " #" << fault.nth
-                      << " failing, exit " << exitCode << ": " << promise;
-      }
+      broken += ReportBroken(configuration,
+                             fault.what + " #" + std::to_string(fault.nth) + " failing, exit " + std::to_string(exitCode),
+                             BrokenPromises(configuration, fault, exitCode, before));
     }
   }
   std::printf("fault sweep: %u fault points tried, %u promises broken\n", tried, broken);
   EXPECT_GT(tried, 400u);
 }
-
 
 TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingAndTheNextRunFinishesIt) {
   unsigned tried = 0;
@@ -292,11 +298,7 @@ TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingAndTheNextRunFinishesI
       const int exitCode = RunUpdater(L"/S");
       for (const std::string& promise : BrokenAfterRerun(configuration, exitCode, boxes)) promises.push_back(promise);
       ++tried;
-      for (const std::string& promise : promises) {
-        ++broken;
-        ADD_FAILURE() << std::hex << configuration.version << std::dec << " kind "
-                      << static_cast<int>(configuration.windows) << ", cut " << point.what << ": " << promise;
-      }
+      broken += ReportBroken(configuration, "cut " + point.what, promises);
     }
   }
   std::printf("crash sweep: %u cut points tried, %u promises broken\n", tried, broken);
