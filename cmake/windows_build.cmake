@@ -9,14 +9,20 @@ target_compile_definitions(CarvellaMakerUpdater PRIVATE
   _WIN32_WINNT=0x0500 WINVER=0x0500 PSAPI_VERSION=1 WIN32_LEAN_AND_MEAN)
 target_compile_options(CarvellaMakerUpdater PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-municode -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -ffunction-sections -fdata-sections -Wall -Wextra -Werror>)
+  -ffunction-sections -fdata-sections -Wall -Wextra -Werror -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>)
 target_link_options(CarvellaMakerUpdater PRIVATE
   -municode -mwindows -static -static-libgcc -static-libstdc++ -s
-  -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase)
+  -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase -Wl,--no-insert-timestamp)
 set_target_properties(CarvellaMakerUpdater PROPERTIES OUTPUT_NAME CarvellaMakerUpdater SUFFIX ".exe")
-# The payload and manifest are resources: rebuild when they change.
-file(GLOB PAYLOAD_FILES CONFIGURE_DEPENDS payload/class0/* payload/class1/* payload/*.manifest)
-set_source_files_properties(payload/updater.rc PROPERTIES OBJECT_DEPENDS "${PAYLOAD_FILES}")
+# The payload is an input of the build: the repository's test tables unless a
+# release names the folder of the publisher's supplied files.
+set(PAYLOAD_DIR "${CMAKE_SOURCE_DIR}/payload" CACHE PATH "Folder of the payload files to embed (class0/, class1/)")
+get_filename_component(PAYLOAD_FOLDER "${PAYLOAD_DIR}" ABSOLUTE)
+include(cmake/payload_check_host.cmake)
+target_include_directories(CarvellaMakerUpdater PRIVATE ${PAYLOAD_GENERATED_DIR})
+add_dependencies(CarvellaMakerUpdater payload_resources)
+file(GLOB MANIFEST_FILES CONFIGURE_DEPENDS payload/*.manifest)
+set_source_files_properties(payload/updater.rc PROPERTIES OBJECT_DEPENDS "${PAYLOAD_RESOURCE_FILES};${MANIFEST_FILES}")
 
 # The small Windows programs that the end-to-end tests drive.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)

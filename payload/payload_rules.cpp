@@ -355,14 +355,14 @@ struct InfSectionState {
 
 const std::vector<PayloadFile>& PayloadFiles() {
     static const std::vector<PayloadFile> files = {
-        {200, 0, PayloadKind::kMarker, "class0/XVT-7Q2RN3.txt"},
-        {201, 0, PayloadKind::kDriveClass, "class0/DrvClass.ini"},
-        {202, 0, PayloadKind::kDriveClass64, "class0/DrvClass64.ini"},
-        {203, 0, PayloadKind::kSupportVersion, "class0/SupVer.inf"},
-        {210, 1, PayloadKind::kMarker, "class1/XVT-7Q2RN3.txt"},
-        {211, 1, PayloadKind::kDriveClass, "class1/DrvClass.ini"},
-        {212, 1, PayloadKind::kDriveClass64, "class1/DrvClass64.ini"},
-        {213, 1, PayloadKind::kSupportVersion, "class1/SupVer.inf"},
+        {200, 0, PayloadKind::kMarker, "class0/XVT-7Q2RN3.txt", kMarkerSize},
+        {201, 0, PayloadKind::kDriveClass, "class0/DrvClass.ini", 2088},
+        {202, 0, PayloadKind::kDriveClass64, "class0/DrvClass64.ini", 2140},
+        {203, 0, PayloadKind::kSupportVersion, "class0/SupVer.inf", 4182},
+        {210, 1, PayloadKind::kMarker, "class1/XVT-7Q2RN3.txt", kMarkerSize},
+        {211, 1, PayloadKind::kDriveClass, "class1/DrvClass.ini", 2264},
+        {212, 1, PayloadKind::kDriveClass64, "class1/DrvClass64.ini", 2320},
+        {213, 1, PayloadKind::kSupportVersion, "class1/SupVer.inf", 5078},
     };
     return files;
 }
@@ -717,8 +717,7 @@ std::vector<std::string> CheckPayloadFiles(const std::map<std::string, std::stri
     return out;
 }
 
-std::vector<std::string> CheckPayloadFolder(const std::string& folder) {
-    // Files that cannot be read are left out and reported as missing.
+std::map<std::string, std::string> ReadPayloadFolder(const std::string& folder) {
     std::map<std::string, std::string> files;
     for (const PayloadFile& f : PayloadFiles()) {
         std::ifstream in(folder + "/" + f.relative_path, std::ios::binary);
@@ -727,7 +726,25 @@ std::vector<std::string> CheckPayloadFolder(const std::string& folder) {
         content << in.rdbuf();
         files[f.relative_path] = content.str();
     }
-    return CheckPayloadFiles(files);
+    return files;
+}
+
+// Files that cannot be read are left out and reported as missing.
+std::vector<std::string> CheckPayloadFolder(const std::string& folder) {
+    return CheckPayloadFiles(ReadPayloadFolder(folder));
+}
+
+std::vector<std::string> CheckSuppliedSizes(const std::map<std::string, std::string>& files) {
+    std::vector<std::string> out;
+    for (const PayloadFile& f : PayloadFiles()) {
+        const auto it = files.find(f.relative_path);
+        const std::size_t size = it == files.end() ? 0 : it->second.size();
+        if (it == files.end() || size != f.supplied_size)
+            out.push_back(std::string(f.relative_path) + ": " +
+                          (it == files.end() ? std::string("missing") : std::to_string(size) + " bytes") +
+                          ", the supplied file has " + std::to_string(f.supplied_size));
+    }
+    return out;
 }
 
 }  // namespace payload

@@ -6,6 +6,7 @@
 // build) can validate damaged copies without touching the disk.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct PayloadFile {
     int payload_class;          // 0: versions 7.xx-8.00, 1: versions 9.xx-10.00
     PayloadKind kind;
     const char* relative_path;  // relative to the payload folder, '/' separated
+    std::size_t supplied_size;  // bytes of the publisher's file; the test tables differ
 };
 
 // The eight files, in resource id order.
@@ -64,7 +66,15 @@ std::vector<std::string> CheckSupportVersionFile(const std::string& bytes,
 std::vector<std::string> CheckPayloadFiles(
     const std::map<std::string, std::string>& files);
 
+// The eight files below `folder` that can be read, keyed by relative path.
+std::map<std::string, std::string> ReadPayloadFolder(const std::string& folder);
+
 // Reads the eight files below `folder` and checks them.
 std::vector<std::string> CheckPayloadFolder(const std::string& folder);
+
+// One line per file whose size is not that of the publisher's supplied file.
+// A payload that passes is the supplied one; any other is a test payload.
+std::vector<std::string> CheckSuppliedSizes(
+    const std::map<std::string, std::string>& files);
 
 }  // namespace payload

@@ -3,7 +3,8 @@
 
 The updater runs elevated on Windows 2000 SP4 to Windows 11. It may import only
 from KnownDLLs, only functions that Windows 2000 has, and must carry its payload
-byte for byte. Usage: check_executable.py <exe> <payload-folder>
+byte for byte, and says which payload it holds: the repository's test tables
+or the publisher's supplied files. Usage: check_executable.py <exe> <payload-folder>
 """
 import struct
 import sys
@@ -48,6 +49,7 @@ PAYLOAD = {
     212: "class1/DrvClass64.ini", 213: "class1/SupVer.inf",
 }
 RT_RCDATA = 10
+RT_VERSION = 16
 RT_MANIFEST = 24
 LANG_JAPANESE = 0x0411
 SIZE_LIMIT = 64 * 1024
@@ -170,14 +172,25 @@ def check(exe_path, payload_folder):
         problems.append("unexpected RCDATA ids %s" % extra)
     if len(rcdata) != len(PAYLOAD):
         problems.append("payload stored %d times, expected once per id" % len(rcdata))
-    return problems, len(data), image.imports()
+    versions = [blob for kind, _, _, blob in resources if kind == RT_VERSION]
+    return problems, len(data), image.imports(), payload_mark(versions[0] if versions else b"")
+
+
+def payload_mark(version_resource):
+    """The version resource's SpecialBuild text: a test payload says so there; the supplied files have none."""
+    # A String entry is its header, the key with its terminator, padding, then the value.
+    text = version_resource.decode("utf-16-le", "replace")
+    key = text.find("SpecialBuild\0")
+    if key < 0:
+        return None
+    return text[key + len("SpecialBuild\0"):].lstrip("\0").split("\0")[0]
 
 
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    problems, size, imports = check(sys.argv[1], sys.argv[2])
+    problems, size, imports, mark = check(sys.argv[1], sys.argv[2])
     for problem in problems:
         print("executable check: " + problem)
     if problems:
@@ -185,6 +198,10 @@ def main():
     count = sum(len(names) for names in imports.values())
     print("executable ok: %d bytes, %d imports from %s, manifest and 8 payload resources in place"
           % (size, count, ", ".join(sorted(imports))))
+    if mark is None:
+        print("payload: the publisher's supplied files (no test mark in the version resource)")
+    else:
+        print('payload: TEST TABLES, marked "%s" in the version resource' % mark)
     return 0
 
 
