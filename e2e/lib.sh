@@ -24,6 +24,8 @@ source "$E2E_SOURCE_DIR/messages.sh"
 
 # ---- product facts, as the installed application and the updater know them ----
 UPDATER_EXE=CarvellaMakerUpdater.exe
+# The executable under test: the build's, or another one (a signed release) by E2E_UPDATER.
+UPDATER_UNDER_TEST=${E2E_UPDATER:-$BUILD_DIR/$UPDATER_EXE}
 APP_KEY='HKLM\SOFTWARE\ODRIX\Carvella Maker'
 APP_KEY_32BIT_VIEW='HKLM32\SOFTWARE\ODRIX\Carvella Maker'
 DRIVER_KEY='HKLM\SYSTEM\CurrentControlSet\Services\NavoDrv'
@@ -95,7 +97,7 @@ require_environment() {
   if [[ ${#missing[@]} -gt 0 ]]; then
     die "missing: ${missing[*]} (scripts/install-deps installs them)"
   fi
-  [[ -f $BUILD_DIR/$UPDATER_EXE ]] || die "no $BUILD_DIR/$UPDATER_EXE: build the windows preset first"
+  [[ -f $UPDATER_UNDER_TEST ]] || die "no $UPDATER_UNDER_TEST: build the windows preset first"
   local tool
   for tool in "${TOOL_NAMES[@]}"; do
     [[ -f $BUILD_DIR/tools/$tool.exe ]] || die "no $BUILD_DIR/tools/$tool.exe: build the windows preset first"
@@ -148,7 +150,7 @@ install_programs() {
   mkdir -p "$tools/downloads"
   local tool
   for tool in "${TOOL_NAMES[@]}"; do cp "$BUILD_DIR/tools/$tool.exe" "$tools/"; done
-  cp "$BUILD_DIR/$UPDATER_EXE" "$(unixpath "$UPDATER_WIN")"
+  cp "$UPDATER_UNDER_TEST" "$(unixpath "$UPDATER_WIN")"
 }
 
 stop_prefixes() {
