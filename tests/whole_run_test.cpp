@@ -315,4 +315,48 @@ TEST_F(WholeRunTest, SecondRunOverAnUpdatedMachineAddsNothingTwice) {
   EXPECT_TRUE(winsim::MessageBoxes().empty());
 }
 
+// What the README tells administrators to test on a PC: SupVer.inf holds the
+// payload and no backup lies beside it. The marker file and the lists are no
+// sign: a roll-back keeps a new marker file, a failed registry step the lists
+// written before it.
+TEST_F(WholeRunTest, TheDetectionRuleTellsAnUpdatedPcFromOneThatIsNot) {
+  const std::string supVer = std::string(installed::INSTALL_DIR) + "\\SupVer.inf";
+  const struct {
+    const char* run;
+    void (*arrange)(const std::string& supVer);
+    int exitCode;
+  } rows[] = {
+      {"finished", [](const std::string&) {}, EXIT_FINISHED},
+      {"rolled back after a failed write, the new marker file kept",
+       [](const std::string& path) { winsim::PutFile(path, installed::OldContent("SupVer.inf"), FILE_ATTRIBUTE_READONLY); },
+       EXIT_STOPPED},
+      {"rolled back after the second list failed, the first list extended",
+       [](const std::string&) {
+         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_MULTI_SZ,
+                                  std::string("DVR-XD10J  KR300") + '\0' + '\0');
+       },
+       EXIT_STOPPED},
+      {"rolled back, but SupVer.inf could not be put back: its backup kept",
+       [](const std::string&) {
+         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_DWORD, "1234");
+         winsim::FailCall("CopyFileExA", 4, ERROR_ACCESS_DENIED);  // three backups, then SupVer.inf restored first
+       },
+       EXIT_STOPPED},
+  };
+  for (const auto& row : rows) {
+    Install(0x09000000);
+    row.arrange(supVer);
+    EXPECT_EQ(RunUpdater(L"/S"), row.exitCode) << row.run;
+    bool backupLeft = false;
+    for (const auto& file : installed::InstallFolder()) {
+      backupLeft = backupLeft || (file.first.size() > 4 && file.first.compare(file.first.size() - 4, 4, ".bk0") == 0);
+    }
+    const bool looksUpdated = winsim::FileBytes(supVer) == installed::PayloadFor(version, "SupVer.inf") && !backupLeft;
+    EXPECT_EQ(looksUpdated, row.exitCode == EXIT_FINISHED) << row.run;
+    if (row.exitCode != EXIT_FINISHED) {
+      EXPECT_TRUE(winsim::FileExists(std::string(installed::INSTALL_DIR) + "\\XVT-7Q2RN3.txt")) << row.run;
+    }
+  }
+}
+
 }  // namespace
