@@ -52,9 +52,12 @@ declare -gA PREFIX_DIR=([64]="$E2E_DIR/prefix64" [32]="$E2E_DIR/prefix32")
 declare -gA PREFIX_ARCH=([64]=win64 [32]=win32)
 declare -gA INSTALL_DIR_WIN=([64]='C:\Program Files (x86)\ODRIX\Carvella Maker' [32]='C:\Program Files\ODRIX\Carvella Maker')
 TOOLS_WIN='C:\e2e'
+# Where each fixture service logs what happened to it (fixture_service.cpp).
+SERVICE_LOGS_WIN='C:\e2e\service-logs'
 UPDATER_WIN='C:\e2e\downloads\CarvellaMakerUpdater.exe'
 STARTED_PREFIXES=()
 BACKGROUND_LIST=$E2E_DIR/background-processes.txt
+MOUNT_LIST=$E2E_DIR/mounted-drives.txt
 XVFB_PID=
 E2E_DISPLAY=
 P=  # the prefix in use: 64 or 32
@@ -68,10 +71,11 @@ die() {
 
 # A Unix path as Wine sees it.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-# A path inside the prefix in use, from its Windows form on drive C.
+# A path inside the prefix in use, from its Windows form, through the
+# prefix's drive letters (dosdevices).
 unixpath() {
-  local windows=${1#C:\\}
-  printf '%s/drive_c/%s' "${PREFIX_DIR[$P]}" "${windows//\\//}"
+  local drive=${1%%:*} rest=${1#?:\\}
+  printf '%s/dosdevices/%s:/%s' "${PREFIX_DIR[$P]}" "${drive,,}" "${rest//\\//}"
 }
 
 # Runs a program in the prefix in use. Output goes where the caller redirects it,
@@ -167,6 +171,7 @@ stop_prefixes() {
 cleanup_all() {
   end_background_processes
   stop_prefixes
+  remove_small_drives
   if [[ -n $XVFB_PID ]]; then
     kill "$XVFB_PID" 2>/dev/null
     wait "$XVFB_PID" 2>/dev/null
@@ -284,6 +289,84 @@ EOF
   [[ ${#FAILURES[@]} -eq 0 ]]
 }
 
+# ---- a drive of its own ----------------------------------------------------------
+
+SMALL_DRIVE_BLOCK=1024
+
+# mount_small_drive <letter> <KiB>: an empty ext2 file system of 1 KiB blocks,
+# loop-mounted and mapped as that drive of the prefix in use, removed after the
+# scenario. Where mounting is not possible the scenario is skipped.
+mount_small_drive() {
+  local letter=${1,,} size=$2
+  local mountPoint=$E2E_DIR/drive-$P-$letter
+  local image=$mountPoint.img link=${PREFIX_DIR[$P]}/dosdevices/$letter: mountLog=$SCENARIO_DIR/mount.log
+  if [[ $(id -u) -ne 0 ]]; then
+    skip_scenario "mounting a file system needs root"
+    return 1
+  fi
+  if ! command -v mkfs.ext2 >/dev/null 2>&1; then
+    skip_scenario "no mkfs.ext2 (e2fsprogs) to make a file system"
+    return 1
+  fi
+  mkdir -p "$mountPoint"
+  head -c "$((size * 1024))" /dev/zero >"$image"
+  mkfs.ext2 -q -F -b "$SMALL_DRIVE_BLOCK" -m 0 "$image" >"$mountLog" 2>&1 || {
+    harness_fail "mkfs.ext2 failed: $(tail -n1 "$mountLog")"
+    return 1
+  }
+  printf '%s|%s|%s\n' "$mountPoint" "$image" "$link" >>"$MOUNT_LIST"
+  if ! mount -o loop "$image" "$mountPoint" >"$mountLog" 2>&1; then
+    skip_scenario "mounting a loop device is not allowed here ($(head -n1 "$mountLog"))"
+    return 1
+  fi
+  ln -sfn "$mountPoint" "$link"
+}
+
+# Unmounts what mount_small_drive mounted; a drive still busy is tried again
+# at the end of the run, once the prefixes' servers are gone.
+remove_small_drives() {
+  [[ -s $MOUNT_LIST ]] || return 0
+  local entries=() entry mountPoint image link
+  mapfile -t entries <"$MOUNT_LIST"
+  : >"$MOUNT_LIST"
+  for entry in "${entries[@]}"; do
+    IFS='|' read -r mountPoint image link <<<"$entry"
+    rm -f "$link"
+    if mountpoint -q "$mountPoint" && ! umount "$mountPoint" 2>/dev/null; then
+      log "$mountPoint is busy; unmounting it later"
+      echo "$entry" >>"$MOUNT_LIST"
+      continue
+    fi
+    rm -f "$image"
+    rmdir "$mountPoint" 2>/dev/null
+  done
+}
+
+# The root of the drive that holds a Windows path, as a Unix folder.
+drive_root() { unixpath "${1:0:2}\\"; }
+
+# fill_drive <windows path> <blocks>: a filler file at the root of the path's
+# drive leaves exactly that many blocks free.
+fill_drive() {
+  python3 - "$(drive_root "$1")" "$2" <<'EOF' || harness_fail "could not leave $2 blocks free on ${1:0:2}"
+import os, sys
+root, wanted = sys.argv[1], int(sys.argv[2])
+filler = os.path.join(root, "filler")
+size = os.path.getsize(filler) if os.path.exists(filler) else 0
+# A larger filler may need a block of its own for block numbers: adjust until it fits.
+for _ in range(4):
+    status = os.statvfs(root)
+    if status.f_bavail == wanted:
+        sys.exit(0)
+    size = max(0, size + (status.f_bavail - wanted) * status.f_bsize)
+    with open(filler, "wb") as out:
+        out.write(bytes(size))
+sys.exit(os.statvfs(root).f_bavail != wanted)
+EOF
+}
+
+free_drive() { rm -f "$(drive_root "$1")filler"; }
+
 make_read_only() { chmod a-w "$(install_folder)/$1"; }
 
 # Wine reports this Windows version to the updater alone.
@@ -303,11 +386,13 @@ hold_instance_mutex() { start_waiting_process "$TOOLS_WIN\\mutex_holder.exe" "e2
 
 # ---- running the updater -----------------------------------------------------------
 
-# act [--answers LIST] [--japanese | --language LOCALE] [--refuse-restart] [--timeout S] [-- updater arguments]
+# act [--answers LIST] [--japanese | --language LOCALE] [--refuse-restart] [--timeout S] [--end-when FILE]
+#     [-- updater arguments]
+# --end-when ends the updater abruptly once that Windows path exists.
 # Runs the updater under the pilot; the pilot's log and Wine's call trace stay
 # in the scenario folder for the checks.
 act() {
-  local answers=- timeout=100 environment=() arguments=()
+  local answers=- timeout=100 environment=() arguments=() endWhen=()
   MESSAGE_LANGUAGE=EN
   while [[ $# -gt 0 ]]; do
     case $1 in
@@ -316,13 +401,14 @@ act() {
       --language) environment+=("LC_ALL=$2"); shift 2 ;;
       --refuse-restart) environment+=(WINEDLLOVERRIDES=wineboot.exe=d); shift ;;
       --timeout) timeout=$2; shift 2 ;;
+      --end-when) endWhen=(--end-when "$2"); shift 2 ;;
       --) shift; arguments=("$@"); break ;;
       *) arguments+=("$1"); shift ;;
     esac
   done
   snapshot "$SCENARIO_DIR/before"
   WINE_TIMEOUT=$((timeout + 30)) wine_in "${environment[@]}" WINEDEBUG=-all,+relay "$TOOLS_WIN\\pilot.exe" \
-    "$(winpath "$SCENARIO_DIR/pilot.log")" "$answers" "$((timeout * 1000))" "$UPDATER_WIN" "${arguments[@]}" \
+    "$(winpath "$SCENARIO_DIR/pilot.log")" "$answers" "$((timeout * 1000))" "${endWhen[@]}" "$UPDATER_WIN" "${arguments[@]}" \
     >"$SCENARIO_DIR/pilot.out" 2>"$SCENARIO_DIR/trace.log"
   snapshot "$SCENARIO_DIR/after"
 }
@@ -348,7 +434,7 @@ snapshot() {
     >>"$SCENARIO_DIR/wine.log" 2>&1
   [[ -s $dir/services.txt ]] || harness_fail "the services could not be queried"
   local name logs
-  logs=$(unixpath "$TOOLS_WIN\\service-logs")
+  logs=$(unixpath "$SERVICE_LOGS_WIN")
   for name in "${SERVICE_NAMES[@]}"; do
     if [[ -f $logs/$name.log ]]; then tr '\n' ' ' <"$logs/$name.log" | sed 's/ $//'; fi
     echo
@@ -359,16 +445,20 @@ snapshot() {
 
 FAILURES=()
 fail() { FAILURES+=("$*"); }
+# The scenario cannot run here; it is counted as skipped, with the reason.
+skip_scenario() { printf '%s\n' "$*" >"$SCENARIO_DIR/skipped.txt"; }
 harness_fail() {
   FAILURES+=("harness: $*")
   return 1
 }
 
+# expect_exit <code> | ended (cut off by act --end-when)
 expect_exit() {
   local line
-  line=$(grep -a -E '^(exit|timeout|error)' "$SCENARIO_DIR/pilot.log" 2>/dev/null | head -n1)
+  line=$(grep -a -E '^(exit|timeout|error|ended)' "$SCENARIO_DIR/pilot.log" 2>/dev/null | head -n1)
   case $line in
     exit*) [[ ${line#exit$'\t'} == "$1" ]] || fail "exit code ${line#exit$'\t'}, expected $1" ;;
+    ended) [[ $1 == ended ]] || fail "the updater was cut off, expected exit code $1" ;;
     timeout) fail "the updater did not end (ended by the pilot)" ;;
     *) fail "no exit code recorded (${line:-pilot log empty})" ;;
   esac
@@ -546,7 +636,8 @@ expect_nothing_changed() {
 
 use_prefix() { P=$1; }
 
-# run_scenario <prefix> <name>: prints one line, PASS or FAIL with the reasons.
+# run_scenario <prefix> <name>: prints one line, PASS, SKIP or FAIL with the
+# reasons; answers 0, 2 or 1.
 # The scenario runs in a subshell, so that a fault of the harness ends only it.
 run_scenario() {
   local prefix=$1 name=$2
@@ -562,6 +653,7 @@ run_scenario() {
     printf '%s\n' "${FAILURES[@]}" >"$SCENARIO_DIR/failures.txt"
   ) >"$SCENARIO_DIR/scenario.log" 2>&1
   end_background_processes
+  remove_small_drives
   FAILURES=()
   if [[ -f $SCENARIO_DIR/failures.txt ]]; then
     mapfile -t FAILURES < <(grep -a -v '^$' "$SCENARIO_DIR/failures.txt")
@@ -569,6 +661,10 @@ run_scenario() {
     FAILURES=("harness: the scenario aborted: $(tail -n1 "$SCENARIO_DIR/scenario.log")")
   fi
   local took=$((SECONDS - started))
+  if [[ ${#FAILURES[@]} -eq 0 && -f $SCENARIO_DIR/skipped.txt ]]; then
+    printf 'SKIP %-40s %3ss  %s\n' "$name" "$took" "$(cat "$SCENARIO_DIR/skipped.txt")"
+    return 2
+  fi
   if [[ ${#FAILURES[@]} -eq 0 ]]; then
     printf 'PASS %-40s %3ss\n' "$name" "$took"
     return 0

@@ -33,6 +33,9 @@ SCENARIOS=(
   "64 slow_services"
   "64 service_does_not_stop"
   "64 service_does_not_restart"
+  "64 disk_full"
+  "64 cut_off_waiting_for_a_service"
+  "64 cut_off_during_deployment"
   "32 silent_update_class0_32bit"
   "32 silent_update_class1_32bit"
   "32 declined_restart_32bit"
@@ -411,6 +414,91 @@ scenario_service_does_not_restart() {
   expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT OK:MSG_SERVICE_ERROR
   expect_files deployed 1
   expect_services restarted restarted "STOPPED:stop stopped start refused"
+}
+
+# ---- a full disk, a run cut off, and the run that follows ------------------------------------
+
+# Leaves the install folder's drive with room for the rows before <row> and
+# <row>'s backup, one block short of <row>'s payload. A deployed row takes its
+# payload's blocks (its backup holds what the old file held), and writing a
+# row's payload first gives back the blocks of its old content.
+fill_to_fail_at() { # row class
+  local -n rows=FILE_ROWS_$P
+  local name size blocks=0
+  for name in "${rows[@]}"; do
+    size=$(stat -c %s "$PAYLOAD_DIR/class$2/$name")
+    blocks=$((blocks + (size + SMALL_DRIVE_BLOCK - 1) / SMALL_DRIVE_BLOCK))
+    [[ $name == "$1" ]] && break
+  done
+  fill_drive "${INSTALL_DIR_WIN[$P]}" $((blocks - 1))
+}
+
+# The install folder on a small drive of its own. Wine on Linux takes space a
+# 4 KiB page at a time: the 2 KiB payload of the second row gets nothing
+# (WriteFile fails with ERROR_DISK_FULL after the target was truncated), the
+# 5 KiB one of the last row stops after 4096 bytes (WriteFile succeeds with
+# fewer bytes written). Either way every file comes back and no backup stays;
+# once space is freed, the next run succeeds.
+scenario_disk_full() {
+  mount_small_drive D 512 || return
+  # shellcheck disable=SC2004 # the key of an associative array
+  INSTALL_DIR_WIN[$P]='D:\Carvella Maker'
+  arrange 0x09000000 || return
+  local failure row
+  for failure in DrvClass64.ini:untouched SupVer.inf:rolled_back; do
+    row=${failure%%:*}
+    fill_to_fail_at "$row" 1 || return
+    act -- /S
+    expect_exit 1
+    expect_boxes "OK:MSG_FILE_COPY_ERROR:$row"
+    expect_files "${failure#*:}" 1
+    expect_registry_untouched
+    expect_restart not_requested
+  done
+  free_drive "${INSTALL_DIR_WIN[$P]}"
+  act -- /S
+  expect_silent_success 1
+}
+
+# Cut off after the stop request to a slow service, before any file is
+# written: nothing changed, and the next run does the whole update.
+scenario_cut_off_waiting_for_a_service() {
+  arrange 0x09000000 slowstop:running normal:running normal:running || return
+  local controlLog="$SERVICE_LOGS_WIN\\${SERVICE_NAMES[0]}.log" waited=0
+  act --end-when "$controlLog" -- /S
+  expect_exit ended
+  # The service finishes stopping on its own.
+  until grep -q stopped "$(unixpath "$controlLog")"; do
+    ((waited++ < 100)) || {
+      fail "${SERVICE_NAMES[0]} did not finish stopping"
+      return
+    }
+    sleep 0.1
+  done
+  snapshot "$SCENARIO_DIR/after"
+  expect_files untouched
+  expect_registry_untouched
+  expect_services stopped untouched untouched
+  act -- /S
+  expect_silent_success 1
+  expect_services stopped stopped untouched
+}
+
+# What a run cut off while writing the second row leaves: the services
+# stopped, the first row rewritten beside its backup, the second cut short
+# beside its backup. The next run does the whole update and leaves no backup.
+scenario_cut_off_during_deployment() {
+  arrange 0x09000000 normal:stopped normal:stopped normal:running || return
+  local folder
+  folder=$(install_folder)
+  mv "$folder/DrvClass.ini" "$folder/DrvClass.ini.bk0"
+  cp "$PAYLOAD_DIR/class1/DrvClass.ini" "$folder/"
+  mv "$folder/DrvClass64.ini" "$folder/DrvClass64.ini.bk0"
+  head -c 1000 "$PAYLOAD_DIR/class1/DrvClass64.ini" >"$folder/DrvClass64.ini"
+  act -- /S
+  rm -f "$SCENARIO_DIR/before/files/"*.bk0
+  expect_silent_success 1
+  expect_services STOPPED: STOPPED: untouched
 }
 
 # ---- 32-bit Windows: three rows, DrvClass64.ini never touched ------------------------------

@@ -1,14 +1,17 @@
 // Runs a program and answers its message boxes the way a user would, recording
 // each box exactly: its text, its buttons, and the answer given.
 //
-//   pilot.exe <logfile> <answers> <timeout ms> <program> [<argument>...]
+//   pilot.exe <logfile> <answers> <timeout ms> [--end-when <file>] <program> [<argument>...]
+//
+// With --end-when the program is ended abruptly (TerminateProcess, as a power
+// cut ends it) as soon as <file> exists.
 //
 // <answers> is a comma-separated list of button names (OK, Cancel, Yes, No) used
 // in order, one per box, or "-" for none. A box beyond the list is answered with
 // Cancel when it has that button, else OK, and recorded as unscripted.
 // Only boxes with the updater's caption count. The log gets UTF-8 lines:
 //   box TAB <buttons> TAB <answer> TAB <flags> TAB <text, with \n \t \\ escaped>
-//   exit TAB <exit code>      or   timeout   (the program was ended)
+//   exit TAB <exit code>   or   timeout (ended after the timeout)   or   ended (ended by --end-when)
 // After the program's exit the pilot also waits until Wine's restart work
 // (wineboot.exe, started by a restart request) has finished, so that what the
 // tests look at next is not changing under them.
@@ -197,8 +200,15 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring logPath = argv[1];
   WriteWholeFile(logPath, "");
   Pilot pilot(logPath, Utf8(argv[2]));
+  int programArgument = 4;
+  std::wstring endWhen;
+  if (std::wstring(argv[4]) == L"--end-when") {
+    if (argc < 7) return 2;
+    endWhen = argv[5];
+    programArgument = 6;
+  }
 
-  std::wstring commandLine = CommandLine(argc, argv, 4);
+  std::wstring commandLine = CommandLine(argc, argv, programArgument);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -210,6 +220,13 @@ int wmain(int argc, wchar_t** argv) {
   DWORD start = GetTickCount();
   while (WaitForSingleObject(process.hProcess, POLL_MS) == WAIT_TIMEOUT) {
     pilot.AnswerBoxes();
+    if (!endWhen.empty() && GetFileAttributesW(endWhen.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      TerminateProcess(process.hProcess, 0xDEAD);
+      WaitForSingleObject(process.hProcess, CLOSE_TIMEOUT_MS);
+      pilot.Record("ended");
+      CloseHandle(process.hProcess);
+      return 0;
+    }
     if (GetTickCount() - start > timeoutMs) {
       TerminateProcess(process.hProcess, 0xDEAD);
       WaitForSingleObject(process.hProcess, CLOSE_TIMEOUT_MS);
