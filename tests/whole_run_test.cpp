@@ -316,42 +316,57 @@ TEST_F(WholeRunTest, SecondRunOverAnUpdatedMachineAddsNothingTwice) {
 }
 
 // What the README tells administrators to test on a PC: SupVer.inf holds the
-// payload and no backup lies beside it. The marker file and the lists are no
-// sign: a roll-back keeps a new marker file, a failed registry step the lists
-// written before it.
+// payload, both lists hold the id, and no backup lies beside them. Neither
+// the marker file nor one list is a sign: a roll-back keeps a new marker file,
+// and a failed registry step keeps the lists written before it.
 TEST_F(WholeRunTest, TheDetectionRuleTellsAnUpdatedPcFromOneThatIsNot) {
   const std::string supVer = std::string(installed::INSTALL_DIR) + "\\SupVer.inf";
+  const auto multiStringList = [] {
+    winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_MULTI_SZ,
+                             std::string("DVR-XD10J  KR300") + '\0' + '\0');
+  };
   const struct {
     const char* run;
-    void (*arrange)(const std::string& supVer);
+    void (*arrange)(const std::string& supVer, void (*multiStringList)());
     int exitCode;
   } rows[] = {
-      {"finished", [](const std::string&) {}, EXIT_FINISHED},
+      {"finished", [](const std::string&, void (*)()) {}, EXIT_FINISHED},
       {"rolled back after a failed write, the new marker file kept",
-       [](const std::string& path) { winsim::PutFile(path, installed::OldContent("SupVer.inf"), FILE_ATTRIBUTE_READONLY); },
+       [](const std::string& path, void (*)()) {
+         winsim::PutFile(path, installed::OldContent("SupVer.inf"), FILE_ATTRIBUTE_READONLY);
+       },
        EXIT_STOPPED},
       {"rolled back after the second list failed, the first list extended",
-       [](const std::string&) {
-         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_MULTI_SZ,
-                                  std::string("DVR-XD10J  KR300") + '\0' + '\0');
+       [](const std::string&, void (*list)()) { list(); }, EXIT_STOPPED},
+      {"as before, in a folder without SupVer.inf: the new one stays",
+       [](const std::string& path, void (*list)()) {
+         DeleteFileA(path.c_str());
+         list();
        },
        EXIT_STOPPED},
       {"rolled back, but SupVer.inf could not be put back: its backup kept",
-       [](const std::string&) {
-         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_DWORD, "1234");
+       [](const std::string&, void (*list)()) {
+         list();
          winsim::FailCall("CopyFileExA", 4, ERROR_ACCESS_DENIED);  // three backups, then SupVer.inf restored first
        },
        EXIT_STOPPED},
   };
   for (const auto& row : rows) {
     Install(0x09000000);
-    row.arrange(supVer);
+    row.arrange(supVer, multiStringList);
     EXPECT_EQ(RunUpdater(L"/S"), row.exitCode) << row.run;
     bool backupLeft = false;
     for (const auto& file : installed::InstallFolder()) {
       backupLeft = backupLeft || (file.first.size() > 4 && file.first.compare(file.first.size() - 4, 4, ".bk0") == 0);
     }
-    const bool looksUpdated = winsim::FileBytes(supVer) == installed::PayloadFor(version, "SupVer.inf") && !backupLeft;
+    bool listsHoldTheId = true;
+    for (const char* vendor : {installed::ROVE_KEY, installed::ODRIX_KEY}) {
+      winsim::RegistryValue list;
+      listsHoldTheId = listsHoldTheId && winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, vendor, "Products", &list) &&
+                       list.bytes.find(installed::PRODUCT_ID) != std::string::npos;
+    }
+    const bool looksUpdated =
+        winsim::FileBytes(supVer) == installed::PayloadFor(version, "SupVer.inf") && listsHoldTheId && !backupLeft;
     EXPECT_EQ(looksUpdated, row.exitCode == EXIT_FINISHED) << row.run;
     if (row.exitCode != EXIT_FINISHED) {
       EXPECT_TRUE(winsim::FileExists(std::string(installed::INSTALL_DIR) + "\\XVT-7Q2RN3.txt")) << row.run;
