@@ -455,8 +455,24 @@ scenario_disk_full() {
     expect_registry_untouched
     expect_restart not_requested
   done
+  # An old DrvClass.ini of 12 KiB (direct blocks only) that its payload made
+  # room for: when the last row fails, putting it back needs more than the
+  # drive has, so the roll-back writes 8 KiB of it and its backup stays, the
+  # only whole copy.
+  local files=$SCENARIO_DIR/after/files
+  python3 -c 'import sys; sys.stdout.buffer.write(b"\xff\xfe" + ("OLD=LARGE\r\n" * 600).encode("utf-16-le")[:12286])' \
+    >"$(install_folder)/DrvClass.ini"
+  fill_to_fail_at SupVer.inf 1 || return
+  act -- /S
+  expect_exit 1
+  expect_boxes OK:MSG_FILE_COPY_ERROR:SupVer.inf
+  cmp -s "$SCENARIO_DIR/before/files/DrvClass.ini" "$files/DrvClass.ini.bk0" ||
+    fail "DrvClass.ini.bk0 is not the old DrvClass.ini that could not be put back"
+  mv "$files/DrvClass.ini.bk0" "$files/DrvClass.ini"
+  expect_files rolled_back 1
   free_drive "${INSTALL_DIR_WIN[$P]}"
   act -- /S
+  rm -f "$SCENARIO_DIR/before/files/DrvClass.ini.bk0"
   expect_silent_success 1
 }
 
