@@ -6,6 +6,7 @@
 #include "app/updater.h"
 #include "messages/message_box.h"
 #include "messages/message_table.h"
+#include "platform/scoped_handle.h"
 #include "platform/system_functions.h"
 
 constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
@@ -13,22 +14,6 @@ constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
 namespace {
 
 constexpr wchar_t SHUTDOWN_PRIVILEGE[] = L"SeShutdownPrivilege";
-
-// The instance mutex is held until the run ends, on every path.
-class InstanceMutex {
- public:
-  InstanceMutex() : handle(CreateMutexA(NULL, FALSE, INSTANCE_MUTEX_NAME)), alreadyExists(GetLastError() == ERROR_ALREADY_EXISTS) {}
-  ~InstanceMutex() {
-    if (handle != NULL) CloseHandle(handle);
-  }
-  InstanceMutex(const InstanceMutex&) = delete;
-  InstanceMutex& operator=(const InstanceMutex&) = delete;
-  bool HeldByAnotherCopy() const { return alreadyExists; }
-
- private:
-  HANDLE handle;
-  bool alreadyExists;
-};
 
 // The entry point's own boxes: OK/Cancel counts as consent only for IDOK,
 // and a silent run answers OK.
@@ -99,8 +84,9 @@ int RunUpdater(const wchar_t* commandLine) {
   if (!messageTable) return EXIT_STOPPED;
   messageTable->Load();
 
-  InstanceMutex instance;
-  if (instance.HeldByAnotherCopy()) {
+  // Held until the run ends, on every path.
+  KernelHandle instance(CreateMutexA(nullptr, FALSE, INSTANCE_MUTEX_NAME));
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
     if (showUi) ShowMessageBox(messageTable->Slot(MSG_ALREADY_RUNNING), MB_OK);
     return EXIT_STOPPED;
   }

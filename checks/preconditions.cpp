@@ -5,6 +5,7 @@
 
 #include "app/updater.h"
 #include "messages/catalogues.h"
+#include "platform/scoped_handle.h"
 #include "registry/registry_key.h"
 
 namespace {
@@ -14,21 +15,16 @@ constexpr char INSTALL_PATH_VALUE[] = "InstallPath";
 constexpr char VERSION_VALUE[] = "Version";
 constexpr DWORD FIRST_NT_MAJOR_VERSION = 5;
 
-// The token's group list in a LocalAlloc block, or NULL when it cannot be
+// The token's group list into a LocalAlloc block; false when it cannot be
 // sized, allocated or read.
-TOKEN_GROUPS* ReadTokenGroups(HANDLE token) {
+bool ReadTokenGroups(HANDLE token, LocalBlock<TOKEN_GROUPS>* groups) {
   DWORD size = 0;
-  if (GetTokenInformation(token, TokenGroups, NULL, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+  if (GetTokenInformation(token, TokenGroups, nullptr, 0, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
       size < sizeof(TOKEN_GROUPS)) {
-    return NULL;
+    return false;
   }
-  TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(LocalAlloc(LPTR, size));
-  if (groups == NULL) return NULL;
-  if (!GetTokenInformation(token, TokenGroups, groups, size, &size)) {
-    LocalFree(groups);
-    return NULL;
-  }
-  return groups;
+  groups->Reset(static_cast<TOKEN_GROUPS*>(LocalAlloc(LPTR, size)));
+  return groups->IsSet() && GetTokenInformation(token, TokenGroups, groups->Get(), size, &size);
 }
 
 // Membership counts whatever the attributes say: an administrator's filtered
@@ -94,22 +90,19 @@ bool Updater::IsSupportedOs() {
 // Any step that fails answers false: membership is never assumed from a group
 // list that was not read. The token, the list and the SID are released on every path.
 bool Updater::IsAdministrator() {
-  HANDLE token = NULL;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  TOKEN_GROUPS* groups = ReadTokenGroups(token);
-  CloseHandle(token);
-  if (groups == NULL) return false;
+  KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  LocalBlock<TOKEN_GROUPS> groups;
+  if (!ReadTokenGroups(token.Get(), &groups)) return false;
+  token.Reset();  // the list is all that is needed of it
 
   SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  PSID administrators = NULL;
-  bool member = false;
-  if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                               0, &administrators)) {
-    member = HasGroup(*groups, administrators);
-    FreeSid(administrators);
+  SidHandle administrators;
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                0, administrators.Receive())) {
+    return false;
   }
-  LocalFree(groups);
-  return member;
+  return HasGroup(*groups.Get(), administrators.Get());
 }
 
 // The folder of the executable with its trailing backslash. A path that

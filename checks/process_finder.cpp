@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/psapi_library.h"
+#include "platform/scoped_handle.h"
 #include "platform/text.h"
 
 namespace {
@@ -39,19 +40,18 @@ bool ReadProcessIds(EnumProcessesFunction enumProcesses, std::unique_ptr<DWORD[]
 }
 
 // The base name of the process's executable (its first module) equals name.
-// The handle is closed before this returns, so one is open at a time.
+// The handle is closed when this returns, so one is open at a time.
 bool IsProcessNamed(const PsapiLibrary& psapi, DWORD processId, const char* name, int nameLength) {
-  HANDLE process = OpenProcess(PROCESS_READ_ACCESS, FALSE, processId);
-  if (process == NULL) return false;
+  KernelHandle process(OpenProcess(PROCESS_READ_ACCESS, FALSE, processId));
+  if (!process.IsSet()) return false;
   HMODULE executable = NULL;
   DWORD modulesBytes = 0;
   char baseName[MAX_PATH];
   DWORD length = 0;
-  if (psapi.enumProcessModules(process, &executable, sizeof(executable), &modulesBytes)) {
+  if (psapi.enumProcessModules(process.Get(), &executable, sizeof(HMODULE), &modulesBytes)) {
     // The length returned is the only limit: a cut-off name may lack its terminator.
-    length = psapi.getModuleBaseName(process, executable, baseName, MAX_PATH);
+    length = psapi.getModuleBaseName(process.Get(), executable, baseName, MAX_PATH);
   }
-  CloseHandle(process);
   return length != 0 && length == static_cast<DWORD>(nameLength) &&
          EqualIgnoringAsciiCase(baseName, name, nameLength);
 }

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/scoped_handle.h"
 #include "platform/text.h"
 
 namespace {
@@ -54,12 +55,12 @@ bool DeployFile::Exists(int* error) {
     *error = result;
     return false;
   }
-  HANDLE file = CreateFileA(fullPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) {
+  const KernelHandle file(
+      CreateFileA(fullPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsSet()) {
     *error = static_cast<int>(GetLastError());
     return false;
   }
-  CloseHandle(file);
   return true;
 }
 
@@ -110,16 +111,10 @@ int ExtractResourceToFile(int resourceId, const char* destinationPath) {
   const void* bytes = LockResource(loaded);
   if (bytes == NULL) return static_cast<int>(GetLastError());
 
-  HANDLE file = CreateFileA(destinationPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
-  if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  const KernelHandle file(CreateFileA(destinationPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!file.IsSet()) return static_cast<int>(GetLastError());
   DWORD written = 0;
-  int result = 0;
-  if (!WriteFile(file, bytes, size, &written, NULL)) {
-    result = static_cast<int>(GetLastError());
-  } else if (written != size) {
-    result = ERR_WRITE_INCOMPLETE;
-  }
-  CloseHandle(file);
-  return result;
+  if (!WriteFile(file.Get(), bytes, size, &written, nullptr)) return static_cast<int>(GetLastError());
+  return written == size ? 0 : ERR_WRITE_INCOMPLETE;
 }

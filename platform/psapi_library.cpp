@@ -19,19 +19,15 @@ bool PsapiPath(char* path) {
 
 }  // namespace
 
-PsapiLibrary::PsapiLibrary() : enumProcesses(NULL), enumProcessModules(NULL), getModuleBaseName(NULL), module(NULL) {}
-
-PsapiLibrary::~PsapiLibrary() {
-  if (module != NULL) FreeLibrary(module);
-}
+PsapiLibrary::PsapiLibrary() : enumProcesses(nullptr), enumProcessModules(nullptr), getModuleBaseName(nullptr) {}
 
 bool PsapiLibrary::Load() {
   char path[MAX_PATH];
   if (!PsapiPath(path)) return false;
-  module = LoadLibraryA(path);
-  if (module == NULL) return false;
-  enumProcesses = AsFunction<EnumProcessesFunction>(GetProcAddress(module, "EnumProcesses"));
-  enumProcessModules = AsFunction<EnumProcessModulesFunction>(GetProcAddress(module, "EnumProcessModules"));
-  getModuleBaseName = AsFunction<GetModuleBaseNameAFunction>(GetProcAddress(module, "GetModuleBaseNameA"));
+  module.Reset(LoadLibraryA(path));
+  if (!module.IsSet()) return false;
+  enumProcesses = AsFunction<EnumProcessesFunction>(GetProcAddress(module.Get(), "EnumProcesses"));
+  enumProcessModules = AsFunction<EnumProcessModulesFunction>(GetProcAddress(module.Get(), "EnumProcessModules"));
+  getModuleBaseName = AsFunction<GetModuleBaseNameAFunction>(GetProcAddress(module.Get(), "GetModuleBaseNameA"));
   return enumProcesses != NULL && enumProcessModules != NULL && getModuleBaseName != NULL;
 }

@@ -4,6 +4,7 @@
 // would otherwise pick up a planted copy beside itself.
 #pragma once
 
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
 
 typedef BOOL(WINAPI* EnumProcessesFunction)(DWORD* processIds, DWORD bytes, DWORD* bytesReturned);
@@ -13,7 +14,6 @@ typedef DWORD(WINAPI* GetModuleBaseNameAFunction)(HANDLE process, HMODULE module
 class PsapiLibrary {
  public:
   PsapiLibrary();
-  ~PsapiLibrary();
   PsapiLibrary(const PsapiLibrary&) = delete;
   PsapiLibrary& operator=(const PsapiLibrary&) = delete;
 
@@ -25,5 +25,5 @@ class PsapiLibrary {
   GetModuleBaseNameAFunction getModuleBaseName;
 
  private:
-  HMODULE module;
+  LibraryHandle module;
 };

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/scoped_handle.h"
 #include "platform/system_functions.h"
 #include "platform/text.h"
 
@@ -12,7 +13,8 @@ constexpr REGSAM REGISTRY_ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_
 constexpr REGSAM REGISTRY_ACCESS_READ = KEY_READ;
 constexpr REGSAM REGISTRY_ACCESS_WRITE = KEY_WRITE;
 constexpr DWORD DWORD_VALUE_SIZE = 4;
-// Room beyond the stated capacity: one product id can be appended in place.
+// Room beyond the stated capacity, zero-filled, so that text stored without
+// its NUL and a DWORD stored short still read whole.
 constexpr DWORD QUERY_SPARE_BYTES = 16;
 // The sizing read states one byte more than it learnt, so that a value grown
 // by one byte in between still fits; the rest of the spare room stays free.
@@ -76,51 +78,39 @@ int RegistryKey::SetPath(const char* subKeyPath) {
 }
 
 int RegistryKey::CheckNamed() const {
-  if (root == NULL) return ERR_NO_ROOT;
-  if (path == NULL) return ERR_NO_PATH;
+  if (root == nullptr) return ERR_NO_ROOT;
+  if (path == nullptr) return ERR_NO_PATH;
   return 0;
 }
 
-LONG RegistryKey::Open(REGSAM access, HKEY* key) const {
-  return RegOpenKeyExA(root, path, 0, access | RegistryView(), key);
+// Every operation but Create starts here: a key without root or path is never opened.
+int RegistryKey::Open(REGSAM access, RegistryHandle* key) const {
+  const int named = CheckNamed();
+  if (named != 0) return named;
+  return static_cast<int>(RegOpenKeyExA(root, path, 0, access | RegistryView(), key->Receive()));
 }
 
-bool RegistryKey::Exists(int* error) {
-  const int named = CheckNamed();
-  if (named != 0) {
-    SetError(error, named);
-    return false;
-  }
-  HKEY key = NULL;
-  const LONG opened = Open(REGISTRY_ACCESS_EXISTS, &key);
-  if (opened != ERROR_SUCCESS) {
-    SetError(error, static_cast<int>(opened));
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
+bool RegistryKey::Exists(int* error) const {
+  RegistryHandle key;
+  const int opened = Open(REGISTRY_ACCESS_EXISTS, &key);
+  if (opened != 0) SetError(error, opened);
+  return opened == 0;
 }
 
 int RegistryKey::Create() {
   const int named = CheckNamed();
   if (named != 0) return named;
-  HKEY key = NULL;
-  const LONG created = RegCreateKeyExA(root, path, 0, NULL, REG_OPTION_NON_VOLATILE,
-                                       REGISTRY_ACCESS_READ | RegistryView(), NULL, &key, NULL);
-  if (created != ERROR_SUCCESS) return ERR_CREATE_FAILED;
-  RegCloseKey(key);
-  return 0;
+  RegistryHandle key;
+  const LONG created = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       REGISTRY_ACCESS_READ | RegistryView(), nullptr, key.Receive(), nullptr);
+  return created == ERROR_SUCCESS ? 0 : ERR_CREATE_FAILED;
 }
 
 int RegistryKey::Write(const char* valueName, DWORD type, const BYTE* data, DWORD byteCount) const {
-  const int named = CheckNamed();
-  if (named != 0) return named;
-  HKEY key = NULL;
-  const LONG opened = Open(REGISTRY_ACCESS_WRITE, &key);
-  if (opened != ERROR_SUCCESS) return static_cast<int>(opened);
-  const LONG written = RegSetValueExA(key, valueName, 0, type, data, byteCount);
-  RegCloseKey(key);
-  return static_cast<int>(written);
+  RegistryHandle key;
+  const int opened = Open(REGISTRY_ACCESS_WRITE, &key);
+  if (opened != 0) return opened;
+  return static_cast<int>(RegSetValueExA(key.Get(), valueName, 0, type, data, byteCount));
 }
 
 int RegistryKey::SetString(const char* valueName, const char* text) {
@@ -131,24 +121,17 @@ int RegistryKey::SetDword(const char* valueName, const DWORD* value) {
   return Write(valueName, REG_DWORD, reinterpret_cast<const BYTE*>(value), DWORD_VALUE_SIZE);
 }
 
-char* RegistryKey::Query(const char* valueName, int* error, DWORD* valueType) {
-  const int named = CheckNamed();
-  if (named != 0) {
-    SetError(error, named);
-    return NULL;
+char* RegistryKey::Query(const char* valueName, int* error, DWORD* valueType) const {
+  RegistryHandle key;
+  const int opened = Open(REGISTRY_ACCESS_READ, &key);
+  if (opened != 0) {
+    SetError(error, opened);
+    return nullptr;
   }
-  HKEY key = NULL;
-  const LONG opened = Open(REGISTRY_ACCESS_READ, &key);
-  if (opened != ERROR_SUCCESS) {
-    SetError(error, static_cast<int>(opened));
-    return NULL;
-  }
-  char* data = ReadValue(key, valueName, error, valueType);
-  RegCloseKey(key);
-  return data;
+  return ReadValue(key.Get(), valueName, error, valueType);
 }
 
-char* RegistryKey::GetString(const char* valueName, int* error) {
+char* RegistryKey::GetString(const char* valueName, int* error) const {
   DWORD type = REG_NONE;
   char* data = Query(valueName, error, &type);
   if (data == NULL) return NULL;
@@ -160,7 +143,7 @@ char* RegistryKey::GetString(const char* valueName, int* error) {
   return data;
 }
 
-DWORD RegistryKey::GetDword(const char* valueName, int* error) {
+DWORD RegistryKey::GetDword(const char* valueName, int* error) const {
   DWORD type = REG_NONE;
   char* data = Query(valueName, error, &type);
   if (data == NULL) return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/result_codes.h"
+#include "platform/scoped_handle.h"
 #include "platform/win32.h"
 
 // The accessor's own result codes. They share one number space with the Win32
@@ -26,9 +27,11 @@ class RegistryKey {
   int SetRoot(HKEY rootKey);
   int SetPath(const char* subKeyPath);
 
+  // Every error out-parameter may be null.
+
   // True when the key opens with the rights to read, set values and create
   // sub-keys. On false *error holds the reason; on true it is left as it was.
-  bool Exists(int* error);
+  bool Exists(int* error) const;
   // Creates the key and any missing key above it; an existing key is left as it is.
   int Create();
   // Writes a REG_SZ whose byte count is the text's length, without the NUL.
@@ -37,14 +40,14 @@ class RegistryKey {
 
   // The value's data in a buffer the caller releases with delete[]; the buffer
   // is zero-filled beyond the data and has 17 bytes more than the data's size.
-  char* Query(const char* valueName, int* error, DWORD* valueType);
+  char* Query(const char* valueName, int* error, DWORD* valueType) const;
   // A REG_SZ as NUL-terminated text that the caller releases with delete[].
-  char* GetString(const char* valueName, int* error);
-  DWORD GetDword(const char* valueName, int* error);
+  char* GetString(const char* valueName, int* error) const;
+  DWORD GetDword(const char* valueName, int* error) const;
 
  private:
   int CheckNamed() const;
-  LONG Open(REGSAM access, HKEY* key) const;
+  int Open(REGSAM access, RegistryHandle* key) const;
   int Write(const char* valueName, DWORD type, const BYTE* data, DWORD byteCount) const;
 
   HKEY root;

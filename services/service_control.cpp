@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/scoped_handle.h"
 #include "platform/text.h"
 
 namespace {
@@ -14,57 +15,27 @@ constexpr DWORD START_ACCESS = SERVICE_START | SERVICE_QUERY_STATUS;
 constexpr SIZE_T SERVICE_STATUS_SIZE = 28;
 static_assert(sizeof(SERVICE_STATUS) == SERVICE_STATUS_SIZE, "SERVICE_STATUS is seven 32-bit fields");
 
-// The service manager and one service in it; both closed when this goes.
-class OpenedService {
- public:
-  OpenedService() : manager(NULL), service(NULL) {}
-  ~OpenedService() {
-    if (service != NULL) CloseServiceHandle(service);
-    if (manager != NULL) CloseServiceHandle(manager);
+// The service manager and one service in it, each closed by its owner.
+// On failure *error is the error of the call that failed.
+bool OpenNamedService(const char* name, DWORD access, ServiceHandle* manager, ServiceHandle* service, DWORD* error) {
+  manager->Reset(OpenSCManagerW(nullptr, nullptr, MANAGER_ACCESS));
+  if (!manager->IsSet()) {
+    *error = GetLastError();
+    return false;
   }
-  OpenedService(const OpenedService&) = delete;
-  OpenedService& operator=(const OpenedService&) = delete;
-
-  // On failure *error is the error of the call that failed.
-  bool Open(const char* name, DWORD access, DWORD* error) {
-    manager = OpenSCManagerW(NULL, NULL, MANAGER_ACCESS);
-    if (manager == NULL) {
-      *error = GetLastError();
-      return false;
-    }
-    service = OpenServiceA(manager, name, access);
-    if (service == NULL) {
-      *error = GetLastError();
-      return false;
-    }
-    return true;
+  service->Reset(OpenServiceA(manager->Get(), name, access));
+  if (!service->IsSet()) {
+    *error = GetLastError();
+    return false;
   }
-  SC_HANDLE Service() const { return service; }
+  return true;
+}
 
- private:
-  SC_HANDLE manager;
-  SC_HANDLE service;
-};
-
-// A zeroed SERVICE_STATUS from LocalAlloc, freed when this goes.
-class StatusRecord {
- public:
-  StatusRecord() : record(NULL) {}
-  ~StatusRecord() {
-    if (record != NULL) LocalFree(record);
-  }
-  StatusRecord(const StatusRecord&) = delete;
-  StatusRecord& operator=(const StatusRecord&) = delete;
-
-  bool Allocate() {
-    record = static_cast<LPSERVICE_STATUS>(LocalAlloc(LPTR, SERVICE_STATUS_SIZE));
-    return record != NULL;
-  }
-  LPSERVICE_STATUS Get() const { return record; }
-
- private:
-  LPSERVICE_STATUS record;
-};
+// A zeroed SERVICE_STATUS from LocalAlloc.
+bool AllocateStatus(LocalBlock<SERVICE_STATUS>* status) {
+  status->Reset(static_cast<LPSERVICE_STATUS>(LocalAlloc(LPTR, SERVICE_STATUS_SIZE)));
+  return status->IsSet();
+}
 
 }  // namespace
 
@@ -81,10 +52,11 @@ bool ServiceControl::IsStopped(DWORD* error) { return IsInState(SERVICE_STOPPED,
 
 bool ServiceControl::IsInState(DWORD wanted, DWORD* error) {
   *error = SERVICE_ERROR_PRESET;
-  OpenedService opened;
-  if (!opened.Open(Name(), QUERY_ACCESS, error)) return false;
-  StatusRecord status;
-  if (!status.Allocate() || !QueryServiceStatus(opened.Service(), status.Get())) {
+  ServiceHandle manager;
+  ServiceHandle service;
+  if (!OpenNamedService(Name(), QUERY_ACCESS, &manager, &service, error)) return false;
+  LocalBlock<SERVICE_STATUS> status;
+  if (!AllocateStatus(&status) || !QueryServiceStatus(service.Get(), status.Get())) {
     *error = GetLastError();
     return false;
   }
@@ -94,11 +66,12 @@ bool ServiceControl::IsInState(DWORD wanted, DWORD* error) {
 int ServiceControl::Stop() {
   DWORD error = SERVICE_ERROR_PRESET;
   if (!IsRunning(&error)) return ERR_SERVICE_COMMAND_FAILED;
-  OpenedService opened;
-  if (!opened.Open(Name(), STOP_ACCESS, &error)) return static_cast<int>(error);
-  StatusRecord status;
-  if (!status.Allocate()) return static_cast<int>(GetLastError());
-  if (ControlService(opened.Service(), SERVICE_CONTROL_STOP, status.Get())) return 0;
+  ServiceHandle manager;
+  ServiceHandle service;
+  if (!OpenNamedService(Name(), STOP_ACCESS, &manager, &service, &error)) return static_cast<int>(error);
+  LocalBlock<SERVICE_STATUS> status;
+  if (!AllocateStatus(&status)) return static_cast<int>(GetLastError());
+  if (ControlService(service.Get(), SERVICE_CONTROL_STOP, status.Get())) return 0;
   error = GetLastError();
   // The service stopped by itself between the question and the request.
   return error == ERROR_SERVICE_NOT_ACTIVE ? 0 : static_cast<int>(error);
@@ -107,9 +80,10 @@ int ServiceControl::Stop() {
 int ServiceControl::Start() {
   DWORD error = SERVICE_ERROR_PRESET;
   if (IsRunning(&error)) return 0;
-  OpenedService opened;
-  if (!opened.Open(Name(), START_ACCESS, &error)) return static_cast<int>(error);
-  if (StartServiceW(opened.Service(), 0, NULL)) return 0;
+  ServiceHandle manager;
+  ServiceHandle service;
+  if (!OpenNamedService(Name(), START_ACCESS, &manager, &service, &error)) return static_cast<int>(error);
+  if (StartServiceW(service.Get(), 0, nullptr)) return 0;
   // Someone else started it meanwhile, which is all that was asked for.
   return GetLastError() == ERROR_SERVICE_ALREADY_RUNNING ? 0 : ERR_SERVICE_COMMAND_FAILED;
 }
