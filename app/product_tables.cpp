@@ -1,10 +1,5 @@
 #include "app/product_tables.h"
 
-constexpr VersionClassRange VERSION_CLASSES[VERSION_CLASS_COUNT] = {
-    {0x07000000, 0x08010000, "\\Version\\V7xx-V8xx"},
-    {0x09000000, 0x0A000100, "\\Version\\V9xx-V1000"},
-};
-
 // Row order is the order of deployment; roll-back walks it backwards.
 constexpr FileTableData FILE_TABLE_32BIT = {
     3,

@@ -26,11 +26,21 @@ struct FileTableData {
   int resourceIds[VERSION_CLASS_COUNT][FILE_ROWS_MAX];
 };
 
-extern const VersionClassRange VERSION_CLASSES[VERSION_CLASS_COUNT];
+inline constexpr VersionClassRange VERSION_CLASSES[VERSION_CLASS_COUNT] = {
+    {0x07000000, 0x08010000, "\\Version\\V7xx-V8xx"},
+    {0x09000000, 0x0A000100, "\\Version\\V9xx-V1000"},
+};
+
+// The class whose tables serve a class number; one out of range takes the first.
+constexpr int TableClass(int versionClass) {
+  return versionClass < 0 || versionClass >= VERSION_CLASS_COUNT ? 0 : versionClass;
+}
+
 extern const FileTableData FILE_TABLE_32BIT;
 // A 32-bit process on 64-bit Windows also deploys the 64-bit drive classes.
 extern const FileTableData FILE_TABLE_WOW64;
 
-// The installed versions that the update accepts at all.
-constexpr DWORD SUPPORTED_VERSION_LOWEST = 0x07000000;
-constexpr DWORD SUPPORTED_VERSION_ABOVE_HIGHEST = 0x0A000100;
+// The installed versions that the update accepts at all: from the first
+// class's lowest to the last class's highest, the gap between them included.
+constexpr DWORD SUPPORTED_VERSION_LOWEST = VERSION_CLASSES[0].lowest;
+constexpr DWORD SUPPORTED_VERSION_ABOVE_HIGHEST = VERSION_CLASSES[VERSION_CLASS_COUNT - 1].aboveHighest;

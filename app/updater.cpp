@@ -69,7 +69,7 @@ void Updater::Configure() {
 }
 
 void Updater::ConfigureFileTable(int versionClassToUse, BYTE wow64) {
-  const int tableClass = versionClassToUse < 0 || versionClassToUse >= VERSION_CLASS_COUNT ? 0 : versionClassToUse;
+  const int tableClass = TableClass(versionClassToUse);
   const FileTableData& table = wow64 ? FILE_TABLE_WOW64 : FILE_TABLE_32BIT;
   for (int row = 0; row < table.rowCount; ++row) {
     CopyText(fileNames[row], table.fileNames[row], FILE_NAME_SIZE);

@@ -45,8 +45,8 @@ class Updater {
   int WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value);
   int WriteStringValue(const char* keyPath, const char* valueName, const char* text);
   int AppendProductId(const char* keyPath, const char* valueName, const char* productId);
-  bool ProductListContains(const char* list, const char* productId);
-  int ParentPath(const char* path, char* buffer, int capacity);
+  static bool ProductListContains(const char* list, const char* productId);
+  static int ParentPath(const char* path, char* buffer, int capacity);
 
   // Messages
   const char* MessageText(int slot) const;

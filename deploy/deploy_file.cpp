@@ -52,13 +52,13 @@ int DeployFile::BuildPath() {
 bool DeployFile::Exists(int* error) {
   const int result = BuildPath();
   if (result != 0) {
-    *error = result;
+    SetError(error, result);
     return false;
   }
   const KernelHandle file(
       CreateFileA(fullPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsSet()) {
-    *error = static_cast<int>(GetLastError());
+    SetError(error, static_cast<int>(GetLastError()));
     return false;
   }
   return true;

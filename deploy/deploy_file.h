@@ -24,7 +24,8 @@ class DeployFile {
   void SetResourceId(int id);
   int BuildPath();
 
-  // Whether the file can be opened for reading while others may only read it.
+  // Whether the file can be opened for reading while others may only read it;
+  // the error out-parameter may be null.
   bool Exists(int* error);
   int ClearReadOnly();
   // Whether the file at the path as last built carries the read-only attribute.

@@ -31,8 +31,7 @@ int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePo
 // must stay: it is then the only copy.
 int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYTE overwrite, bool existed,
                  bool* restored) {
-  int unused = 0;
-  if (target.Exists(&unused) && !overwrite) return 0;
+  if (target.Exists(nullptr) && !overwrite) return 0;
   const int result = source.CopyTo(target);
   if (result == 0) return 0;
   if (existed) {
@@ -131,8 +130,7 @@ int Updater::DeleteBackups() {
     if (keepBackup[row]) continue;
     FilePointer backup;
     if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
-    int unused = 0;
-    if (backup->Exists(&unused)) {
+    if (backup->Exists(nullptr)) {
       backup->ClearReadOnly();
       backup->Delete();
     }

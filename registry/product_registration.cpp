@@ -12,28 +12,64 @@
 
 namespace {
 
+typedef std::unique_ptr<char[]> ListText;
+
 // Shown in silent runs too: the run is about to undo the deployed files.
 int RegistryFailure(const Updater& updater) {
   ShowMessageBox(updater.MessageText(MSG_REGISTRY_ERROR), MB_OK);
   return -1;
 }
 
-// The list of whole slots with the id after them, in a buffer of its own
-// sized to fit, so that a list of any length takes the id whole.
-char* JoinedList(const char* list, int length, const char* productId) {
-  char* joined = new (std::nothrow) char[length + PRODUCT_ID_LEN + 1];
-  if (joined == NULL) return NULL;
+// The filter driver's key is the vendor key's parent. Without it there is no
+// driver to register with, and *present turns false. A key that is there but
+// does not open with the rights asked for still belongs to an installed
+// driver: the vendor key's own operations decide then.
+int FindFilterDriver(const char* vendorKeyPath, bool* present) {
+  char parentPath[MAX_PATH] = {};
+  if (Updater::ParentPath(vendorKeyPath, parentPath, MAX_PATH) != 0 || parentPath[0] == '\0') return 0;
+  std::unique_ptr<RegistryKey> parent(new (std::nothrow) RegistryKey);
+  if (!parent) return ERR_OUT_OF_MEMORY;
+  parent->SetRoot(HKEY_LOCAL_MACHINE);
+  const int named = parent->SetPath(parentPath);
+  if (named != 0) return named;
+  int reason = 0;
+  *present = parent->Exists(&reason) || reason != ERROR_FILE_NOT_FOUND;
+  return 0;
+}
+
+// The list as stored; where there is none yet, the id alone, written as the list.
+int ReadOrSeedList(RegistryKey& key, const char* valueName, const char* productId, ListText* list) {
+  if (!key.Exists(nullptr)) key.Create();  // a failure here shows as a failed read
+  int status = 0;
+  list->reset(key.GetString(valueName, &status));
+  if (*list) return 0;
+  if (status != ERR_VALUE_NOT_FOUND) return status;
+  list->reset(new (std::nothrow) char[PRODUCT_ID_LEN + 1]);
+  if (!*list) return ERR_OUT_OF_MEMORY;
+  CopyText(list->get(), productId, PRODUCT_ID_LEN + 1);
+  return key.SetString(valueName, list->get());
+}
+
+// Only whole slots count; a cut trailing slot reaches the registry only with
+// an append. The id goes after them in a buffer of its own sized to fit, so
+// that a list of any length takes it whole.
+int AppendToList(RegistryKey& key, const char* valueName, char* list, const char* productId) {
+  int length = TextLength(list);
+  length -= length % PRODUCT_ID_LEN;
+  list[length] = '\0';
+  if (Updater::ProductListContains(list, productId)) return 0;
+  const ListText joined(new (std::nothrow) char[length + PRODUCT_ID_LEN + 1]);
+  if (!joined) return ERR_OUT_OF_MEMORY;
   for (int i = 0; i < length; ++i) joined[i] = list[i];
-  CopyText(joined + length, productId, PRODUCT_ID_LEN + 1);
-  return joined;
+  CopyText(joined.get() + length, productId, PRODUCT_ID_LEN + 1);
+  return key.SetString(valueName, joined.get());
 }
 
 }  // namespace
 
 int Updater::UpdateRegistry() {
-  const int tableClass = versionClass < 0 || versionClass >= VERSION_CLASS_COUNT ? 0 : versionClass;
   for (int row = 0; row < REG_OP_ROWS; ++row) {
-    const RegistryOp& op = REGISTRY_OP_TABLE[tableClass][row];
+    const RegistryOp& op = REGISTRY_OP_TABLE[TableClass(versionClass)][row];
     int result = 0;
     switch (op.kind) {
       case REG_OP_SET_DWORD:
@@ -67,57 +103,25 @@ int Updater::WriteStringValue(const char* keyPath, const char* valueName, const 
   if (!key) return RegistryFailure(*this);
   const int rooted = key->SetRoot(HKEY_LOCAL_MACHINE);
   const int named = key->SetPath(keyPath);
-  int reason = 0;
-  const int created = key->Exists(&reason) ? 0 : key->Create();
+  const int created = key->Exists(nullptr) ? 0 : key->Create();
   const int written = key->SetString(valueName, text);
   return rooted != 0 || named != 0 || created != 0 || written != 0 ? RegistryFailure(*this) : 0;
 }
 
 int Updater::AppendProductId(const char* keyPath, const char* valueName, const char* productId) {
   // An id of another length would shift every slot after it.
-  if (productId == NULL || TextLength(productId) != PRODUCT_ID_LEN) return RegistryFailure(*this);
-
-  char parentPath[MAX_PATH] = {};
-  if (ParentPath(keyPath, parentPath, MAX_PATH) == 0 && parentPath[0] != '\0') {
-    std::unique_ptr<RegistryKey> parent(new (std::nothrow) RegistryKey);
-    if (!parent) return RegistryFailure(*this);
-    parent->SetRoot(HKEY_LOCAL_MACHINE);
-    if (parent->SetPath(parentPath) != 0) return RegistryFailure(*this);
-    // Without the filter driver's key there is no driver to register with. A key
-    // that is there but cannot be opened is a failure: skipping it would report
-    // an update whose drive the driver never learns of.
-    int reason = 0;
-    if (!parent->Exists(&reason)) return reason == ERROR_FILE_NOT_FOUND ? 0 : RegistryFailure(*this);
-  }
+  if (productId == nullptr || TextLength(productId) != PRODUCT_ID_LEN) return RegistryFailure(*this);
+  bool driverPresent = true;
+  if (FindFilterDriver(keyPath, &driverPresent) != 0) return RegistryFailure(*this);
+  if (!driverPresent) return 0;
 
   std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);
   if (!key) return RegistryFailure(*this);
   key->SetRoot(HKEY_LOCAL_MACHINE);
   key->SetPath(keyPath);
-  int reason = 0;
-  if (!key->Exists(&reason)) key->Create();  // a failure here shows as a failed read
-
-  int status = 0;
-  char* list = key->GetString(valueName, &status);
-  if (list == NULL) {
-    if (status != ERR_VALUE_NOT_FOUND) return RegistryFailure(*this);
-    list = new (std::nothrow) char[PRODUCT_ID_LEN + 1];
-    if (list == NULL) return RegistryFailure(*this);
-    CopyText(list, productId, PRODUCT_ID_LEN + 1);
-    status = key->SetString(valueName, list);
-  }
-
-  // Only whole slots count; a cut trailing slot reaches the registry only with an append.
-  int length = TextLength(list);
-  length -= length % PRODUCT_ID_LEN;
-  list[length] = '\0';
-  if (!ProductListContains(list, productId)) {
-    char* joined = JoinedList(list, length, productId);
-    const int written = joined != NULL ? key->SetString(valueName, joined) : ERR_OUT_OF_MEMORY;
-    delete[] joined;
-    if (written != 0) status = written;
-  }
-  delete[] list;
+  ListText list;
+  int status = ReadOrSeedList(*key, valueName, productId, &list);
+  if (status == 0) status = AppendToList(*key, valueName, list.get(), productId);
   return status != 0 ? RegistryFailure(*this) : 0;
 }
 

@@ -26,10 +26,6 @@ constexpr DWORD LARGEST_QUERY_SIZE = 0xFFFFFFFFu - QUERY_SPARE_BYTES - QUERY_STA
 // Windows 2000 refuses the view flag outright, so it is left out there.
 REGSAM RegistryView() { return FindIsWow64Process() != NULL ? KEY_WOW64_64KEY : 0; }
 
-void SetError(int* error, int code) {
-  if (error != NULL) *error = code;
-}
-
 // The two-call read: size and type first, then the data into a zero-filled
 // buffer with spare room, so text comes back terminated even when stored without NUL.
 char* ReadValue(HKEY key, const char* valueName, int* error, DWORD* valueType) {

@@ -19,16 +19,10 @@ static_assert(sizeof(SERVICE_STATUS) == SERVICE_STATUS_SIZE, "SERVICE_STATUS is 
 // On failure *error is the error of the call that failed.
 bool OpenNamedService(const char* name, DWORD access, ServiceHandle* manager, ServiceHandle* service, DWORD* error) {
   manager->Reset(OpenSCManagerW(nullptr, nullptr, MANAGER_ACCESS));
-  if (!manager->IsSet()) {
-    *error = GetLastError();
-    return false;
-  }
-  service->Reset(OpenServiceA(manager->Get(), name, access));
-  if (!service->IsSet()) {
-    *error = GetLastError();
-    return false;
-  }
-  return true;
+  if (manager->IsSet()) service->Reset(OpenServiceA(manager->Get(), name, access));
+  if (service->IsSet()) return true;
+  SetError(error, GetLastError());
+  return false;
 }
 
 // A zeroed SERVICE_STATUS from LocalAlloc.
@@ -51,21 +45,21 @@ bool ServiceControl::IsRunning(DWORD* error) { return IsInState(SERVICE_RUNNING,
 bool ServiceControl::IsStopped(DWORD* error) { return IsInState(SERVICE_STOPPED, error); }
 
 bool ServiceControl::IsInState(DWORD wanted, DWORD* error) {
-  *error = SERVICE_ERROR_PRESET;
+  SetError(error, SERVICE_ERROR_PRESET);
   ServiceHandle manager;
   ServiceHandle service;
   if (!OpenNamedService(Name(), QUERY_ACCESS, &manager, &service, error)) return false;
   LocalBlock<SERVICE_STATUS> status;
   if (!AllocateStatus(&status) || !QueryServiceStatus(service.Get(), status.Get())) {
-    *error = GetLastError();
+    SetError(error, GetLastError());
     return false;
   }
   return status.Get()->dwCurrentState == wanted;
 }
 
 int ServiceControl::Stop() {
+  if (!IsRunning(nullptr)) return ERR_SERVICE_COMMAND_FAILED;
   DWORD error = SERVICE_ERROR_PRESET;
-  if (!IsRunning(&error)) return ERR_SERVICE_COMMAND_FAILED;
   ServiceHandle manager;
   ServiceHandle service;
   if (!OpenNamedService(Name(), STOP_ACCESS, &manager, &service, &error)) return static_cast<int>(error);
@@ -78,8 +72,8 @@ int ServiceControl::Stop() {
 }
 
 int ServiceControl::Start() {
+  if (IsRunning(nullptr)) return 0;
   DWORD error = SERVICE_ERROR_PRESET;
-  if (IsRunning(&error)) return 0;
   ServiceHandle manager;
   ServiceHandle service;
   if (!OpenNamedService(Name(), START_ACCESS, &manager, &service, &error)) return static_cast<int>(error);

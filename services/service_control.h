@@ -20,7 +20,8 @@ class ServiceControl {
 
   // 0; ERR_OUT_OF_MEMORY; ERR_TEXT_TOO_LONG for a name longer than MAX_PATH - 1.
   int SetName(const char* serviceName);
-  // Pending, paused, missing and unreadable services are neither running nor stopped.
+  // Pending, paused, missing and unreadable services are neither running nor
+  // stopped. The error out-parameter may be null.
   bool IsRunning(DWORD* error);
   bool IsStopped(DWORD* error);
   // Sends the stop request only to a running service; does not wait for it.

@@ -39,9 +39,8 @@ std::unique_ptr<ServiceControl> ControlFor(const ApplicationService& service) {
 // unsigned difference of ticks, which stays right across the counter's wrap.
 bool WaitForState(ServiceControl& control, StateQuestion reached) {
   const DWORD commandTick = GetTickCount();
-  DWORD error = SERVICE_ERROR_PRESET;
   for (;;) {
-    if ((control.*reached)(&error)) return true;
+    if ((control.*reached)(nullptr)) return true;
     if (GetTickCount() - commandTick > WAIT_TIMEOUT_MS) return false;
     Sleep(POLL_INTERVAL_MS);
   }
@@ -51,8 +50,7 @@ bool StopSequence(DWORD installedVersion, const ApplicationService& service) {
   if (installedVersion < service.lowestVersion) return true;
   std::unique_ptr<ServiceControl> control = ControlFor(service);
   if (!control) return false;
-  DWORD error = SERVICE_ERROR_PRESET;
-  if (!control->IsRunning(&error)) return true;
+  if (!control->IsRunning(nullptr)) return true;
   control->Stop();
   return WaitForState(*control, &ServiceControl::IsStopped);
 }
@@ -61,8 +59,7 @@ bool StartSequence(DWORD installedVersion, const ApplicationService& service) {
   if (installedVersion < service.lowestVersion) return true;
   std::unique_ptr<ServiceControl> control = ControlFor(service);
   if (!control) return false;
-  DWORD error = SERVICE_ERROR_PRESET;
-  if (control->IsRunning(&error)) return true;
+  if (control->IsRunning(nullptr)) return true;
   control->Start();
   return WaitForState(*control, &ServiceControl::IsRunning);
 }
