@@ -69,7 +69,7 @@ int RunStages(Updater& updater) {
 }  // namespace
 
 bool IsSilentRun(const wchar_t* commandLine) {
-  if (commandLine == NULL || commandLine[0] != L'/') return false;
+  if (commandLine == nullptr || commandLine[0] != L'/') return false;
   const ULONG_PTR letter = static_cast<ULONG_PTR>(static_cast<WORD>(commandLine[1]));
   // The high word of zero makes CharUpperW treat its argument as one character.
   return reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(letter))) == L'S';

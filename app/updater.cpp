@@ -49,7 +49,7 @@ void Updater::SetMessages(const char* messageText) { messages = messageText; }
 // without the query at all has no WOW64.
 bool Updater::IsWow64() {
   IsWow64ProcessFunction isWow64Process = FindIsWow64Process();
-  if (isWow64Process == NULL) return false;
+  if (isWow64Process == nullptr) return false;
   BOOL answer = TRUE;
   isWow64Process(GetCurrentProcess(), &answer);
   return answer != FALSE;
@@ -91,7 +91,7 @@ void Updater::AppendSourceSubFolder() {
   CopyText(sourceDir + folderLength, subFolder, MAX_PATH - folderLength);
 }
 
-const char* Updater::MessageText(int slot) const { return messages + slot * MESSAGE_SLOT_SIZE; }
+const char* Updater::MessageText(int slot) const { return messages + SlotOffset(slot); }
 
 void Updater::ReportMessage(int slot) const {
   if (showUi) ShowMessageBox(MessageText(slot), MB_OK);

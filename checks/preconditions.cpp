@@ -109,7 +109,7 @@ bool Updater::IsAdministrator() {
 // could not be read whole leaves the buffer empty: a cut path is no folder.
 DWORD Updater::ModuleDirectory(char* buffer, DWORD size) {
   if (buffer == nullptr || size == 0) return ERROR_INSUFFICIENT_BUFFER;
-  const DWORD length = GetModuleFileNameA(NULL, buffer, size);
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
   if (length == 0) {
     const DWORD error = GetLastError();
     buffer[0] = '\0';

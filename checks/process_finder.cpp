@@ -44,7 +44,7 @@ bool ReadProcessIds(EnumProcessesFunction enumProcesses, std::unique_ptr<DWORD[]
 bool IsProcessNamed(const PsapiLibrary& psapi, DWORD processId, const char* name, int nameLength) {
   KernelHandle process(OpenProcess(PROCESS_READ_ACCESS, FALSE, processId));
   if (!process.IsSet()) return false;
-  HMODULE executable = NULL;
+  HMODULE executable = nullptr;
   DWORD modulesBytes = 0;
   char baseName[MAX_PATH];
   DWORD length = 0;

@@ -16,7 +16,7 @@ void Updater::EnablePrivilege(const wchar_t* privilegeName) {
   KernelHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ACCESS, token.Receive())) return;
   TOKEN_PRIVILEGES request = {};
-  if (LookupPrivilegeValueW(NULL, privilegeName, &request.Privileges[0].Luid)) {
+  if (LookupPrivilegeValueW(nullptr, privilegeName, &request.Privileges[0].Luid)) {
     request.PrivilegeCount = 1;
     request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     TOKEN_PRIVILEGES previous = {};

@@ -92,7 +92,7 @@ int DeployFile::CopyTo(DeployFile& destination) {
   if (result != 0) return result;
   if (resourceId != NO_RESOURCE) return ExtractResourceToFile(resourceId, destination.fullPath);
   BOOL cancel = FALSE;
-  if (!CopyFileExA(fullPath, destination.fullPath, NULL, NULL, &cancel, 0)) return static_cast<int>(GetLastError());
+  if (!CopyFileExA(fullPath, destination.fullPath, nullptr, nullptr, &cancel, 0)) return static_cast<int>(GetLastError());
   return 0;
 }
 
@@ -100,16 +100,16 @@ int DeployFile::CopyTo(DeployFile& destination) {
 // a missing resource leaves the file as it was. A write that stops short fails
 // even when WriteFile reports success.
 int ExtractResourceToFile(int resourceId, const char* destinationPath) {
-  HRSRC resource = FindResourceW(NULL, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-  if (resource == NULL) return static_cast<int>(GetLastError());
+  HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+  if (resource == nullptr) return static_cast<int>(GetLastError());
   // Zero is both a failure and the size of an empty resource; only the error tells.
   SetLastError(ERROR_SUCCESS);
-  const DWORD size = SizeofResource(NULL, resource);
+  const DWORD size = SizeofResource(nullptr, resource);
   if (size == 0 && GetLastError() != ERROR_SUCCESS) return static_cast<int>(GetLastError());
-  HGLOBAL loaded = LoadResource(NULL, resource);
-  if (loaded == NULL) return static_cast<int>(GetLastError());
+  HGLOBAL loaded = LoadResource(nullptr, resource);
+  if (loaded == nullptr) return static_cast<int>(GetLastError());
   const void* bytes = LockResource(loaded);
-  if (bytes == NULL) return static_cast<int>(GetLastError());
+  if (bytes == nullptr) return static_cast<int>(GetLastError());
 
   const KernelHandle file(CreateFileA(destinationPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));

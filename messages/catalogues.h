@@ -1,6 +1,8 @@
 // The fixed texts of every box, in both languages.
 #pragma once
 
+#include <cstddef>
+
 enum MessageSlot {
   MSG_ALREADY_RUNNING = 0,
   MSG_CONFIRM_ADD_DRIVE = 1,
@@ -20,6 +22,9 @@ enum MessageSlot {
 
 constexpr int MESSAGE_COUNT = 14;
 constexpr int MESSAGE_SLOT_SIZE = 256;
+
+// Where a slot's text starts in a table of all slots.
+constexpr std::ptrdiff_t SlotOffset(int slot) { return static_cast<std::ptrdiff_t>(slot) * MESSAGE_SLOT_SIZE; }
 
 extern const char* const JAPANESE_TEXTS[MESSAGE_COUNT];
 extern const char* const ENGLISH_TEXTS[MESSAGE_COUNT];

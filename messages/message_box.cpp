@@ -2,4 +2,4 @@
 
 const char MESSAGE_CAPTION[] = "ODRIX Carvella Maker Updater";
 
-int ShowMessageBox(const char* text, UINT buttons) { return MessageBoxA(NULL, text, MESSAGE_CAPTION, buttons); }
+int ShowMessageBox(const char* text, UINT buttons) { return MessageBoxA(nullptr, text, MESSAGE_CAPTION, buttons); }

@@ -13,6 +13,6 @@ void MessageTable::Load() {
   const char* const* catalogue = LanguageIndex() == CATALOGUE_JAPANESE ? JAPANESE_TEXTS : ENGLISH_TEXTS;
   std::memset(text, 0, sizeof text);
   for (int slot = 0; slot < MESSAGE_COUNT; ++slot) {
-    CopyText(text + slot * MESSAGE_SLOT_SIZE, catalogue[slot], MESSAGE_SLOT_SIZE);
+    CopyText(text + SlotOffset(slot), catalogue[slot], MESSAGE_SLOT_SIZE);
   }
 }

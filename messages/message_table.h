@@ -17,7 +17,7 @@ class MessageTable {
   static int LanguageIndex();
   void Load();
   const char* Text() const { return text; }
-  const char* Slot(int slot) const { return text + slot * MESSAGE_SLOT_SIZE; }
+  const char* Slot(int slot) const { return text + SlotOffset(slot); }
 
  private:
   char text[MESSAGE_TABLE_SIZE];

@@ -29,5 +29,5 @@ bool PsapiLibrary::Load() {
   enumProcesses = AsFunction<EnumProcessesFunction>(GetProcAddress(module.Get(), "EnumProcesses"));
   enumProcessModules = AsFunction<EnumProcessModulesFunction>(GetProcAddress(module.Get(), "EnumProcessModules"));
   getModuleBaseName = AsFunction<GetModuleBaseNameAFunction>(GetProcAddress(module.Get(), "GetModuleBaseNameA"));
-  return enumProcesses != NULL && enumProcessModules != NULL && getModuleBaseName != NULL;
+  return enumProcesses != nullptr && enumProcessModules != nullptr && getModuleBaseName != nullptr;
 }

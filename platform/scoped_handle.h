@@ -9,7 +9,7 @@
 template <typename Handle, typename Release>
 class ScopedHandle {
  public:
-  ScopedHandle() : handle(NULL) {}
+  ScopedHandle() : handle(nullptr) {}
   explicit ScopedHandle(Handle opened) : handle(opened) {}
   ~ScopedHandle() { Reset(); }
   ScopedHandle(const ScopedHandle&) = delete;
@@ -19,11 +19,11 @@ class ScopedHandle {
 
   Handle Get() const { return handle; }
   bool IsSet() const {
-    return handle != NULL && reinterpret_cast<const void*>(handle) != reinterpret_cast<const void*>(INVALID_HANDLE_VALUE);
+    return handle != nullptr && reinterpret_cast<const void*>(handle) != reinterpret_cast<const void*>(INVALID_HANDLE_VALUE);
   }
   // Releases what was held, now rather than at the end of the scope, and
   // holds what was opened in its place.
-  void Reset(Handle opened = NULL) {
+  void Reset(Handle opened = nullptr) {
     if (IsSet()) Release::Free(handle);
     handle = opened;
   }

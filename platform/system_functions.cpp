@@ -7,7 +7,7 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD flags);
 
 FARPROC FindKernelExport(const char* name) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  return kernel != NULL ? GetProcAddress(kernel, name) : NULL;
+  return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
 }
 
 }  // namespace
@@ -19,5 +19,5 @@ IsWow64ProcessFunction FindIsWow64Process() {
 void RestrictDllSearchToSystemFolder() {
   SetDefaultDllDirectoriesFunction restrict =
       AsFunction<SetDefaultDllDirectoriesFunction>(FindKernelExport("SetDefaultDllDirectories"));
-  if (restrict != NULL) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
+  if (restrict != nullptr) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
 }

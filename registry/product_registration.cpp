@@ -127,7 +127,7 @@ int Updater::AppendProductId(const char* keyPath, const char* valueName, const c
 
 // Compares whole slots only, up to the list's terminator, ignoring ASCII letter case.
 bool Updater::ProductListContains(const char* list, const char* productId) {
-  if (list == NULL || productId == NULL || TextLength(productId) != PRODUCT_ID_LEN) return false;
+  if (list == nullptr || productId == nullptr || TextLength(productId) != PRODUCT_ID_LEN) return false;
   const int length = TextLength(list);
   for (int start = 0; start + PRODUCT_ID_LEN <= length; start += PRODUCT_ID_LEN) {
     if (EqualIgnoringAsciiCase(list + start, productId, PRODUCT_ID_LEN)) return true;
@@ -136,7 +136,7 @@ bool Updater::ProductListContains(const char* list, const char* productId) {
 }
 
 int Updater::ParentPath(const char* path, char* buffer, int capacity) {
-  if (path == NULL || buffer == NULL || capacity <= 0) return -1;
+  if (path == nullptr || buffer == nullptr || capacity <= 0) return -1;
   int length = 0;
   while (length < capacity && path[length] != '\0') ++length;
   if (length == 0 || length == capacity) return -1;

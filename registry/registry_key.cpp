@@ -24,29 +24,29 @@ constexpr DWORD LARGEST_QUERY_SIZE = 0xFFFFFFFFu - QUERY_SPARE_BYTES - QUERY_STA
 // The 32-bit updater works in the 64-bit view, where 64-bit software keeps its
 // keys. Windows without WOW64 (2000, XP before SP2) has only one view, and
 // Windows 2000 refuses the view flag outright, so it is left out there.
-REGSAM RegistryView() { return FindIsWow64Process() != NULL ? KEY_WOW64_64KEY : 0; }
+REGSAM RegistryView() { return FindIsWow64Process() != nullptr ? KEY_WOW64_64KEY : 0; }
 
 // The two-call read: size and type first, then the data into a zero-filled
 // buffer with spare room, so text comes back terminated even when stored without NUL.
 char* ReadValue(HKEY key, const char* valueName, int* error, DWORD* valueType) {
   DWORD size = 0;
-  const LONG sized = RegQueryValueExA(key, valueName, NULL, valueType, NULL, &size);
+  const LONG sized = RegQueryValueExA(key, valueName, nullptr, valueType, nullptr, &size);
   if (sized != ERROR_SUCCESS) {
     SetError(error, sized == ERROR_FILE_NOT_FOUND ? ERR_VALUE_NOT_FOUND : static_cast<int>(sized));
-    return NULL;
+    return nullptr;
   }
   char* data = size <= LARGEST_QUERY_SIZE ? new (std::nothrow) char[size + QUERY_STATED_EXTRA + QUERY_SPARE_BYTES]()
-                                          : NULL;
-  if (data == NULL) {
+                                          : nullptr;
+  if (data == nullptr) {
     SetError(error, ERR_OUT_OF_MEMORY);
-    return NULL;
+    return nullptr;
   }
   DWORD capacity = size + QUERY_STATED_EXTRA;
-  const LONG read = RegQueryValueExA(key, valueName, NULL, valueType, reinterpret_cast<LPBYTE>(data), &capacity);
+  const LONG read = RegQueryValueExA(key, valueName, nullptr, valueType, reinterpret_cast<LPBYTE>(data), &capacity);
   if (read != ERROR_SUCCESS) {
     delete[] data;
     SetError(error, static_cast<int>(read));
-    return NULL;
+    return nullptr;
   }
   SetError(error, 0);
   return data;
@@ -54,10 +54,10 @@ char* ReadValue(HKEY key, const char* valueName, int* error, DWORD* valueType) {
 
 }  // namespace
 
-RegistryKey::RegistryKey() : root(NULL), path(NULL) {}
+RegistryKey::RegistryKey() : root(nullptr), path(nullptr) {}
 
 RegistryKey::~RegistryKey() {
-  root = NULL;
+  root = nullptr;
   delete[] path;
 }
 
@@ -70,7 +70,7 @@ int RegistryKey::SetRoot(HKEY rootKey) {
 // working on a cut path, or on the one set before, would reach the wrong key.
 int RegistryKey::SetPath(const char* subKeyPath) {
   const int result = StoreOwnedText(&path, REGISTRY_PATH_SIZE, subKeyPath);
-  return subKeyPath == NULL ? ERR_NO_PATH : result;
+  return subKeyPath == nullptr ? ERR_NO_PATH : result;
 }
 
 int RegistryKey::CheckNamed() const {
@@ -130,11 +130,11 @@ char* RegistryKey::Query(const char* valueName, int* error, DWORD* valueType) co
 char* RegistryKey::GetString(const char* valueName, int* error) const {
   DWORD type = REG_NONE;
   char* data = Query(valueName, error, &type);
-  if (data == NULL) return NULL;
+  if (data == nullptr) return nullptr;
   if (type != REG_SZ) {
     delete[] data;
     SetError(error, ERR_TYPE_MISMATCH);
-    return NULL;
+    return nullptr;
   }
   return data;
 }
@@ -142,7 +142,7 @@ char* RegistryKey::GetString(const char* valueName, int* error) const {
 DWORD RegistryKey::GetDword(const char* valueName, int* error) const {
   DWORD type = REG_NONE;
   char* data = Query(valueName, error, &type);
-  if (data == NULL) return 0;
+  if (data == nullptr) return 0;
   if (type != REG_DWORD) {
     delete[] data;
     SetError(error, ERR_TYPE_MISMATCH);
