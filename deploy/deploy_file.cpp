@@ -8,6 +8,15 @@
 namespace {
 
 constexpr char PATH_FORMAT[] = "%s\\%s";
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Windows refuses to replace a hidden or system file unless the new one is
+// asked to be hidden or system as well; the file keeps those bits.
+DWORD ReplacementAttributes(const char* path) {
+  const DWORD existing = GetFileAttributesA(path);
+  if (existing == INVALID_FILE_ATTRIBUTES || (existing & KEPT_ATTRIBUTES) == 0) return FILE_ATTRIBUTE_NORMAL;
+  return existing & KEPT_ATTRIBUTES;
+}
 
 }  // namespace
 
@@ -52,13 +61,13 @@ int DeployFile::BuildPath() {
 bool DeployFile::Exists(int* error) {
   const int result = BuildPath();
   if (result != 0) {
-    SetError(error, result);
+    SetOutParameter(error, result);
     return false;
   }
   const KernelHandle file(
       CreateFileA(fullPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsSet()) {
-    SetError(error, static_cast<int>(GetLastError()));
+    SetOutParameter(error, static_cast<int>(GetLastError()));
     return false;
   }
   return true;
@@ -85,21 +94,25 @@ int DeployFile::Delete() {
 }
 
 // A source with a resource id still needs its path: both paths are checked first.
-int DeployFile::CopyTo(DeployFile& destination) {
+// A failed plain copy may have gone as far as the destination: it says so.
+int DeployFile::CopyTo(DeployFile& destination, bool* destinationOpened) {
+  SetOutParameter(destinationOpened, false);
   int result = BuildPath();
   if (result != 0) return result;
   result = destination.BuildPath();
   if (result != 0) return result;
-  if (resourceId != NO_RESOURCE) return ExtractResourceToFile(resourceId, destination.fullPath);
+  if (resourceId != NO_RESOURCE) return ExtractResourceToFile(resourceId, destination.fullPath, destinationOpened);
   BOOL cancel = FALSE;
-  if (!CopyFileExA(fullPath, destination.fullPath, nullptr, nullptr, &cancel, 0)) return static_cast<int>(GetLastError());
-  return 0;
+  if (CopyFileExA(fullPath, destination.fullPath, nullptr, nullptr, &cancel, 0)) return 0;
+  SetOutParameter(destinationOpened, true);
+  return static_cast<int>(GetLastError());
 }
 
 // The lookup, the load and the open come before the destination is touched, so
 // a missing resource leaves the file as it was. A write that stops short fails
 // even when WriteFile reports success.
-int ExtractResourceToFile(int resourceId, const char* destinationPath) {
+int ExtractResourceToFile(int resourceId, const char* destinationPath, bool* destinationOpened) {
+  SetOutParameter(destinationOpened, false);
   HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
   if (resource == nullptr) return static_cast<int>(GetLastError());
   // Zero is both a failure and the size of an empty resource; only the error tells.
@@ -112,8 +125,9 @@ int ExtractResourceToFile(int resourceId, const char* destinationPath) {
   if (bytes == nullptr) return static_cast<int>(GetLastError());
 
   const KernelHandle file(CreateFileA(destinationPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+                                     ReplacementAttributes(destinationPath) | FILE_FLAG_WRITE_THROUGH, nullptr));
   if (!file.IsSet()) return static_cast<int>(GetLastError());
+  SetOutParameter(destinationOpened, true);
   DWORD written = 0;
   if (!WriteFile(file.Get(), bytes, size, &written, nullptr)) return static_cast<int>(GetLastError());
   return written == size ? 0 : ERR_WRITE_INCOMPLETE;

@@ -32,7 +32,9 @@ class DeployFile {
   bool IsReadOnly() const;
   int Delete();
   // A plain file copy, or the own payload resource written into the destination.
-  int CopyTo(DeployFile& destination);
+  // *destinationOpened (may be null) tells a failure that may have changed the
+  // destination from one that was refused before it was opened.
+  int CopyTo(DeployFile& destination, bool* destinationOpened = nullptr);
 
   // Read by tests; set only through the operations above.
   char* name;
@@ -44,5 +46,5 @@ class DeployFile {
 };
 
 // Writes the RT_RCDATA resource of that id (low 16 bits) whole into the file,
-// replacing what it held.
-int ExtractResourceToFile(int resourceId, const char* destinationPath);
+// replacing what it held; *destinationOpened (may be null) as for CopyTo.
+int ExtractResourceToFile(int resourceId, const char* destinationPath, bool* destinationOpened = nullptr);

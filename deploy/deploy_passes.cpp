@@ -24,6 +24,16 @@ int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePo
   return result;
 }
 
+// The payload comes from the row's resource; the source folder only names it.
+// A folder too long to take the file name is dropped, as one too long for its
+// sub-folder is, rather than failing a row that never reads from it.
+int MakeSourceFile(const Updater& updater, int row, FilePointer* source) {
+  const int resourceId = updater.resourceIds[row];
+  const int result = MakeRowFile(updater.sourceDir, updater.fileNames[row], resourceId, source);
+  if (result != 0 || resourceId == NO_RESOURCE || (*source)->BuildPath() != ERR_TEXT_TOO_LONG) return result;
+  return (*source)->SetDirectory("");
+}
+
 // A write that failed may have left the target cut short: the old content
 // comes back from the backup just made, attributes included, before that
 // backup is removed; a target that was not there before is removed again.
@@ -32,11 +42,13 @@ int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePo
 int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYTE overwrite, bool existed,
                  bool* restored) {
   if (target.Exists(nullptr) && !overwrite) return 0;
-  const int result = source.CopyTo(target);
+  bool targetOpened = false;
+  const int result = source.CopyTo(target, &targetOpened);
   if (result == 0) return 0;
   if (existed) {
-    // A read-only target refuses the write before it is opened: it is intact.
-    *restored = backup.CopyTo(target) == 0 || target.IsReadOnly();
+    // A write refused before the target was opened (read-only, held open
+    // elsewhere) left it intact, whether or not the copy back succeeds.
+    *restored = backup.CopyTo(target) == 0 || !targetOpened;
   } else {
     target.Delete();
   }
@@ -62,7 +74,7 @@ int DeployRow(Updater& updater, int row) {
   } else if (existsError != ERROR_FILE_NOT_FOUND) {
     error = existsError;  // there may be a file, and it cannot be read to back it up
   }
-  if (error == 0) error = MakeRowFile(updater.sourceDir, updater.fileNames[row], updater.resourceIds[row], &source);
+  if (error == 0) error = MakeSourceFile(updater, row, &source);
   bool restored = true;
   if (error == 0) error = WritePayload(*source, *target, *backup, updater.overwrite[row], existed, &restored);
   if (error == 0) {

@@ -6,8 +6,8 @@ constexpr int ERR_OUT_OF_MEMORY = 257;
 // (the Win32 code ERROR_FILENAME_EXCED_RANGE).
 constexpr int ERR_TEXT_TOO_LONG = 206;
 
-// An error out-parameter may be null where the caller needs no reason.
-template <typename Code>
-void SetError(Code* error, Code code) {
-  if (error != nullptr) *error = code;
+// An out-parameter (an error, a flag) may be null where the caller does not ask.
+template <typename Value>
+void SetOutParameter(Value* out, Value value) {
+  if (out != nullptr) *out = value;
 }

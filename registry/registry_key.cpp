@@ -32,23 +32,23 @@ char* ReadValue(HKEY key, const char* valueName, int* error, DWORD* valueType) {
   DWORD size = 0;
   const LONG sized = RegQueryValueExA(key, valueName, nullptr, valueType, nullptr, &size);
   if (sized != ERROR_SUCCESS) {
-    SetError(error, sized == ERROR_FILE_NOT_FOUND ? ERR_VALUE_NOT_FOUND : static_cast<int>(sized));
+    SetOutParameter(error, sized == ERROR_FILE_NOT_FOUND ? ERR_VALUE_NOT_FOUND : static_cast<int>(sized));
     return nullptr;
   }
   char* data = size <= LARGEST_QUERY_SIZE ? new (std::nothrow) char[size + QUERY_STATED_EXTRA + QUERY_SPARE_BYTES]()
                                           : nullptr;
   if (data == nullptr) {
-    SetError(error, ERR_OUT_OF_MEMORY);
+    SetOutParameter(error, ERR_OUT_OF_MEMORY);
     return nullptr;
   }
   DWORD capacity = size + QUERY_STATED_EXTRA;
   const LONG read = RegQueryValueExA(key, valueName, nullptr, valueType, reinterpret_cast<LPBYTE>(data), &capacity);
   if (read != ERROR_SUCCESS) {
     delete[] data;
-    SetError(error, static_cast<int>(read));
+    SetOutParameter(error, static_cast<int>(read));
     return nullptr;
   }
-  SetError(error, 0);
+  SetOutParameter(error, 0);
   return data;
 }
 
@@ -89,7 +89,7 @@ int RegistryKey::Open(REGSAM access, RegistryHandle* key) const {
 bool RegistryKey::Exists(int* error) const {
   RegistryHandle key;
   const int opened = Open(REGISTRY_ACCESS_EXISTS, &key);
-  if (opened != 0) SetError(error, opened);
+  if (opened != 0) SetOutParameter(error, opened);
   return opened == 0;
 }
 
@@ -121,7 +121,7 @@ char* RegistryKey::Query(const char* valueName, int* error, DWORD* valueType) co
   RegistryHandle key;
   const int opened = Open(REGISTRY_ACCESS_READ, &key);
   if (opened != 0) {
-    SetError(error, opened);
+    SetOutParameter(error, opened);
     return nullptr;
   }
   return ReadValue(key.Get(), valueName, error, valueType);
@@ -133,7 +133,7 @@ char* RegistryKey::GetString(const char* valueName, int* error) const {
   if (data == nullptr) return nullptr;
   if (type != REG_SZ) {
     delete[] data;
-    SetError(error, ERR_TYPE_MISMATCH);
+    SetOutParameter(error, ERR_TYPE_MISMATCH);
     return nullptr;
   }
   return data;
@@ -145,7 +145,7 @@ DWORD RegistryKey::GetDword(const char* valueName, int* error) const {
   if (data == nullptr) return 0;
   if (type != REG_DWORD) {
     delete[] data;
-    SetError(error, ERR_TYPE_MISMATCH);
+    SetOutParameter(error, ERR_TYPE_MISMATCH);
     return 0;
   }
   // Little-endian, and a shorter stored value reads its missing bytes as zero from the spare room.

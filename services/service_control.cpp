@@ -21,7 +21,7 @@ bool OpenNamedService(const char* name, DWORD access, ServiceHandle* manager, Se
   manager->Reset(OpenSCManagerW(nullptr, nullptr, MANAGER_ACCESS));
   if (manager->IsSet()) service->Reset(OpenServiceA(manager->Get(), name, access));
   if (service->IsSet()) return true;
-  SetError(error, GetLastError());
+  SetOutParameter(error, GetLastError());
   return false;
 }
 
@@ -45,13 +45,13 @@ bool ServiceControl::IsRunning(DWORD* error) { return IsInState(SERVICE_RUNNING,
 bool ServiceControl::IsStopped(DWORD* error) { return IsInState(SERVICE_STOPPED, error); }
 
 bool ServiceControl::IsInState(DWORD wanted, DWORD* error) {
-  SetError(error, SERVICE_ERROR_PRESET);
+  SetOutParameter(error, SERVICE_ERROR_PRESET);
   ServiceHandle manager;
   ServiceHandle service;
   if (!OpenNamedService(Name(), QUERY_ACCESS, &manager, &service, error)) return false;
   LocalBlock<SERVICE_STATUS> status;
   if (!AllocateStatus(&status) || !QueryServiceStatus(service.Get(), status.Get())) {
-    SetError(error, GetLastError());
+    SetOutParameter(error, GetLastError());
     return false;
   }
   return status.Get()->dwCurrentState == wanted;

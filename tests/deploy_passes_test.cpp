@@ -237,7 +237,9 @@ TEST_F(DeployPassesTest, StaleReadOnlyBackupFailsOneRunAndIsGoneForTheNext) {
   EXPECT_EQ(winsim::FileBytes(Target(0)), Payload(0));
 }
 
-TEST_F(DeployPassesTest, FailedBackupKeepsThePayloadOffTheTarget) {
+// Whether the backup fails or the payload write is refused before it opens the
+// target, the target keeps its old bytes and no backup is left behind.
+TEST_F(DeployPassesTest, RowRefusedBeforeItsTargetIsWrittenLeavesItAndNoBackup) {
   struct Case {
     const char* what;
     void (*arrange)(const std::string& target);
@@ -248,6 +250,8 @@ TEST_F(DeployPassesTest, FailedBackupKeepsThePayloadOffTheTarget) {
          winsim::HoldOpenElsewhere(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
        }},
       {"target cannot be read", [](const std::string&) { winsim::FailCall("CreateFileA", 4, ERROR_ACCESS_DENIED); }},
+      {"target held open for reading, so neither the write nor the copy back may open it",
+       [](const std::string& target) { winsim::HoldOpenElsewhere(target, GENERIC_READ, FILE_SHARE_READ); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

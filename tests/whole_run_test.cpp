@@ -132,22 +132,49 @@ TEST_F(WholeRunTest, SilentRunUpdatesEveryKindOfWindowsAndClassWithoutABox) {
     DWORD version;
     Windows windows;
     std::vector<DWORD> servicesAfter;
+    // The updater's folder with its backslash, of this many characters (a short file
+    // name after it, so that the module path fits); 0: the usual one.
+    // The class 1 source folder and "DrvClass64.ini" fit MAX_PATH only up to 225.
+    std::size_t updaterFolderLength = 0;
   } cases[] = {
       {0x07000000, Windows::Xp32Bit, TWO_STOPPED},
       {0x08010000, Windows::Windows7Wow64, TWO_STOPPED},
       {0x09000000, Windows::Xp32Bit, TWO_STOPPED},
       {0x0A000000, Windows::Windows7Wow64, {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED}},
       {0x0A0000FF, Windows::Windows2000, {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED}},
+      {0x09000000, Windows::Windows7Wow64, TWO_STOPPED, 225},
+      {0x09000000, Windows::Windows7Wow64, TWO_STOPPED, 230},
+      {0x09000000, Windows::Windows7Wow64, TWO_STOPPED, 240},
+      {0x09000000, Windows::Windows7Wow64, TWO_STOPPED, 250},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << std::hex << c.version << " on kind " << static_cast<int>(c.windows));
+    SCOPED_TRACE(testing::Message() << std::hex << c.version << " on kind " << static_cast<int>(c.windows)
+                                    << std::dec << ", updater folder " << c.updaterFolderLength);
     Install(c.version, c.windows);
+    if (c.updaterFolderLength != 0) {
+      winsim::SetModuleFileName("C:\\" + std::string(c.updaterFolderLength - 4, 'u') + "\\u.exe");
+    }
     EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
     EXPECT_TRUE(winsim::MessageBoxes().empty());
     ExpectFilesUpdated();
     ExpectProductListsExtended();
     EXPECT_EQ(ServiceStates(), c.servicesAfter);
     EXPECT_EQ(winsim::ExitWindowsCalls().size(), 1u);
+    ExpectNothingLeftOpen();
+  }
+}
+
+// Windows replaces a hidden or system file only when asked to keep it so.
+TEST_F(WholeRunTest, HiddenOrSystemTargetIsUpdatedAndKeepsItsAttributes) {
+  const std::string target = std::string(installed::INSTALL_DIR) + "\\DrvClass.ini";
+  for (DWORD attributes : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}) {
+    SCOPED_TRACE(attributes);
+    Install(0x09000000);
+    winsim::PutFile(target, installed::OldContent("DrvClass.ini"), attributes);
+    EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+    EXPECT_TRUE(winsim::MessageBoxes().empty());
+    ExpectFilesUpdated();
+    EXPECT_EQ(winsim::FileAttributes(target) & attributes, attributes);
     ExpectNothingLeftOpen();
   }
 }
