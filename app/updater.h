@@ -23,6 +23,7 @@ class Updater {
   bool CheckPreconditions();
   bool IsSupportedOs();
   bool IsAdministrator();
+  bool IsUsableInstallFolder() const;
   DWORD ModuleDirectory(char* buffer, DWORD size);
   int CheckAppNotRunning();
   void EnablePrivilege(const wchar_t* privilegeName);

@@ -53,10 +53,8 @@ bool Updater::CheckPreconditions() {
   }
   if (sourceDir == nullptr) sourceDir = new (std::nothrow) char[MAX_PATH];
   if (sourceDir != nullptr) ModuleDirectory(sourceDir, MAX_PATH);
-  if (installDir != nullptr) {
-    delete[] installDir;
-    installDir = nullptr;
-  }
+  delete[] installDir;
+  installDir = nullptr;
 
   std::unique_ptr<RegistryKey> application(new (std::nothrow) RegistryKey);
   int error = 0;
@@ -66,7 +64,9 @@ bool Updater::CheckPreconditions() {
     return false;
   }
   installDir = application->GetString(INSTALL_PATH_VALUE, &error);
-  if (installDir == nullptr) {
+  if (!IsUsableInstallFolder()) {
+    delete[] installDir;
+    installDir = nullptr;
     ReportMessage(MSG_INSTALL_BROKEN);
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include "app/updater.h"
 #include "tests/machine_test.h"
+#include "winsim/files.h"
 #include "winsim/registry.h"
 #include "winsim/system_info.h"
 #include "winsim/token_groups.h"
@@ -118,6 +119,61 @@ TEST_F(PreconditionsTest, MistypedInstallPathStopsBeforeTheVersionIsRead) {
   EXPECT_FALSE(updater.CheckPreconditions());
   EXPECT_EQ(updater.installDir, nullptr);
   for (const winsim::RegistryQueryCall& query : winsim::RegistryQueries()) EXPECT_NE(query.valueName, "Version");
+}
+
+// The elevated updater writes wherever "InstallPath" points: only an absolute
+// local path to a plain folder, or to nothing yet, is taken.
+TEST_F(PreconditionsTest, InstallPathMustBeAnAbsoluteLocalPathToAPlainFolder) {
+  const std::string katakanaSo = "\x83\x5C";  // its trail byte is a backslash
+  struct Case {
+    std::string path;
+    bool passes;
+    void (*arrange)(const std::string& path);
+  } cases[] = {
+      {"C:\\Carvella Maker", true, [](const std::string& path) { winsim::MakeFolder(path); }},
+      {"C:\\Carvella Maker\\", true, [](const std::string& path) { winsim::MakeFolder(path); }},
+      {"C:\\Not\\There\\Yet", true, nullptr},
+      {"C:\\", true, nullptr},
+      {"d:\\Apps/Carvella", true, nullptr},
+      {"d:/Apps", false, nullptr},
+      {"C:\\" + katakanaSo, true, [](const std::string& path) { winsim::MakeFolder(path); }},
+      {"C:\\" + katakanaSo + "\\" + katakanaSo + ".", true, nullptr},
+      {"", false, nullptr},
+      {"Relative", false, nullptr},
+      {"Carvella\\Maker\\", false, nullptr},
+      {"\\Carvella Maker", false, nullptr},
+      {"\\\\host\\share\\Carvella", false, nullptr},
+      {"\\\\.\\pipe\\x", false, nullptr},
+      {"\\\\?\\C:\\Carvella", false, nullptr},
+      {"C:", false, nullptr},
+      {"C:Carvella", false, nullptr},
+      {"1:\\Carvella", false, nullptr},
+      {"C:\\Carvella\\..\\Windows\\System32", false, nullptr},
+      {"C:\\Carvella\\..", false, nullptr},
+      {"C:\\.\\Carvella", false, nullptr},
+      {"C:\\Carvella/../Windows", false, nullptr},
+      {"C:\\Carvella\\...\\x", false, nullptr},
+      {"C:\\Carvella\\. \\x", false, nullptr},
+      {"C:\\Carvella:stream", false, nullptr},
+      {"C:\\Carvella\\D:\\x", false, nullptr},
+      {"C:\\Carvella.ini", false, [](const std::string& path) { winsim::PutFile(path, "a file, not a folder"); }},
+      {"C:\\Locked\\Carvella", false,
+       [](const std::string&) { winsim::FailCall("GetFileAttributesA", 1, ERROR_ACCESS_DENIED); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    winsim::ResetMachine();
+    winsim::SetAnsiCodePage(932);
+    winsim::SetModuleFileName("D:\\Tools\\upd.exe");
+    Install(0x09000000);
+    winsim::SetRegistryString(HKLM, APP_KEY, "InstallPath", c.path);
+    if (c.arrange != nullptr) c.arrange(c.path);
+    Updater record;
+    record.SetMessages(messageTable.Text());
+    EXPECT_EQ(record.CheckPreconditions(), c.passes);
+    EXPECT_EQ(Boxes(), c.passes ? std::vector<std::string>{} : std::vector<std::string>{Text(MSG_INSTALL_BROKEN)});
+    EXPECT_STREQ(record.installDir, c.passes ? c.path.c_str() : nullptr);
+  }
 }
 
 TEST_F(PreconditionsTest, EarlierInstallFolderIsReplaced) {

@@ -196,6 +196,14 @@ TEST_F(WholeRunTest, RefusedPreconditionsChangeNothing) {
                                   std::string("%ProgramFiles%\\ODRIX") + '\0');
        },
        MSG_INSTALL_BROKEN},
+      {"empty install path",
+       [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "InstallPath", ""); },
+       MSG_INSTALL_BROKEN},
+      {"install path on another host",
+       [] {
+         winsim::SetRegistryString(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "InstallPath", "\\\\host\\share");
+       },
+       MSG_INSTALL_BROKEN},
   };
   for (const Case& c : cases) {
     for (const wchar_t* commandLine : {L"", L"/S"}) {
