@@ -25,16 +25,16 @@ class Updater {
   bool IsAdministrator();
   bool IsUsableInstallFolder() const;
   DWORD ModuleDirectory(char* buffer, DWORD size);
-  int CheckAppNotRunning();
+  int CheckAppNotRunning() const;
   void EnablePrivilege(const wchar_t* privilegeName);
 
   // The application's services (services/)
-  bool StopControlService();
-  bool StopCopyService();
-  bool StopMonitorService();
-  bool StartControlService();
-  bool StartCopyService();
-  bool StartMonitorService();
+  bool StopControlService() const;
+  bool StopCopyService() const;
+  bool StopMonitorService() const;
+  bool StartControlService() const;
+  bool StartCopyService() const;
+  bool StartMonitorService() const;
 
   // Data files (deploy/)
   int DeployFiles();
@@ -43,9 +43,9 @@ class Updater {
 
   // Filter driver product lists (registry/)
   int UpdateRegistry();
-  int WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value);
-  int WriteStringValue(const char* keyPath, const char* valueName, const char* text);
-  int AppendProductId(const char* keyPath, const char* valueName, const char* productId);
+  int WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value) const;
+  int WriteStringValue(const char* keyPath, const char* valueName, const char* text) const;
+  int AppendProductId(const char* keyPath, const char* valueName, const char* productId) const;
   static bool ProductListContains(const char* list, const char* productId);
   static int ParentPath(const char* path, char* buffer, int capacity);
 

@@ -16,7 +16,7 @@ constexpr int APPLICATION_RUNNING = -1;
 
 // A finder that cannot be made is a process list that cannot be read: as
 // then, the application counts as not running.
-int Updater::CheckAppNotRunning() {
+int Updater::CheckAppNotRunning() const {
   std::unique_ptr<ProcessFinder> finder(new (std::nothrow) ProcessFinder);
   if (!finder) return APPLICATION_NOT_RUNNING;
   finder->SetName(APPLICATION_EXECUTABLE);

@@ -19,7 +19,8 @@ class ScopedHandle {
 
   Handle Get() const { return handle; }
   bool IsSet() const {
-    return handle != nullptr && reinterpret_cast<const void*>(handle) != reinterpret_cast<const void*>(INVALID_HANDLE_VALUE);
+    return handle != nullptr &&
+           reinterpret_cast<const void*>(handle) != reinterpret_cast<const void*>(INVALID_HANDLE_VALUE);
   }
   // Releases what was held, now rather than at the end of the scope, and
   // holds what was opened in its place.

@@ -89,7 +89,7 @@ int Updater::UpdateRegistry() {
   return 0;
 }
 
-int Updater::WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value) {
+int Updater::WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value) const {
   std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);
   if (!key) return RegistryFailure(*this);
   const int rooted = key->SetRoot(HKEY_LOCAL_MACHINE);
@@ -98,7 +98,7 @@ int Updater::WriteDwordValue(const char* keyPath, const char* valueName, const D
   return rooted != 0 || named != 0 || written != 0 ? RegistryFailure(*this) : 0;
 }
 
-int Updater::WriteStringValue(const char* keyPath, const char* valueName, const char* text) {
+int Updater::WriteStringValue(const char* keyPath, const char* valueName, const char* text) const {
   std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);
   if (!key) return RegistryFailure(*this);
   const int rooted = key->SetRoot(HKEY_LOCAL_MACHINE);
@@ -108,7 +108,7 @@ int Updater::WriteStringValue(const char* keyPath, const char* valueName, const 
   return rooted != 0 || named != 0 || created != 0 || written != 0 ? RegistryFailure(*this) : 0;
 }
 
-int Updater::AppendProductId(const char* keyPath, const char* valueName, const char* productId) {
+int Updater::AppendProductId(const char* keyPath, const char* valueName, const char* productId) const {
   // An id of another length would shift every slot after it.
   if (productId == nullptr || TextLength(productId) != PRODUCT_ID_LEN) return RegistryFailure(*this);
   bool driverPresent = true;

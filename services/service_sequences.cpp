@@ -66,9 +66,21 @@ bool StartSequence(DWORD installedVersion, const ApplicationService& service) {
 
 }  // namespace
 
-bool Updater::StopControlService() { return StopSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]); }
-bool Updater::StopCopyService() { return StopSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]); }
-bool Updater::StopMonitorService() { return StopSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]); }
-bool Updater::StartControlService() { return StartSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]); }
-bool Updater::StartCopyService() { return StartSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]); }
-bool Updater::StartMonitorService() { return StartSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]); }
+bool Updater::StopControlService() const {
+  return StopSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]);
+}
+bool Updater::StopCopyService() const {
+  return StopSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]);
+}
+bool Updater::StopMonitorService() const {
+  return StopSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]);
+}
+bool Updater::StartControlService() const {
+  return StartSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]);
+}
+bool Updater::StartCopyService() const {
+  return StartSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]);
+}
+bool Updater::StartMonitorService() const {
+  return StartSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]);
+}
