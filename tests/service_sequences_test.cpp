@@ -15,7 +15,7 @@ const char MONITOR[] = "ODRIX Carvella Monitor Service";
 const char* const ALL_SERVICES[] = {CONTROL, COPY, MONITOR};
 
 // A stop or start operation of the Updater, by service.
-typedef bool (Updater::*Sequence)();
+typedef bool (Updater::*Sequence)() const;
 const Sequence STOPS[] = {&Updater::StopControlService, &Updater::StopCopyService, &Updater::StopMonitorService};
 const Sequence STARTS[] = {&Updater::StartControlService, &Updater::StartCopyService,
                            &Updater::StartMonitorService};
