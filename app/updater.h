@@ -42,7 +42,7 @@ class Updater {
   int DeleteBackups();
 
   // Filter driver product lists (registry/)
-  int UpdateRegistry();
+  int UpdateRegistry() const;
   int WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value) const;
   int WriteStringValue(const char* keyPath, const char* valueName, const char* text) const;
   int AppendProductId(const char* keyPath, const char* valueName, const char* productId) const;

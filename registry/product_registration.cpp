@@ -67,7 +67,7 @@ int AppendToList(RegistryKey& key, const char* valueName, char* list, const char
 
 }  // namespace
 
-int Updater::UpdateRegistry() {
+int Updater::UpdateRegistry() const {
   for (int row = 0; row < REG_OP_ROWS; ++row) {
     const RegistryOp& op = REGISTRY_OP_TABLE[TableClass(versionClass)][row];
     int result = 0;
