@@ -8,8 +8,11 @@
 // payload and no Monitor service; the services stopped and the application not
 // running. On it, it backs up, writes and removes what the updater would, adds
 // the new drive to both product lists, and asks for a restart, which the
-// benchmark refuses as it does for the updater (wineboot disabled). It embeds
-// the updater's payload resources and manifest (floor.rc).
+// benchmark refuses as it does for the updater (wineboot disabled); anywhere
+// else that restart goes ahead. It embeds the updater's payload resources and
+// manifest (floor.rc). Its names and paths are copies of the updater's, kept
+// apart from the product code; the benchmark checks that it leaves the machine
+// as the updater does, so that a change on either side shows there.
 //
 //   floor.exe     exit 0 when every call answered as in the updater's run on
 //                 that layout; otherwise the FloorExit of the first stage that
