@@ -17,7 +17,7 @@ BUILD_DIR=${E2E_BUILD_DIR:-$REPO_DIR/build/windows}
 E2E_DIR=${E2E_DIR:-$REPO_DIR/build/e2e}
 WORK_DIR=$E2E_DIR/work
 PAYLOAD_DIR=$REPO_DIR/payload
-TOOL_NAMES=(fixture_service standin mutex_holder regtool pilot noop noop_gui)
+TOOL_NAMES=(fixture_service standin mutex_holder regtool pilot noop noop_gui floor)
 
 # shellcheck source=e2e/messages.sh
 source "$E2E_SOURCE_DIR/messages.sh"

@@ -1,0 +1,369 @@
+// The floor of the start-up benchmark: the Win32 calls of a silent update, in
+// the updater's order and with its arguments, and none of its logic. What the
+// updater takes beyond this program is the cost of its own code, not of the
+// work any updater has to have Windows do.
+//
+// It knows only the benchmark's layout (e2e/benchmark): a 64-bit prefix, so
+// WOW64 and the 64-bit registry view; version 9.xx installed, so the class 1
+// payload and no Monitor service; the services stopped and the application not
+// running. On it, it backs up, writes and removes what the updater would, adds
+// the new drive to both product lists, and asks for a restart, which the
+// benchmark refuses as it does for the updater (wineboot disabled); anywhere
+// else that restart goes ahead. It embeds the updater's payload resources and
+// manifest (floor.rc). Its names and paths are copies of the updater's, kept
+// apart from the product code; the benchmark checks that it leaves the machine
+// as the updater does, so that a change on either side shows there.
+//
+//   floor.exe     exit 0 when every call answered as in the updater's run on
+//                 that layout; otherwise the FloorExit of the first stage that
+//                 did not, so that no figure is taken from a floor that did less
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum FloorExit {
+  FLOOR_DONE = 0,
+  FLOOR_MUTEX = 10,
+  FLOOR_TOKEN = 11,
+  FLOOR_APPLICATION_KEY = 12,
+  FLOOR_SERVICES = 13,
+  FLOOR_PROCESSES = 14,
+  FLOOR_DEPLOY = 15,
+  FLOOR_PRODUCT_LISTS = 16,
+  FLOOR_BACKUPS = 17,
+};
+
+constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
+constexpr char APPLICATION_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker";
+#define FILTER_KEY "SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter"
+constexpr char VENDOR_KEYS[][64] = {FILTER_KEY "\\ROVE", FILTER_KEY "\\ODRIX"};
+constexpr char PRODUCTS_VALUE[] = "Products";
+constexpr char PRODUCT_ID[] = "XVT-7Q2RN  KR550";
+constexpr int PRODUCT_ID_LEN = sizeof(PRODUCT_ID) - 1;
+// 9.xx has no Monitor service: the updater does not ask for it.
+constexpr char SERVICES[][40] = {"ODRIX Carvella Control Service", "ODRIX Carvella Copy Service"};
+constexpr char PSAPI_FILE[] = "\\psapi.dll";
+constexpr char SOURCE_SUBFOLDER[] = "\\Version\\V9xx-V1000";
+constexpr char PATH_FORMAT[] = "%s\\%s";
+constexpr REGSAM ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG = 0x00000800;
+constexpr DWORD PROCESS_IDS = 1000;
+constexpr DWORD READ_SPARE_BYTES = 17;
+
+// The WOW64 file table of the class 1 payload, in deployment order. The
+// marker file is absent before the update, so it has no backup.
+struct Row {
+  const char* name;
+  const char* backupName;
+  int resourceId;
+  bool present;
+};
+constexpr Row ROWS[] = {
+    {"DrvClass.ini", "DrvClass.ini.bk0", 211, true},
+    {"DrvClass64.ini", "DrvClass64.ini.bk0", 212, true},
+    {"XVT-7Q2RN3.txt", "XVT-7Q2RN3.txt.bk0", 210, false},
+    {"SupVer.inf", "SupVer.inf.bk0", 213, true},
+};
+
+// The longest name a path is built with.
+constexpr int LONGEST_NAME = sizeof("XVT-7Q2RN3.txt.bk0") - 1;
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD flags);
+typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, PBOOL wow64);
+typedef BOOL(WINAPI* EnumProcessesFunction)(DWORD* processIds, DWORD bytes, DWORD* bytesReturned);
+typedef BOOL(WINAPI* EnumProcessModulesFunction)(HANDLE process, HMODULE* modules, DWORD bytes, LPDWORD bytesNeeded);
+typedef DWORD(WINAPI* GetModuleBaseNameAFunction)(HANDLE process, HMODULE module, LPSTR baseName, DWORD size);
+
+template <typename Function>
+Function AsFunction(FARPROC address) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+FARPROC KernelExport(const char* name) {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  return kernel != NULL ? GetProcAddress(kernel, name) : NULL;
+}
+
+// Looked up before every open, as the updater does.
+REGSAM RegistryView() { return KernelExport("IsWow64Process") != NULL ? KEY_WOW64_64KEY : 0; }
+
+bool OpenAndCloseKey(const char* path, REGSAM access) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access | RegistryView(), &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// The sizing read, then the data into a zero-filled buffer that the caller
+// frees; NULL when either read fails.
+char* ReadValue(const char* path, const char* valueName) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | RegistryView(), &key) != ERROR_SUCCESS) return NULL;
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  char* data = NULL;
+  if (RegQueryValueExA(key, valueName, NULL, &type, NULL, &size) == ERROR_SUCCESS) {
+    data = size <= MAXDWORD - READ_SPARE_BYTES ? static_cast<char*>(std::calloc(size + READ_SPARE_BYTES, 1)) : NULL;
+    DWORD capacity = size + 1;
+    if (data != NULL &&
+        RegQueryValueExA(key, valueName, NULL, &type, reinterpret_cast<LPBYTE>(data), &capacity) != ERROR_SUCCESS) {
+      std::free(data);
+      data = NULL;
+    }
+  }
+  RegCloseKey(key);
+  return data;
+}
+
+bool WriteString(const char* path, const char* valueName, const char* text, DWORD length) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE | RegistryView(), &key) != ERROR_SUCCESS) return false;
+  const LONG written = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length);
+  RegCloseKey(key);
+  return written == ERROR_SUCCESS;
+}
+
+// A folder whose paths fit MAX_PATH with every name of the table.
+bool TakesEveryName(const char* folder) { return static_cast<int>(std::strlen(folder)) + 1 + LONGEST_NAME < MAX_PATH; }
+
+bool IsAdministrator() {
+  HANDLE token = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  TOKEN_GROUPS* groups = NULL;
+  if (!GetTokenInformation(token, TokenGroups, NULL, 0, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    groups = static_cast<TOKEN_GROUPS*>(LocalAlloc(LPTR, size));
+  }
+  const bool read = groups != NULL && GetTokenInformation(token, TokenGroups, groups, size, &size);
+  CloseHandle(token);
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID administrators = NULL;
+  bool member = false;
+  if (read && AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                                       0, 0, 0, &administrators)) {
+    for (DWORD i = 0; i < groups->GroupCount && !member; ++i) member = EqualSid(groups->Groups[i].Sid, administrators);
+    FreeSid(administrators);
+  }
+  if (groups != NULL) LocalFree(groups);
+  return member;
+}
+
+bool ServiceStopped(const char* name) {
+  SC_HANDLE manager = OpenSCManagerW(NULL, NULL, GENERIC_EXECUTE);
+  if (manager == NULL) return false;
+  SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+  bool stopped = false;
+  if (service != NULL) {
+    LPSERVICE_STATUS status = static_cast<LPSERVICE_STATUS>(LocalAlloc(LPTR, sizeof(SERVICE_STATUS)));
+    if (status != NULL) {
+      stopped = QueryServiceStatus(service, status) && status->dwCurrentState == SERVICE_STOPPED;
+      LocalFree(status);
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return stopped;
+}
+
+// Every process's first module and its base name; the names are not compared,
+// since on the benchmark's layout none is the application's.
+bool WalkProcesses() {
+  char path[MAX_PATH];
+  const UINT folderLength = GetSystemDirectoryA(path, MAX_PATH);
+  if (folderLength == 0 || folderLength + sizeof(PSAPI_FILE) > MAX_PATH) return false;
+  std::memcpy(path + folderLength, PSAPI_FILE, sizeof(PSAPI_FILE));
+  HMODULE psapi = LoadLibraryA(path);
+  if (psapi == NULL) return false;
+  EnumProcessesFunction enumProcesses = AsFunction<EnumProcessesFunction>(GetProcAddress(psapi, "EnumProcesses"));
+  EnumProcessModulesFunction enumProcessModules =
+      AsFunction<EnumProcessModulesFunction>(GetProcAddress(psapi, "EnumProcessModules"));
+  GetModuleBaseNameAFunction getModuleBaseName =
+      AsFunction<GetModuleBaseNameAFunction>(GetProcAddress(psapi, "GetModuleBaseNameA"));
+  bool walked = false;
+  DWORD* ids = static_cast<DWORD*>(std::malloc(PROCESS_IDS * sizeof(DWORD)));
+  DWORD bytes = 0;
+  // A full list would have made the updater read it again with more room.
+  if (enumProcesses != NULL && enumProcessModules != NULL && getModuleBaseName != NULL && ids != NULL &&
+      enumProcesses(ids, PROCESS_IDS * sizeof(DWORD), &bytes) && bytes < PROCESS_IDS * sizeof(DWORD)) {
+    walked = true;
+    for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
+      HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+      if (process == NULL) continue;
+      HMODULE executable = NULL;
+      DWORD modulesBytes = 0;
+      char baseName[MAX_PATH];
+      if (enumProcessModules(process, &executable, sizeof(executable), &modulesBytes)) {
+        getModuleBaseName(process, executable, baseName, MAX_PATH);
+      }
+      CloseHandle(process);
+    }
+  }
+  std::free(ids);
+  FreeLibrary(psapi);
+  return walked;
+}
+
+// ERROR_SUCCESS when the file opens for reading, otherwise why not.
+DWORD OpenForReading(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(file);
+  return ERROR_SUCCESS;
+}
+
+// A file of the table is there, or known to be absent, as on the benchmark's layout.
+bool AsLaidOut(DWORD opened, bool present) { return opened == (present ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND); }
+
+bool WriteResource(int resourceId, const char* path) {
+  HRSRC resource = FindResourceW(NULL, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+  if (resource == NULL) return false;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD size = SizeofResource(NULL, resource);
+  HGLOBAL loaded = LoadResource(NULL, resource);
+  const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
+  if (bytes == NULL || size == 0) return false;
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool whole = WriteFile(file, bytes, size, &written, NULL) && written == size;
+  CloseHandle(file);
+  return whole;
+}
+
+// The paths are built again before each step, as the updater does.
+bool Deploy(const char* installDir, const char* sourceDir) {
+  char target[MAX_PATH];
+  char backup[MAX_PATH];
+  char source[MAX_PATH];
+  for (const Row& row : ROWS) {
+    wsprintfA(target, PATH_FORMAT, installDir, row.name);
+    if (!AsLaidOut(OpenForReading(target), row.present)) return false;
+    if (row.present) {
+      wsprintfA(target, PATH_FORMAT, installDir, row.name);
+      wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
+      BOOL cancel = FALSE;
+      if (!CopyFileExA(target, backup, NULL, NULL, &cancel, 0)) return false;
+    }
+    wsprintfA(target, PATH_FORMAT, installDir, row.name);
+    OpenForReading(target);
+    wsprintfA(source, PATH_FORMAT, sourceDir, row.name);
+    wsprintfA(target, PATH_FORMAT, installDir, row.name);
+    if (!WriteResource(row.resourceId, target)) return false;
+    GetFileAttributesA(target);
+  }
+  return true;
+}
+
+bool AppendProductIds() {
+  for (const char* vendorKey : VENDOR_KEYS) {
+    if (!OpenAndCloseKey(FILTER_KEY, ACCESS_EXISTS) || !OpenAndCloseKey(vendorKey, ACCESS_EXISTS)) return false;
+    char* list = ReadValue(vendorKey, PRODUCTS_VALUE);
+    if (list == NULL) return false;
+    const int length = static_cast<int>(std::strlen(list));
+    char* joined = static_cast<char*>(std::malloc(length + PRODUCT_ID_LEN + 1));
+    bool written = false;
+    if (joined != NULL) {
+      std::memcpy(joined, list, length);
+      std::memcpy(joined + length, PRODUCT_ID, sizeof(PRODUCT_ID));
+      written = WriteString(vendorKey, PRODUCTS_VALUE, joined, static_cast<DWORD>(length + PRODUCT_ID_LEN));
+    }
+    std::free(joined);
+    std::free(list);
+    if (!written) return false;
+  }
+  return true;
+}
+
+bool DeleteBackups(const char* installDir) {
+  char backup[MAX_PATH];
+  for (const Row& row : ROWS) {
+    wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
+    if (!AsLaidOut(OpenForReading(backup), row.present)) return false;
+    if (!row.present) continue;
+    GetFileAttributesA(backup);
+    wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
+    if (!DeleteFileA(backup)) return false;
+  }
+  return true;
+}
+
+void EnableShutdownPrivilege() {
+  HANDLE token = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+  TOKEN_PRIVILEGES request = {};
+  if (LookupPrivilegeValueW(NULL, L"SeShutdownPrivilege", &request.Privileges[0].Luid)) {
+    request.PrivilegeCount = 1;
+    request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    TOKEN_PRIVILEGES previous = {};
+    DWORD previousLength = 0;
+    AdjustTokenPrivileges(token, FALSE, &request, sizeof(previous), &previous, &previousLength);
+  }
+  CloseHandle(token);
+}
+
+int Run(const char* installDir, const char* sourceDir) {
+  for (const char* service : SERVICES) {
+    if (!ServiceStopped(service)) return FLOOR_SERVICES;
+  }
+  if (!WalkProcesses()) return FLOOR_PROCESSES;
+  if (!Deploy(installDir, sourceDir)) return FLOOR_DEPLOY;
+  if (!AppendProductIds()) return FLOOR_PRODUCT_LISTS;
+  if (!DeleteBackups(installDir)) return FLOOR_BACKUPS;
+  EnableShutdownPrivilege();
+  // Refused in the benchmark; the updater then goes on without a word in a silent run.
+  ExitWindowsEx(EWX_REBOOT, 0);
+  return FLOOR_DONE;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  SetDefaultDllDirectoriesFunction restrictSearch =
+      AsFunction<SetDefaultDllDirectoriesFunction>(KernelExport("SetDefaultDllDirectories"));
+  if (restrictSearch != NULL) restrictSearch(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
+  // The updater's test for its silent switch, and its choice of catalogue.
+  CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(L'S')));
+  GetUserDefaultLangID();
+
+  HANDLE mutex = CreateMutexA(NULL, FALSE, INSTANCE_MUTEX_NAME);
+  if (mutex == NULL || GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (mutex != NULL) CloseHandle(mutex);
+    return FLOOR_MUTEX;
+  }
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  GetVersionExW(&version);
+  int result = IsAdministrator() ? FLOOR_DONE : FLOOR_TOKEN;
+
+  char sourceDir[MAX_PATH];
+  const DWORD moduleLength = GetModuleFileNameA(NULL, sourceDir, MAX_PATH);
+  char* installDir = NULL;
+  if (result == FLOOR_DONE) {
+    installDir = OpenAndCloseKey(APPLICATION_KEY, ACCESS_EXISTS) ? ReadValue(APPLICATION_KEY, "InstallPath") : NULL;
+    char* installedVersion = ReadValue(APPLICATION_KEY, "Version");
+    if (installDir == NULL || installedVersion == NULL || !TakesEveryName(installDir)) result = FLOOR_APPLICATION_KEY;
+    std::free(installedVersion);
+  }
+  if (result == FLOOR_DONE) {
+    IsWow64ProcessFunction isWow64Process = AsFunction<IsWow64ProcessFunction>(KernelExport("IsWow64Process"));
+    BOOL wow64 = FALSE;
+    if (isWow64Process != NULL) isWow64Process(GetCurrentProcess(), &wow64);
+    // The source folder is the executable's own with the class's sub-folder,
+    // as the updater builds it; the payload itself comes from the resources.
+    DWORD folderLength = moduleLength < MAX_PATH ? moduleLength : 0;
+    while (folderLength > 0 && sourceDir[folderLength - 1] != '\\') --folderLength;
+    sourceDir[folderLength] = '\0';
+    if (folderLength + sizeof(SOURCE_SUBFOLDER) <= MAX_PATH) {
+      std::memcpy(sourceDir + folderLength, SOURCE_SUBFOLDER, sizeof(SOURCE_SUBFOLDER));
+    }
+    if (!TakesEveryName(sourceDir)) sourceDir[0] = '\0';
+    result = Run(installDir, sourceDir);
+  }
+  std::free(installDir);
+  CloseHandle(mutex);
+  return result;
+}
