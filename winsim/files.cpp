@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -75,11 +76,7 @@ std::string Collapse(const std::string& path) {
   return collapsed;
 }
 
-std::string Key(const std::string& path) {
-  std::string key = Collapse(path);
-  for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return key;
-}
+std::string Key(const std::string& path) { return LowerCase(Collapse(path)); }
 
 bool IsRoot(const std::string& key) { return key == "\\" || (key.size() == 2 && key[1] == ':'); }
 
@@ -131,6 +128,17 @@ DWORD FilePathError(const char* path, std::string* key) {
   if (IsFolder(*key)) return ERROR_ACCESS_DENIED;
   if (!ParentExists(*key)) return ERROR_PATH_NOT_FOUND;
   return 0;
+}
+
+// What a path names for the calls that take a folder as well as a file: the
+// file, or nullptr for a folder; the error when it names neither.
+DWORD Lookup(const char* path, std::shared_ptr<FileData>* file) {
+  if (path == nullptr || path[0] == '\0') return ERROR_PATH_NOT_FOUND;
+  const std::string key = Key(path);
+  if (IsFolder(key)) return 0;
+  if (!ParentExists(key)) return ERROR_PATH_NOT_FOUND;
+  *file = Find(key);
+  return *file == nullptr ? ERROR_FILE_NOT_FOUND : 0;
 }
 
 std::shared_ptr<FileData> CreateEntry(const std::string& key, const std::string& path, DWORD attributes) {
@@ -216,10 +224,9 @@ const std::vector<std::pair<std::string, std::string>>& CopyLog() { return Files
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
                           DWORD flagsAndAttributes, HANDLE) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("CreateFileA", &error)) return Fail(error, INVALID_HANDLE_VALUE);
+  if (Faulted("CreateFileA")) return INVALID_HANDLE_VALUE;
   std::string key;
-  error = FilePathError(fileName, &key);
+  DWORD error = FilePathError(fileName, &key);
   if (error != 0) return Fail(error, INVALID_HANDLE_VALUE);
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
       (disposition == TRUNCATE_EXISTING && !Writes(access))) {
@@ -256,8 +263,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("WriteFile", &error)) return Fail(error, FALSE);
+  if (Faulted("WriteFile")) return FALSE;
   std::size_t object = 0;
   if (!FindHandle(handle, HandleKind::File, &object)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (bytesWritten == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -284,11 +290,10 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
   using namespace winsim;
   Files().copies.emplace_back(existingFileName != nullptr ? existingFileName : "",
                               newFileName != nullptr ? newFileName : "");
-  DWORD error = 0;
-  if (EnterCall("CopyFileExA", &error)) return Fail(error, FALSE);
+  if (Faulted("CopyFileExA")) return FALSE;
   if (cancel != nullptr && *cancel) return Fail(kErrorRequestAborted, FALSE);
   std::string sourceKey;
-  error = FilePathError(existingFileName, &sourceKey);
+  DWORD error = FilePathError(existingFileName, &sourceKey);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> source = Find(sourceKey);
   if (source == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -318,10 +323,9 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("DeleteFileA", &error)) return Fail(error, FALSE);
+  if (Faulted("DeleteFileA")) return FALSE;
   std::string key;
-  error = FilePathError(fileName, &key);
+  DWORD error = FilePathError(fileName, &key);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> file = Find(key);
   if (file == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -334,27 +338,20 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
 // A file without attributes reports FILE_ATTRIBUTE_NORMAL, as Windows does.
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("GetFileAttributesA", &error)) return Fail(error, INVALID_FILE_ATTRIBUTES);
-  if (fileName == nullptr || fileName[0] == '\0') return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-  const std::string key = Key(fileName);
-  if (IsFolder(key)) return FILE_ATTRIBUTE_DIRECTORY;
-  if (!ParentExists(key)) return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-  std::shared_ptr<FileData> file = Find(key);
-  if (file == nullptr) return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+  if (Faulted("GetFileAttributesA")) return INVALID_FILE_ATTRIBUTES;
+  std::shared_ptr<FileData> file;
+  const DWORD error = Lookup(fileName, &file);
+  if (error != 0) return Fail(error, INVALID_FILE_ATTRIBUTES);
+  if (file == nullptr) return FILE_ATTRIBUTE_DIRECTORY;
   return file->attributes == 0 ? FILE_ATTRIBUTE_NORMAL : file->attributes;
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("SetFileAttributesA", &error)) return Fail(error, FALSE);
-  if (fileName == nullptr || fileName[0] == '\0') return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-  const std::string key = Key(fileName);
-  if (IsFolder(key)) return TRUE;
-  if (!ParentExists(key)) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-  std::shared_ptr<FileData> file = Find(key);
-  if (file == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-  file->attributes = attributes & kSettableAttributes;
+  if (Faulted("SetFileAttributesA")) return FALSE;
+  std::shared_ptr<FileData> file;
+  const DWORD error = Lookup(fileName, &file);
+  if (error != 0) return Fail(error, FALSE);
+  if (file != nullptr) file->attributes = attributes & kSettableAttributes;
   return TRUE;
 }

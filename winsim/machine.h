@@ -28,10 +28,6 @@ class ResetHook {
 
 // --- Calls and faults -----------------------------------------------------------
 
-// Every simulated function enters through here: the call is counted and logged,
-// and the answer says whether a scripted fault hits it (error in *error).
-bool EnterCall(const char* function, DWORD* error);
-
 // Makes the nth call (1-based, counted from the last reset) of a function fail with error.
 void FailCall(const char* function, unsigned nth, DWORD error);
 // Makes every call of a function from the nth on fail with error.
@@ -43,7 +39,6 @@ const std::vector<std::string>& CallLog();
 // Allocations made by the product (operator new (std::nothrow) and LocalAlloc) are
 // counted together; the nth one can be made to fail.
 void FailAllocation(unsigned nth);
-bool EnterAllocation();
 unsigned AllocationCount();
 // How many calls the log held when the nth allocation was made.
 std::size_t AllocationLogPosition(unsigned nth);

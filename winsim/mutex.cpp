@@ -2,6 +2,7 @@
 #include <cstring>
 #include <map>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -37,11 +38,7 @@ bool MutexExists(const char* name) {
 }  // namespace winsim
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name) {
-  DWORD error = 0;
-  if (winsim::EnterCall("CreateMutexA", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("CreateMutexA")) return nullptr;
   winsim::MutexState& mutexes = winsim::Mutexes();
   const std::string key = name != nullptr ? name : "";
   const bool existed = name != nullptr && winsim::MutexExists(name);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 #ifndef PAYLOAD_DIR
@@ -83,11 +84,7 @@ void SetResource(int id, const std::string& bytes) { Resources()[static_cast<WOR
 
 HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("FindResourceW", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (Faulted("FindResourceW")) return nullptr;
   if (module != nullptr) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
     return nullptr;
@@ -106,11 +103,7 @@ HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
 
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("SizeofResource", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (Faulted("SizeofResource")) return 0;
   const std::string* bytes = module == nullptr ? Lookup(resource) : nullptr;
   if (bytes == nullptr) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -123,11 +116,7 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
 // resource is replaced or removed by the test.
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("LoadResource", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (Faulted("LoadResource")) return nullptr;
   const std::string* bytes = module == nullptr ? Lookup(resource) : nullptr;
   if (bytes == nullptr) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -137,10 +126,6 @@ HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
 }
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
-  DWORD error = 0;
-  if (winsim::EnterCall("LockResource", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("LockResource")) return nullptr;
   return data;
 }

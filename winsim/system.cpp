@@ -2,8 +2,8 @@
 // folder and the exports that a program finds by GetProcAddress.
 #include <cstring>
 #include <map>
-#include <strings.h>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -32,11 +32,7 @@ SystemState& System() {
 const char kKernel32[] = "kernel32.dll";
 
 BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
-  DWORD error = 0;
-  if (EnterCall("SetDefaultDllDirectories", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (Faulted("SetDefaultDllDirectories")) return FALSE;
   System().dllSearchFlags = flags;
   return TRUE;
 }
@@ -47,12 +43,6 @@ void ResetSystem() {
   RegisterExport(kKernel32, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesSim);
 }
 ResetHook resetSystem(&ResetSystem, ResetOrder::Core);
-
-std::string Lower(const char* text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return lower;
-}
 
 // Module handles are the address of the module's export table entry.
 HMODULE ModuleHandleOf(const std::string& module) {
@@ -78,12 +68,12 @@ unsigned SleepCount() { return System().sleeps; }
 DWORD SleptMilliseconds() { return System().slept; }
 
 void RegisterExport(const char* module, const char* function, FARPROC address) {
-  System().exports[Lower(module)][function] = address;
+  System().exports[LowerCase(module)][function] = address;
 }
 
-void RemoveExport(const char* module, const char* function) { System().exports[Lower(module)].erase(function); }
+void RemoveExport(const char* module, const char* function) { System().exports[LowerCase(module)].erase(function); }
 
-void RegisterLoadableModule(const char* module) { System().loadable.push_back(Lower(module)); }
+void RegisterLoadableModule(const char* module) { System().loadable.push_back(LowerCase(module)); }
 std::vector<std::string> LoadLibraryLog() { return System().loadLog; }
 DWORD DllSearchFlags() { return System().dllSearchFlags; }
 
@@ -93,17 +83,16 @@ DWORD WINAPI GetLastError() { return winsim::System().lastError; }
 void WINAPI SetLastError(DWORD error) { winsim::System().lastError = error; }
 
 LANGID WINAPI GetUserDefaultLangID() {
-  DWORD error = 0;
-  winsim::EnterCall("GetUserDefaultLangID", &error);
+  winsim::CountCall("GetUserDefaultLangID");
   return winsim::System().userLanguage;
 }
 
 HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
-  DWORD error = 0;
-  if (winsim::EnterCall("IsWow64Process", &error) || winsim::System().wow64 == winsim::Wow64Query::Fails) {
-    SetLastError(error != 0 ? error : ERROR_INVALID_HANDLE);
+  if (winsim::Faulted("IsWow64Process")) return FALSE;
+  if (winsim::System().wow64 == winsim::Wow64Query::Fails) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (process != GetCurrentProcess() || wow64 == nullptr) {
@@ -117,8 +106,7 @@ BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
 DWORD WINAPI GetTickCount() { return winsim::System().ticks; }
 
 void WINAPI Sleep(DWORD milliseconds) {
-  DWORD error = 0;
-  winsim::EnterCall("Sleep", &error);
+  winsim::CountCall("Sleep");
   winsim::SystemState& system = winsim::System();
   ++system.sleeps;
   system.slept += milliseconds;
@@ -126,11 +114,7 @@ void WINAPI Sleep(DWORD milliseconds) {
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetSystemDirectoryA", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (winsim::Faulted("GetSystemDirectoryA")) return 0;
   const std::string& folder = winsim::System().systemDirectory;
   if (buffer == nullptr || size <= folder.size()) return static_cast<UINT>(folder.size() + 1);
   std::memcpy(buffer, folder.c_str(), folder.size() + 1);
@@ -138,29 +122,21 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 }
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetModuleHandleW", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("GetModuleHandleW")) return nullptr;
   std::string name;
   for (const WCHAR* c = moduleName; c != nullptr && *c != 0; ++c) name += static_cast<char>(*c);
-  HMODULE module = winsim::ModuleHandleOf(winsim::Lower(name.c_str()));
+  HMODULE module = winsim::ModuleHandleOf(winsim::LowerCase(name));
   if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
   return module;
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
-  DWORD error = 0;
   winsim::SystemState& system = winsim::System();
   system.loadLog.push_back(fileName);
-  if (winsim::EnterCall("LoadLibraryA", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
-  const std::string path = winsim::Lower(fileName);
+  if (winsim::Faulted("LoadLibraryA")) return nullptr;
+  const std::string path = winsim::LowerCase(fileName);
   for (const std::string& module : system.loadable) {
-    if (path == winsim::Lower(system.systemDirectory.c_str()) + "\\" + module) {
+    if (path == winsim::LowerCase(system.systemDirectory) + "\\" + module) {
       return winsim::ModuleHandleOf(module);
     }
   }
@@ -169,17 +145,12 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-  DWORD error = 0;
-  winsim::EnterCall("FreeLibrary", &error);
+  winsim::CountCall("FreeLibrary");
   return module != nullptr ? TRUE : FALSE;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetProcAddress", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("GetProcAddress")) return nullptr;
   for (auto& entry : winsim::System().exports) {
     if (reinterpret_cast<HMODULE>(&entry.second) != module) continue;
     auto it = entry.second.find(procName);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/registry.h"
 
@@ -56,11 +57,7 @@ void UseWow64Windows7() {
 }  // namespace winsim
 
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetVersionExW", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("GetVersionExW")) return FALSE;
   if (info == nullptr || (info->dwOSVersionInfoSize != winsim::kVersionInfoSize &&
                           info->dwOSVersionInfoSize != winsim::kVersionInfoExSize)) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -81,11 +78,7 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
 // As on Windows XP: a buffer too small takes size characters of the path,
 // without a terminator, and the answer is size with ERROR_INSUFFICIENT_BUFFER.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetModuleFileNameA", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (winsim::Faulted("GetModuleFileNameA")) return 0;
   if (module != nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;

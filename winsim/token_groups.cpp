@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -91,11 +92,7 @@ std::size_t LiveSids() { return Groups().liveSids.size(); }
 
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
                                 PDWORD returnLength) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetTokenInformation", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("GetTokenInformation")) return FALSE;
   std::size_t access = 0;
   if (!winsim::FindHandle(token, winsim::HandleKind::Token, &access)) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -134,11 +131,7 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
 BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE subAuthorityCount, DWORD sub0,
                                      DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6,
                                      DWORD sub7, PSID* sid) {
-  DWORD error = 0;
-  if (winsim::EnterCall("AllocateAndInitializeSid", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("AllocateAndInitializeSid")) return FALSE;
   if (authority == nullptr || sid == nullptr || subAuthorityCount > winsim::kMaxSubAuthorities) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -155,8 +148,7 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE s
 }
 
 BOOL WINAPI EqualSid(PSID sid1, PSID sid2) {
-  DWORD error = 0;
-  winsim::EnterCall("EqualSid", &error);
+  winsim::CountCall("EqualSid");
   if (!winsim::IsValidSid(sid1) || !winsim::IsValidSid(sid2)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -169,8 +161,7 @@ BOOL WINAPI EqualSid(PSID sid1, PSID sid2) {
 
 // Answers NULL once the SID is freed; a SID it never handed out comes back.
 LPVOID WINAPI FreeSid(PSID sid) {
-  DWORD error = 0;
-  winsim::EnterCall("FreeSid", &error);
+  winsim::CountCall("FreeSid");
   if (winsim::Groups().liveSids.erase(sid) == 0) return sid;
   delete[] static_cast<BYTE*>(sid);
   return nullptr;

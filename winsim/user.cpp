@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -33,11 +34,7 @@ const std::vector<MessageBoxRecord>& MessageBoxes() { return User().boxes; }
 }  // namespace winsim
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  DWORD error = 0;
-  if (winsim::EnterCall("MessageBoxA", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (winsim::Faulted("MessageBoxA")) return 0;
   winsim::UserState& user = winsim::User();
   const int answer = user.nextAnswer < user.answers.size() ? user.answers[user.nextAnswer++] : IDOK;
   user.boxes.push_back(winsim::MessageBoxRecord{owner, text != nullptr ? text : "", caption != nullptr ? caption : "",
