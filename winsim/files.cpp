@@ -14,11 +14,9 @@
 namespace winsim {
 namespace {
 
-const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_ARCHIVE | 0x00000100 /* temporary */ |
-                                  0x00001000 /* offline */ | 0x00002000 /* not content indexed */;
-const DWORD kCopyFileFailIfExists = 0x00000001;
-const DWORD kErrorRequestAborted = 1235;
+const DWORD SETTABLE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 struct FileData {
   std::string name;  // the path as first created, backslash runs collapsed
@@ -142,7 +140,7 @@ DWORD Lookup(const char* path, std::shared_ptr<FileData>* file) {
 }
 
 std::shared_ptr<FileData> CreateEntry(const std::string& key, const std::string& path, DWORD attributes) {
-  auto file = std::make_shared<FileData>(FileData{Collapse(path), std::string(), attributes & kSettableAttributes});
+  auto file = std::make_shared<FileData>(FileData{Collapse(path), std::string(), attributes & SETTABLE_ATTRIBUTES});
   Files().files[key] = file;
   return file;
 }
@@ -174,7 +172,7 @@ void PutFile(const std::string& path, const std::string& bytes, DWORD attributes
   std::shared_ptr<FileData> file = Find(key);
   if (file == nullptr) file = CreateEntry(key, path, 0);
   file->bytes = bytes;
-  file->attributes = attributes & kSettableAttributes;
+  file->attributes = attributes & SETTABLE_ATTRIBUTES;
 }
 
 bool FileExists(const std::string& path) { return Find(Key(path)) != nullptr; }
@@ -233,7 +231,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
     return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   }
   std::shared_ptr<FileData> file = Find(key);
-  const DWORD requested = flagsAndAttributes & kSettableAttributes;
+  const DWORD requested = flagsAndAttributes & SETTABLE_ATTRIBUTES;
   DWORD lastError = ERROR_SUCCESS;
   if (file == nullptr) {
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
@@ -291,7 +289,7 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
   Files().copies.emplace_back(existingFileName != nullptr ? existingFileName : "",
                               newFileName != nullptr ? newFileName : "");
   if (Faulted("CopyFileExA")) return FALSE;
-  if (cancel != nullptr && *cancel) return Fail(kErrorRequestAborted, FALSE);
+  if (cancel != nullptr && *cancel) return Fail(ERROR_REQUEST_ABORTED, FALSE);
   std::string sourceKey;
   DWORD error = FilePathError(existingFileName, &sourceKey);
   if (error != 0) return Fail(error, FALSE);
@@ -305,7 +303,7 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> destination = Find(destinationKey);
   if (destination != nullptr) {
-    if ((copyFlags & kCopyFileFailIfExists) != 0) return Fail(ERROR_FILE_EXISTS, FALSE);
+    if ((copyFlags & COPY_FILE_FAIL_IF_EXISTS) != 0) return Fail(ERROR_FILE_EXISTS, FALSE);
     if ((destination->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
       return Fail(ERROR_ACCESS_DENIED, FALSE);
     }
@@ -352,6 +350,6 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   std::shared_ptr<FileData> file;
   const DWORD error = Lookup(fileName, &file);
   if (error != 0) return Fail(error, FALSE);
-  if (file != nullptr) file->attributes = attributes & kSettableAttributes;
+  if (file != nullptr) file->attributes = attributes & SETTABLE_ATTRIBUTES;
   return TRUE;
 }

@@ -11,10 +11,8 @@
 namespace winsim {
 namespace {
 
-const LSTATUS kBadPathname = 161;   // ERROR_BAD_PATHNAME
-const LSTATUS kKeyDeleted = 1018;   // ERROR_KEY_DELETED
-const REGSAM kViewFlags = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
-const char kRedirectedFolder[] = "Wow6432Node";
+const REGSAM VIEW_FLAGS = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+const char REDIRECTED_FOLDER[] = "Wow6432Node";
 
 struct Value {
   std::string name;
@@ -48,10 +46,10 @@ RegistryState& Registry() {
   return state;
 }
 
-const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
+const HKEY ROOTS[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
 
 bool IsRoot(HKEY key) {
-  for (HKEY root : kRoots) {
+  for (HKEY root : ROOTS) {
     if (key == root) return true;
   }
   return false;
@@ -109,8 +107,8 @@ void ApplyView(HKEY root, REGSAM access, std::vector<std::string>* names) {
   if (Registry().views != RegistryViews::Split || root != HKEY_LOCAL_MACHINE) return;
   const bool wants64 = (access & KEY_WOW64_64KEY) != 0 && (access & KEY_WOW64_32KEY) == 0;
   if (wants64 || names->size() < 2 || LowerCase((*names)[0]) != "software") return;
-  if (LowerCase((*names)[1]) == LowerCase(kRedirectedFolder)) return;
-  names->insert(names->begin() + 1, kRedirectedFolder);
+  if (LowerCase((*names)[1]) == LowerCase(REDIRECTED_FOLDER)) return;
+  names->insert(names->begin() + 1, REDIRECTED_FOLDER);
 }
 
 bool ResolveHandle(HKEY key, OpenKey* open) {
@@ -129,7 +127,7 @@ LSTATUS Reach(HKEY key, LPCSTR subKey, REGSAM access, HKEY* root, std::vector<st
   OpenKey parent;
   if (!ResolveHandle(key, &parent)) return ERROR_INVALID_HANDLE;
   std::vector<std::string> below;
-  if (!SplitPath(subKey != nullptr ? subKey : "", &below)) return kBadPathname;
+  if (!SplitPath(subKey != nullptr ? subKey : "", &below)) return ERROR_BAD_PATHNAME;
   SplitPath(parent.path, names);
   names->insert(names->end(), below.begin(), below.end());
   *root = parent.root;
@@ -137,10 +135,10 @@ LSTATUS Reach(HKEY key, LPCSTR subKey, REGSAM access, HKEY* root, std::vector<st
   return ERROR_SUCCESS;
 }
 
-bool Grants(const Key& key, REGSAM access) { return ((access & ~kViewFlags) & ~key.rights) == 0; }
+bool Grants(const Key& key, REGSAM access) { return ((access & ~VIEW_FLAGS) & ~key.rights) == 0; }
 
 HKEY OpenKeyHandle(HKEY root, const std::string& path, REGSAM access) {
-  Registry().handles.push_back(OpenKey{root, path, access & ~kViewFlags});
+  Registry().handles.push_back(OpenKey{root, path, access & ~VIEW_FLAGS});
   return static_cast<HKEY>(OpenHandle(HandleKind::RegistryKey, Registry().handles.size() - 1));
 }
 
@@ -158,7 +156,7 @@ LSTATUS BeginOpen(const char* function, HKEY key, LPCSTR subKey, REGSAM access, 
   if (Faulted(function, &error)) return LogOpen(function, key, asked, access, error);
   if (result == nullptr) return LogOpen(function, key, asked, access, ERROR_INVALID_PARAMETER);
   *result = nullptr;
-  if (Registry().views == RegistryViews::RejectFlags && (access & kViewFlags) != 0) {
+  if (Registry().views == RegistryViews::RejectFlags && (access & VIEW_FLAGS) != 0) {
     return LogOpen(function, key, asked, access, ERROR_ACCESS_DENIED);
   }
   const LSTATUS reached = Reach(key, subKey, access, root, names);
@@ -171,8 +169,6 @@ LSTATUS BeginOpen(const char* function, HKEY key, LPCSTR subKey, REGSAM access, 
 // keys, which the nearest existing key above them must allow (KEY_CREATE_SUB_KEY).
 LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result,
                         LPDWORD disposition) {
-  const DWORD kCreatedNewKey = 1;
-  const DWORD kOpenedExistingKey = 2;
   HKEY root = nullptr;
   std::vector<std::string> names;
   std::string path;
@@ -187,10 +183,10 @@ LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subK
       return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
     }
     found = CreatePath(root, names);
-    if (disposition != nullptr) *disposition = kCreatedNewKey;
+    if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
   } else {
     if (!Grants(*found, access)) return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
-    if (disposition != nullptr) *disposition = kOpenedExistingKey;
+    if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
   }
   *result = OpenKeyHandle(root, found->path, access);
   return LogOpen(function, root, path, access, ERROR_SUCCESS);
@@ -205,7 +201,7 @@ LSTATUS BeginValueCall(const char* function, HKEY handle, REGSAM needed, OpenKey
   if (!ResolveHandle(handle, open)) return ERROR_INVALID_HANDLE;
   if ((open->access & needed) != needed) return ERROR_ACCESS_DENIED;
   *key = FindKey(open->root, open->path);
-  return *key == nullptr ? kKeyDeleted : ERROR_SUCCESS;
+  return *key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
 LSTATUS ReadValue(const Key& key, const std::string& name, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -242,7 +238,7 @@ LSTATUS WriteValue(Key* key, const std::string& name, DWORD type, const BYTE* da
 // A fresh Windows has its software and services keys.
 void ResetRegistry() {
   Registry() = RegistryState();
-  for (HKEY root : kRoots) Registry().keys[KeyId(root, "")] = Key{"", KEY_RIGHTS_ALL, {}};
+  for (HKEY root : ROOTS) Registry().keys[KeyId(root, "")] = Key{"", KEY_RIGHTS_ALL, {}};
   for (const char* path : {"SOFTWARE", "SYSTEM\\CurrentControlSet\\Services"}) {
     std::vector<std::string> names;
     SplitPath(path, &names);

@@ -11,8 +11,6 @@
 namespace winsim {
 namespace {
 
-const DWORD SERVICE_TYPE_OWN_PROCESS = 0x00000010;
-const DWORD SERVICE_ACCEPTS_STOP = 0x00000001;
 const DWORD MANAGER_CONNECT_RIGHTS = SC_MANAGER_CONNECT | GENERIC_EXECUTE | GENERIC_READ | GENERIC_ALL;
 
 struct Service {
@@ -89,9 +87,9 @@ bool IsPending(DWORD state) { return state == SERVICE_STOP_PENDING || state == S
 
 void FillStatus(const Service& service, LPSERVICE_STATUS status) {
   *status = SERVICE_STATUS();
-  status->dwServiceType = SERVICE_TYPE_OWN_PROCESS;
+  status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status->dwCurrentState = service.state;
-  status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPTS_STOP : 0;
+  status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
 }
 
 // A test that configures a service it never installed has a typo.

@@ -11,7 +11,7 @@ namespace {
 
 struct SystemState {
   DWORD lastError = 0;
-  LANGID userLanguage = 0x0409;
+  LANGID userLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   Wow64Query wow64 = Wow64Query::Reports32BitWindows;
   DWORD ticks = 1000000;
   unsigned sleeps = 0;
@@ -29,7 +29,7 @@ SystemState& System() {
   return state;
 }
 
-const char kKernel32[] = "kernel32.dll";
+const char KERNEL32_MODULE[] = "kernel32.dll";
 
 BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
   if (Faulted("SetDefaultDllDirectories")) return FALSE;
@@ -39,8 +39,8 @@ BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
 
 void ResetSystem() {
   System() = SystemState();
-  RegisterExport(kKernel32, "IsWow64Process", &IsWow64Process);
-  RegisterExport(kKernel32, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesSim);
+  RegisterExport(KERNEL32_MODULE, "IsWow64Process", &IsWow64Process);
+  RegisterExport(KERNEL32_MODULE, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesSim);
 }
 ResetHook resetSystem(&ResetSystem, ResetOrder::Core);
 
@@ -56,9 +56,9 @@ void SetUserLanguage(LANGID language) { System().userLanguage = language; }
 void SetWow64Query(Wow64Query query) {
   System().wow64 = query;
   if (query == Wow64Query::Absent) {
-    RemoveExport(kKernel32, "IsWow64Process");
+    RemoveExport(KERNEL32_MODULE, "IsWow64Process");
   } else {
-    RegisterExport(kKernel32, "IsWow64Process", &IsWow64Process);
+    RegisterExport(KERNEL32_MODULE, "IsWow64Process", &IsWow64Process);
   }
 }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }

@@ -27,9 +27,6 @@ SystemInfoState& Info() {
 void ResetSystemInfo() { Info() = SystemInfoState(); }
 ResetHook resetSystemInfo(&ResetSystemInfo);
 
-const DWORD kVersionInfoSize = 276;     // OSVERSIONINFOW
-const DWORD kVersionInfoExSize = 284;   // OSVERSIONINFOEXW, also accepted by Windows
-
 }  // namespace
 
 void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion, const std::string& servicePack) {
@@ -58,8 +55,9 @@ void UseWow64Windows7() {
 
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
   if (winsim::Faulted("GetVersionExW")) return FALSE;
-  if (info == nullptr || (info->dwOSVersionInfoSize != winsim::kVersionInfoSize &&
-                          info->dwOSVersionInfoSize != winsim::kVersionInfoExSize)) {
+  // The extended record is accepted too, as by Windows.
+  if (info == nullptr || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
+                          info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }

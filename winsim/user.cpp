@@ -44,11 +44,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
 // wsprintfA writes at most 1024 bytes, terminator included.
 int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+  const int most = 1024;
   va_list arguments;
   va_start(arguments, format);
-  const int length = std::vsnprintf(buffer, 1024, format, arguments);
+  const int length = std::vsnprintf(buffer, most, format, arguments);
   va_end(arguments);
-  return length < 1024 ? length : 1023;
+  return length < most ? length : most - 1;
 }
 
 // A pointer value whose high bits are zero carries one character to upper-case.
