@@ -18,6 +18,7 @@
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 #include "winsim/registry.h"
+#include "winsim/user.h"
 
 namespace {
 

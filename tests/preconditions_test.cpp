@@ -7,6 +7,7 @@
 #include "winsim/registry.h"
 #include "winsim/system_info.h"
 #include "winsim/token_groups.h"
+#include "winsim/user.h"
 
 namespace {
 

@@ -146,20 +146,7 @@ struct OSVERSIONINFOW {
   std::uint16_t szCSDVersion[128];
 };
 typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
-struct OSVERSIONINFOEXW {
-  DWORD dwOSVersionInfoSize;
-  DWORD dwMajorVersion;
-  DWORD dwMinorVersion;
-  DWORD dwBuildNumber;
-  DWORD dwPlatformId;
-  std::uint16_t szCSDVersion[128];
-  WORD wServicePackMajor;
-  WORD wServicePackMinor;
-  WORD wSuiteMask;
-  BYTE wProductType;
-  BYTE wReserved;
-};
-static_assert(sizeof(OSVERSIONINFOW) == 276 && sizeof(OSVERSIONINFOEXW) == 284, "the sizes Windows checks");
+static_assert(sizeof(OSVERSIONINFOW) == 276, "the size Windows checks");
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info);
 
 // Run-time linking

@@ -9,6 +9,9 @@
 
 namespace winsim {
 
+// The module that holds the kernel32 functions a program finds at run time.
+inline constexpr char KERNEL32_MODULE[] = "kernel32.dll";
+
 // The call is counted and logged (and the process may end right here, see
 // EndProcessBeforeCall); the answer says whether a scripted fault hits it,
 // with the fault's error in *error.

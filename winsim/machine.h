@@ -1,6 +1,6 @@
-// The simulated machine as a test sees it: arrange it, run product code,
-// then assert on what it holds. Every part of the machine is put back to a
-// fresh Windows by ResetMachine().
+// The simulated machine as a whole: arrange it, run product code, then assert
+// on what it holds. Every part of the machine (files.h, registry.h, system.h,
+// user.h, ...) is put back to a fresh Windows by ResetMachine().
 #pragma once
 
 #include <cstddef>
@@ -84,43 +84,5 @@ void RemoveExport(const char* module, const char* function);
 void RegisterLoadableModule(const char* module);
 std::vector<std::string> LoadLibraryLog();
 DWORD DllSearchFlags();
-
-// --- System facts -----------------------------------------------------------------
-
-void SetUserLanguage(LANGID language);
-
-enum class Wow64Query { Absent, Reports32BitWindows, Reports64BitWindows, Fails };
-void SetWow64Query(Wow64Query query);
-
-void SetSystemDirectory(const char* path);
-
-// The ANSI code page: 1252 (no double-byte characters) or 932 (Japanese).
-void SetAnsiCodePage(UINT codePage);
-
-// --- Time ---------------------------------------------------------------------------
-
-void SetTickCount(DWORD ticks);
-unsigned SleepCount();
-DWORD SleptMilliseconds();
-
-// --- Mutexes ------------------------------------------------------------------------
-
-// Another process holds a mutex of that name for the rest of the test.
-void HoldMutexElsewhere(const char* name);
-bool MutexExists(const char* name);
-
-// --- Message boxes ------------------------------------------------------------------
-
-struct MessageBoxRecord {
-  const void* owner;
-  std::string text;  // the exact bytes handed over
-  std::string caption;
-  UINT style;
-  int answer;
-};
-
-// Answers for the next boxes, in order; a box beyond the script is answered IDOK.
-void ScriptAnswers(const std::vector<int>& answers);
-const std::vector<MessageBoxRecord>& MessageBoxes();
 
 }  // namespace winsim

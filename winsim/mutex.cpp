@@ -1,6 +1,9 @@
 // Named mutexes: the updater's own, and one that another copy may hold.
-#include <cstring>
+#include "winsim/mutex.h"
+
 #include <map>
+#include <string>
+#include <vector>
 
 #include "winsim/internal.h"
 #include "winsim/machine.h"

@@ -21,7 +21,7 @@ struct ModuleImage {
   std::uintptr_t base;
   const char* name;  // nullptr: the process's own executable
 };
-const ModuleImage MODULES[] = {{0x00400000, nullptr}, {0x7C900000, "ntdll.dll"}, {0x7C800000, "kernel32.dll"}};
+const ModuleImage MODULES[] = {{0x00400000, nullptr}, {0x7C900000, "ntdll.dll"}, {0x7C800000, KERNEL32_MODULE}};
 const DWORD MODULE_COUNT = sizeof(MODULES) / sizeof(MODULES[0]);
 
 struct Process {

@@ -6,6 +6,7 @@
 #include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/registry.h"
+#include "winsim/system.h"
 
 namespace winsim {
 namespace {
@@ -26,6 +27,9 @@ SystemInfoState& Info() {
 
 void ResetSystemInfo() { Info() = SystemInfoState(); }
 ResetHook resetSystemInfo(&ResetSystemInfo);
+
+// OSVERSIONINFOEXW, which Windows accepts too.
+const DWORD VERSION_INFO_EX_SIZE = 284;
 
 }  // namespace
 
@@ -55,9 +59,8 @@ void UseWow64Windows7() {
 
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
   if (winsim::Faulted("GetVersionExW")) return FALSE;
-  // The extended record is accepted too, as by Windows.
   if (info == nullptr || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
-                          info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
+                          info->dwOSVersionInfoSize != winsim::VERSION_INFO_EX_SIZE)) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }

@@ -1,4 +1,6 @@
 // The user: message boxes answered from a script, and the user32 string helpers.
+#include "winsim/user.h"
+
 #include <cstdarg>
 #include <cstdio>
 
