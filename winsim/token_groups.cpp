@@ -41,8 +41,6 @@ const DWORD SID_HEADER_SIZE = 8;
 const DWORD GROUP_ENABLED = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
 const SID_IDENTIFIER_AUTHORITY WORLD_AUTHORITY = SECURITY_WORLD_SID_AUTHORITY;
 const SID_IDENTIFIER_AUTHORITY NT_AUTHORITY = SECURITY_NT_AUTHORITY;
-// The machine's own domain, for the domain groups.
-const DWORD DOMAIN_ID[] = {1004336348, 1177238915, 682003330};
 
 std::vector<BYTE> MakeSid(const SID_IDENTIFIER_AUTHORITY& authority, const std::vector<DWORD>& subAuthorities) {
   std::vector<BYTE> sid{SID_REVISION, static_cast<BYTE>(subAuthorities.size())};
@@ -53,21 +51,25 @@ std::vector<BYTE> MakeSid(const SID_IDENTIFIER_AUTHORITY& authority, const std::
   return sid;
 }
 
+// A group of the machine's own domain.
+std::vector<BYTE> DomainSid(DWORD rid) {
+  return MakeSid(NT_AUTHORITY, {SECURITY_NT_NON_UNIQUE, 1004336348, 1177238915, 682003330, rid});
+}
+
 // A typical administrator's token; near misses of BUILTIN\Administrators
 // (same domain, other alias; same alias number, other domain) come first.
 std::vector<GroupEntry> TokenGroupList() {
   std::vector<GroupEntry> groups = {
       {MakeSid(WORLD_AUTHORITY, {SECURITY_WORLD_RID}), GROUP_ENABLED},  // Everyone
-      {MakeSid(NT_AUTHORITY, {SECURITY_NT_NON_UNIQUE, DOMAIN_ID[0], DOMAIN_ID[1], DOMAIN_ID[2], DOMAIN_GROUP_RID_USERS}),
-       GROUP_ENABLED},  // Domain Users
-      {MakeSid(NT_AUTHORITY, {SECURITY_NT_NON_UNIQUE, DOMAIN_ID[0], DOMAIN_ID[1], DOMAIN_ID[2], DOMAIN_ALIAS_RID_ADMINS}),
-       GROUP_ENABLED},  // a domain group with the number of the Administrators alias
+      {DomainSid(DOMAIN_GROUP_RID_USERS), GROUP_ENABLED},   // Domain Users
+      {DomainSid(DOMAIN_ALIAS_RID_ADMINS), GROUP_ENABLED},  // a domain group numbered as the Administrators alias
       {MakeSid(NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}), GROUP_ENABLED},  // BUILTIN\Users
       {MakeSid(NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID}), GROUP_ENABLED},  // the BUILTIN domain itself
       {MakeSid(NT_AUTHORITY, {SECURITY_INTERACTIVE_RID}), GROUP_ENABLED},
       {MakeSid(NT_AUTHORITY, {SECURITY_AUTHENTICATED_USER_RID}), GROUP_ENABLED},
   };
-  const std::vector<BYTE> administrators = MakeSid(NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+  const std::vector<BYTE> administrators =
+      MakeSid(NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
   switch (Groups().administrators) {
     case AdministratorsGroup::Enabled:
       groups.push_back({administrators, GROUP_ENABLED});
