@@ -19,7 +19,7 @@ namespace {
 const DWORD SETTABLE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-// Windows gives up on a path that passes through more links than this.
+// Windows gives up on a path that passes through more links than this (31 on XP).
 const unsigned MOST_LINKS_IN_A_PATH = 63;
 // A drive's serial number ends in its letter, so each drive has its own.
 const DWORD VOLUME_SERIAL_BASE = 0x3A7C0000;
