@@ -6,6 +6,7 @@
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 #include "winsim/resources.h"
+#include "winsim/system.h"
 
 namespace {
 

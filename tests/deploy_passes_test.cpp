@@ -10,6 +10,7 @@
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
+#include "winsim/user.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 #include "winsim/registry.h"
+#include "winsim/user.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ using installed::Windows;
 
 const char* const SWEPT_FUNCTIONS[] = {
     "CreateFileA",   "WriteFile",    "CopyFileExA",   "DeleteFileA",     "SetFileAttributesA",
+    "GetFileInformationByHandle",
     "FindResourceW", "LoadResource", "LockResource",  "RegOpenKeyExA",   "RegCreateKeyExA",
     "RegQueryValueExA", "RegSetValueExA",
 };

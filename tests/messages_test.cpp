@@ -7,6 +7,7 @@
 #include "messages/message_table.h"
 #include "platform/win32.h"
 #include "winsim/machine.h"
+#include "winsim/system.h"
 
 namespace {
 

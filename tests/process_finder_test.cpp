@@ -6,6 +6,8 @@
 #include "app/updater.h"
 #include "tests/machine_test.h"
 #include "winsim/processes.h"
+#include "winsim/system.h"
+#include "winsim/user.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "tests/machine_test.h"
 #include "winsim/registry.h"
 #include "winsim/system_info.h"
+#include "winsim/user.h"
 
 namespace {
 

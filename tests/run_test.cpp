@@ -1,6 +1,8 @@
 #include "app/run.h"
 #include "messages/message_box.h"
 #include "tests/machine_test.h"
+#include "winsim/mutex.h"
+#include "winsim/user.h"
 
 namespace {
 

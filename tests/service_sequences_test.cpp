@@ -4,6 +4,7 @@
 #include "app/updater.h"
 #include "tests/machine_test.h"
 #include "winsim/services.h"
+#include "winsim/time.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "app/updater.h"
 #include "tests/machine_test.h"
 #include "winsim/privileges.h"
+#include "winsim/user.h"
 
 namespace {
 

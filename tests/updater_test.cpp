@@ -3,6 +3,7 @@
 
 #include "app/updater.h"
 #include "tests/machine_test.h"
+#include "winsim/system.h"
 
 namespace {
 

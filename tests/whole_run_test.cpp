@@ -16,6 +16,8 @@
 #include "winsim/services.h"
 #include "winsim/shutdown.h"
 #include "winsim/system_info.h"
+#include "winsim/time.h"
+#include "winsim/user.h"
 
 namespace {
 

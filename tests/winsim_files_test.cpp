@@ -1,6 +1,7 @@
 // The simulated files and resources must behave as Windows documents, or the
 // deployment tests prove nothing.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tests/machine_test.h"
@@ -21,6 +22,34 @@ class WinsimFilesTest : public MachineTest {
     const DWORD error = GetLastError();
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return error;
+  }
+
+  // Writes a file anew through a fresh handle; answers 0 or the last error.
+  static DWORD Replace(const char* path, const char* bytes) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    DWORD written = 0;
+    const BOOL wrote = WriteFile(file, bytes, static_cast<DWORD>(std::strlen(bytes)), &written, nullptr);
+    const DWORD error = wrote ? 0 : GetLastError();
+    CloseHandle(file);
+    return error;
+  }
+
+  static DWORD Copy(const char* source, const char* destination) {
+    return CopyFileExA(source, destination, nullptr, nullptr, nullptr, 0) ? 0 : GetLastError();
+  }
+
+  static DWORD Delete(const char* path) { return DeleteFileA(path) ? 0 : GetLastError(); }
+
+  // What GetFileInformationByHandle tells of the path opened with these flags;
+  // all zeros when it cannot be opened or asked.
+  static BY_HANDLE_FILE_INFORMATION Information(const char* path, DWORD flags = 0) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return information;
+    if (!GetFileInformationByHandle(file, &information)) information = BY_HANDLE_FILE_INFORMATION();
+    CloseHandle(file);
+    return information;
   }
 };
 
@@ -49,6 +78,8 @@ TEST_F(WinsimFilesTest, CreateFileFollowsDispositionAttributesAndSharing) {
   } cases[] = {
       {"folder", INVALID_FILE_ATTRIBUTES, 0, 0, "D:\\Apps", GENERIC_READ, 0, OPEN_EXISTING, 0, ERROR_ACCESS_DENIED,
        "", INVALID_FILE_ATTRIBUTES},
+      {"folder with backup semantics", INVALID_FILE_ATTRIBUTES, 0, 0, "D:\\Apps", GENERIC_READ, 0, OPEN_EXISTING,
+       FILE_FLAG_BACKUP_SEMANTICS, 0, "", INVALID_FILE_ATTRIBUTES},
       {"missing folder", INVALID_FILE_ATTRIBUTES, 0, 0, "D:\\None\\a.ini", GENERIC_WRITE, 0, CREATE_ALWAYS, 0,
        ERROR_PATH_NOT_FOUND, "", INVALID_FILE_ATTRIBUTES},
       {"missing file", INVALID_FILE_ATTRIBUTES, 0, 0, kFile, GENERIC_READ, 0, OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND,
@@ -64,6 +95,12 @@ TEST_F(WinsimFilesTest, CreateFileFollowsDispositionAttributesAndSharing) {
        FILE_ATTRIBUTE_NORMAL, ERROR_ACCESS_DENIED, "old", FILE_ATTRIBUTE_HIDDEN},
       {"replace a hidden file as hidden", FILE_ATTRIBUTE_HIDDEN, 0, 0, kFile, GENERIC_WRITE, 0, CREATE_ALWAYS,
        FILE_ATTRIBUTE_HIDDEN, ERROR_ALREADY_EXISTS, "", FILE_ATTRIBUTE_HIDDEN},
+      {"replace a hidden system file as hidden only", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, 0, 0, kFile,
+       GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, ERROR_ACCESS_DENIED, "old",
+       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+      {"replace a hidden system file repeating both", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, 0, 0, kFile,
+       GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+       ERROR_ALREADY_EXISTS, "", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
       {"replace truncates and takes the attributes", FILE_ATTRIBUTE_ARCHIVE, 0, 0, kFile, GENERIC_WRITE, 0,
        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, ERROR_ALREADY_EXISTS, "", 0},
       {"new file gets the attributes given", INVALID_FILE_ATTRIBUTES, 0, 0, kFile, GENERIC_WRITE, 0, CREATE_ALWAYS,
@@ -184,6 +221,74 @@ TEST_F(WinsimFilesTest, DeleteAndAttributes) {
   winsim::PutFile(kFile, "x", FILE_ATTRIBUTE_HIDDEN);
   EXPECT_TRUE(SetFileAttributesA(kFile, FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(winsim::FileAttributes(kFile), 0u);
+}
+
+// Every row starts from Data.ini with a second name Hard.ini, Link.ini a
+// symbolic link to a file elsewhere, Dangling.ini one to a missing file,
+// Loop.ini one to itself, and Junction a junction to the folder elsewhere.
+TEST_F(WinsimFilesTest, LinksLeadWhereWindowsLeadsThem) {
+  static const char hard[] = "D:\\Apps\\Hard.ini";
+  static const char link[] = "D:\\Apps\\Link.ini";
+  static const char dangling[] = "D:\\Apps\\Dangling.ini";
+  static const char other[] = "D:\\Apps\\Other.ini";
+  static const char target[] = "C:\\Elsewhere\\Target.ini";
+  static const char missing[] = "C:\\Elsewhere\\Missing.ini";
+  // Each call answers what it was asked for, or its last error when it fails.
+  struct Case {
+    const char* what;
+    DWORD (*call)();
+    DWORD answer;
+    const char* checked;  // afterwards this file holds these bytes; nullptr: it is gone
+    const char* bytes;
+  } cases[] = {
+      {"a symbolic link has attributes of its own", [] { return GetFileAttributesA(link); },
+       FILE_ATTRIBUTE_REPARSE_POINT, target, "target"},
+      {"a junction is a folder and a reparse point", [] { return GetFileAttributesA("D:\\Apps\\Junction"); },
+       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, target, "target"},
+      {"a symbolic link opened itself is a reparse point",
+       [] { return Information(link, FILE_FLAG_OPEN_REPARSE_POINT).dwFileAttributes; }, FILE_ATTRIBUTE_REPARSE_POINT,
+       link, ""},
+      {"a symbolic link opened itself has one name",
+       [] { return Information(link, FILE_FLAG_OPEN_REPARSE_POINT).nNumberOfLinks; }, 1, link, ""},
+      {"a file with a second name has two", [] { return Information(hard).nNumberOfLinks; }, 2, kFile, "data"},
+      {"writing a symbolic link writes its target", [] { return Replace(link, "new"); }, 0, target, "new"},
+      {"writing one name of a file writes the other", [] { return Replace(hard, "new"); }, 0, kFile, "new"},
+      {"a path through a junction reaches its target",
+       [] { return Replace("D:\\Apps\\Junction\\Target.ini", "new"); }, 0, target, "new"},
+      {"copying onto a second name writes the file", [] { return Copy(other, hard); }, 0, kFile, "other"},
+      {"copying onto a symbolic link writes its target", [] { return Copy(other, link); }, 0, target, "other"},
+      {"copying a symbolic link copies its target", [] { return Copy(link, other); }, 0, other, "target"},
+      {"setting a symbolic link's attributes sets its target's",
+       [] { return SetFileAttributesA(link, FILE_ATTRIBUTE_HIDDEN) ? winsim::FileAttributes(target) : 0; },
+       FILE_ATTRIBUTE_HIDDEN, target, "target"},
+      {"deleting a symbolic link removes the link", [] { return Delete(link); }, 0, link, nullptr},
+      {"deleting a symbolic link keeps its target", [] { return Delete(link); }, 0, target, "target"},
+      {"deleting one name of a file keeps the other", [] { return Delete(hard); }, 0, kFile, "data"},
+      {"a dangling link opens nothing", [] { return OpenError(dangling, GENERIC_READ, 0, OPEN_EXISTING); },
+       ERROR_FILE_NOT_FOUND, missing, nullptr},
+      {"writing a dangling link creates its target", [] { return Replace(dangling, "new"); }, 0, missing, "new"},
+      {"a link to itself opens nothing", [] { return OpenError("D:\\Apps\\Loop.ini", GENERIC_READ, 0, OPEN_EXISTING); },
+       ERROR_CANT_RESOLVE_FILENAME, target, "target"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    winsim::ResetMachine();
+    winsim::PutFile(kFile, "data");
+    winsim::MakeHardLink(kFile, hard);
+    winsim::PutFile(other, "other");
+    winsim::PutFile(target, "target");
+    winsim::MakeSymbolicLink(link, target);
+    winsim::MakeSymbolicLink(dangling, missing);
+    winsim::MakeSymbolicLink("D:\\Apps\\Loop.ini", "D:\\Apps\\Loop.ini");
+    winsim::MakeJunction("D:\\Apps\\Junction", "C:\\Elsewhere");
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(c.call(), c.answer);
+    EXPECT_EQ(winsim::FileExists(c.checked), c.bytes != nullptr);
+    if (c.bytes != nullptr) {
+      EXPECT_EQ(winsim::FileBytes(c.checked), c.bytes);
+    }
+    EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
 }
 
 TEST_F(WinsimFilesTest, PayloadResourcesAreThePayloadFiles) {

@@ -1,32 +1,55 @@
 // Files and folders: case-insensitive paths where runs of backslashes count as
-// one, open handles with share modes, and the documented failures of the
-// kernel32 file functions the updater calls.
+// one, open handles with share modes, hard links, symbolic links and
+// junctions, and the documented failures of the kernel32 file functions the
+// updater calls.
 #include "winsim/files.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <memory>
-#include <set>
+#include <stdexcept>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
 namespace {
 
-const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_ARCHIVE | 0x00000100 /* temporary */ |
-                                  0x00001000 /* offline */ | 0x00002000 /* not content indexed */;
-const DWORD kCopyFileFailIfExists = 0x00000001;
-const DWORD kErrorRequestAborted = 1235;
+const DWORD SETTABLE_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// Windows gives up on a path that passes through more links than this (31 on XP).
+const unsigned MOST_LINKS_IN_A_PATH = 63;
+// A drive's serial number ends in its letter, so each drive has its own.
+const DWORD VOLUME_SERIAL_BASE = 0x3A7C0000;
+// As on NTFS: the root folder is record 5, and the high half of an index
+// carries the record's sequence number.
+const DWORD ROOT_FILE_INDEX = 5;
+const DWORD FIRST_FILE_INDEX = 64;
+const DWORD FILE_INDEX_SEQUENCE = 0x00010000;
+// Every file's times: 2024-01-01 00:00 UTC.
+const FILETIME FILE_TIME = {0x7689C000, 0x01DA3C45};
 
+// A file or a folder. A file may have several names (hard links); a symbolic
+// link is a file of its own and a junction a folder of its own, each with a
+// target.
 struct FileData {
-  std::string name;  // the path as first created, backslash runs collapsed
+  bool folder;
   std::string bytes;
-  DWORD attributes;
+  DWORD attributes;    // the settable ones
+  std::string target;  // of a symbolic link or junction, as made; empty otherwise
+  DWORD volume;
+  DWORD index;
 };
 
-// One open of a file, by this process (through a handle) or by another one.
-// A file deleted while open stays reachable through its openers.
+struct Name {
+  std::string name;  // as first created
+  std::shared_ptr<FileData> file;
+};
+
+// One open of a file or folder, by this process (through a handle) or by
+// another one. A file deleted while open stays reachable through its openers.
 struct Opener {
   std::shared_ptr<FileData> file;
   DWORD access;
@@ -36,13 +59,14 @@ struct Opener {
 };
 
 struct FileSystem {
-  std::map<std::string, std::shared_ptr<FileData>> files;  // by key
-  std::set<std::string> folders;                           // by key
-  std::vector<Opener> openers;                             // index = handle object
+  std::map<std::string, Name> files;                          // by key
+  std::map<std::string, std::shared_ptr<FileData>> folders;  // by key; a drive root once it is opened
+  std::vector<Opener> openers;                                // index = handle object
   std::vector<std::pair<std::string, std::string>> copies;
   unsigned stopWriteAt = 0;
   DWORD stopWriteAfter = 0;
   DWORD stopWriteError = 0;
+  DWORD nextIndex = FIRST_FILE_INDEX;
 };
 
 FileSystem& Files() {
@@ -75,11 +99,7 @@ std::string Collapse(const std::string& path) {
   return collapsed;
 }
 
-std::string Key(const std::string& path) {
-  std::string key = Collapse(path);
-  for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return key;
-}
+std::string BaseName(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
 
 bool IsRoot(const std::string& key) { return key == "\\" || (key.size() == 2 && key[1] == ':'); }
 
@@ -95,7 +115,135 @@ bool ParentExists(const std::string& key) {
 
 std::shared_ptr<FileData> Find(const std::string& key) {
   auto it = Files().files.find(key);
-  return it == Files().files.end() ? nullptr : it->second;
+  return it == Files().files.end() ? nullptr : it->second.file;
+}
+
+// A path without a drive lies on the current one, C:.
+DWORD VolumeOf(const std::string& key) {
+  const char drive = key.size() >= 2 && key[1] == ':' ? key[0] : 'c';
+  return VOLUME_SERIAL_BASE | static_cast<BYTE>(drive);
+}
+
+std::shared_ptr<FileData> NewObject(bool folder, const std::string& key, DWORD attributes, DWORD index) {
+  return std::make_shared<FileData>(
+      FileData{folder, std::string(), attributes & SETTABLE_ATTRIBUTES, std::string(), VolumeOf(key), index});
+}
+
+std::shared_ptr<FileData> NewFile(const std::string& key, DWORD attributes) {
+  return NewObject(false, key, attributes, Files().nextIndex++);
+}
+
+std::shared_ptr<FileData> NewFolder(const std::string& key) { return NewObject(true, key, 0, Files().nextIndex++); }
+
+std::shared_ptr<FileData> CreateEntry(const std::string& key, const std::string& name, DWORD attributes) {
+  auto file = NewFile(key, attributes);
+  Files().files[key] = Name{name, file};
+  return file;
+}
+
+// The folder of a key that IsFolder accepts; a drive root joins the folders
+// when it is first asked for.
+std::shared_ptr<FileData> FolderAt(const std::string& key) {
+  std::shared_ptr<FileData>& folder = Files().folders[key];
+  if (folder == nullptr) folder = NewObject(true, key, 0, ROOT_FILE_INDEX);
+  return folder;
+}
+
+unsigned NameCount(const std::shared_ptr<FileData>& file) {
+  unsigned count = 0;
+  for (const auto& entry : Files().files) count += entry.second.file == file ? 1 : 0;
+  return count;
+}
+
+// A file without attributes reports FILE_ATTRIBUTE_NORMAL, as Windows does.
+DWORD ReportedAttributes(const FileData& file) {
+  DWORD attributes = file.attributes;
+  if (file.folder) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (!file.target.empty()) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
+// The target of the link a key names; nullptr when it names no link.
+const std::string* LinkAt(const std::string& key) {
+  auto folder = Files().folders.find(key);
+  if (folder != Files().folders.end()) return folder->second->target.empty() ? nullptr : &folder->second->target;
+  std::shared_ptr<FileData> file = Find(key);
+  return file == nullptr || file->target.empty() ? nullptr : &file->target;
+}
+
+// Where a path leads (collapsed, case kept): every link on the way is replaced
+// by its target, and so is the last name when followLast. False when that
+// takes more links than Windows follows, as for a link that leads to itself.
+bool Resolve(const std::string& path, bool followLast, std::string* resolved, unsigned* links) {
+  const std::string collapsed = Collapse(path);
+  std::string at;
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = collapsed.find('\\', start);
+    const bool last = slash == std::string::npos;
+    at += (start == 0 ? "" : "\\") + collapsed.substr(start, last ? std::string::npos : slash - start);
+    const std::string* target = last && !followLast ? nullptr : LinkAt(LowerCase(at));
+    if (target != nullptr) {
+      const std::string next = *target;
+      if (++*links > MOST_LINKS_IN_A_PATH || !Resolve(next, true, &at, links)) return false;
+    }
+    if (last) break;
+    start = slash + 1;
+  }
+  *resolved = at;
+  return true;
+}
+
+// The key a path leads to, and the name a file created there gets.
+DWORD Reach(const char* path, bool followLast, std::string* key, std::string* name) {
+  if (path == nullptr || path[0] == '\0') return ERROR_PATH_NOT_FOUND;
+  std::string resolved;
+  unsigned links = 0;
+  if (!Resolve(path, followLast, &resolved, &links)) return ERROR_CANT_RESOLVE_FILENAME;
+  *key = LowerCase(resolved);
+  *name = BaseName(resolved);
+  return 0;
+}
+
+// Why a path cannot name a file: an empty path, a folder, a missing folder.
+DWORD FilePathError(const char* path, bool followLast, std::string* key, std::string* name) {
+  const DWORD error = Reach(path, followLast, key, name);
+  if (error != 0) return error;
+  if (IsFolder(*key)) return ERROR_ACCESS_DENIED;
+  if (!ParentExists(*key)) return ERROR_PATH_NOT_FOUND;
+  return 0;
+}
+
+// What a path names for the calls that take a folder as well as a file; the
+// error when it names neither.
+DWORD Lookup(const char* path, bool followLast, std::shared_ptr<FileData>* found) {
+  std::string key;
+  std::string name;
+  const DWORD error = Reach(path, followLast, &key, &name);
+  if (error != 0) return error;
+  if (IsFolder(key)) {
+    *found = FolderAt(key);
+    return 0;
+  }
+  if (!ParentExists(key)) return ERROR_PATH_NOT_FOUND;
+  *found = Find(key);
+  return *found == nullptr ? ERROR_FILE_NOT_FOUND : 0;
+}
+
+// The key and name a test's path leads to; a path that leads nowhere is the test's mistake.
+std::string ArrangedPath(const std::string& path, bool followLast) {
+  std::string resolved;
+  unsigned links = 0;
+  if (!Resolve(path, followLast, &resolved, &links)) throw std::invalid_argument("links lead in circles: " + path);
+  return resolved;
+}
+
+std::string ArrangedKey(const std::string& path, bool followLast) {
+  return LowerCase(ArrangedPath(path, followLast));
+}
+
+void MakeParentFolder(const std::string& key) {
+  const std::size_t slash = key.rfind('\\');
+  if (slash != std::string::npos && slash != 0) MakeFolder(key.substr(0, slash));
 }
 
 bool Reads(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
@@ -124,77 +272,130 @@ bool BlocksDelete(const std::shared_ptr<FileData>& file) {
   return false;
 }
 
-// Why a path cannot name a file: an empty path, a folder, a missing folder.
-DWORD FilePathError(const char* path, std::string* key) {
-  if (path == nullptr || path[0] == '\0') return ERROR_PATH_NOT_FOUND;
-  *key = Key(path);
-  if (IsFolder(*key)) return ERROR_ACCESS_DENIED;
-  if (!ParentExists(*key)) return ERROR_PATH_NOT_FOUND;
-  return 0;
-}
-
-std::shared_ptr<FileData> CreateEntry(const std::string& key, const std::string& path, DWORD attributes) {
-  auto file = std::make_shared<FileData>(FileData{Collapse(path), std::string(), attributes & kSettableAttributes});
-  Files().files[key] = file;
-  return file;
-}
-
 template <typename Result>
 Result Fail(DWORD error, Result result) {
   SetLastError(error);
   return result;
 }
 
+HANDLE OpenOn(const std::shared_ptr<FileData>& file, DWORD access, DWORD share, DWORD lastError) {
+  Files().openers.push_back(Opener{file, access, share, 0, true});
+  SetLastError(lastError);
+  return OpenHandle(HandleKind::File, Files().openers.size() - 1);
+}
+
+// A folder opens only as an existing one; it cannot be created or replaced
+// as a file.
+HANDLE OpenFolder(const std::string& key, DWORD access, DWORD share, DWORD disposition) {
+  if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+  if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+    return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+  }
+  std::shared_ptr<FileData> folder = FolderAt(key);
+  if (ShareConflict(folder, access, share)) return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+  return OpenOn(folder, access, share, disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+}
+
 }  // namespace
 
 void MakeFolder(const std::string& path) {
-  std::string key = Key(path);
+  std::string key = ArrangedKey(path, true);
   while (!key.empty() && !IsRoot(key)) {
-    Files().folders.insert(key);
+    if (Files().folders.count(key) == 0) Files().folders[key] = NewFolder(key);
     const std::size_t slash = key.rfind('\\');
     if (slash == std::string::npos || slash == 0) break;
     key.resize(slash);
   }
 }
 
-bool FolderExists(const std::string& path) { return IsFolder(Key(path)); }
+bool FolderExists(const std::string& path) { return IsFolder(ArrangedKey(path, false)); }
 
 void PutFile(const std::string& path, const std::string& bytes, DWORD attributes) {
-  const std::string key = Key(path);
-  const std::size_t slash = key.rfind('\\');
-  if (slash != std::string::npos && slash != 0) MakeFolder(key.substr(0, slash));
+  const std::string resolved = ArrangedPath(path, false);
+  const std::string key = LowerCase(resolved);
+  MakeParentFolder(key);
   std::shared_ptr<FileData> file = Find(key);
-  if (file == nullptr) file = CreateEntry(key, path, 0);
+  if (file == nullptr || !file->target.empty()) file = CreateEntry(key, BaseName(resolved), 0);
   file->bytes = bytes;
-  file->attributes = attributes & kSettableAttributes;
+  file->attributes = attributes & SETTABLE_ATTRIBUTES;
 }
 
-bool FileExists(const std::string& path) { return Find(Key(path)) != nullptr; }
+bool FileExists(const std::string& path) { return Find(ArrangedKey(path, false)) != nullptr; }
 
 std::string FileBytes(const std::string& path) {
-  std::shared_ptr<FileData> file = Find(Key(path));
+  std::shared_ptr<FileData> file = Find(ArrangedKey(path, false));
   return file == nullptr ? std::string() : file->bytes;
 }
 
 DWORD FileAttributes(const std::string& path) {
-  std::shared_ptr<FileData> file = Find(Key(path));
-  return file == nullptr ? INVALID_FILE_ATTRIBUTES : file->attributes;
+  std::shared_ptr<FileData> file = Find(ArrangedKey(path, false));
+  if (file == nullptr) return INVALID_FILE_ATTRIBUTES;
+  return file->attributes | (file->target.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
-  const std::string prefix = Key(folder) + "\\";
+  const std::string prefix = ArrangedKey(folder, true) + "\\";
   std::vector<std::string> names;
   for (const auto& entry : Files().files) {
     const std::string& key = entry.first;
     if (key.compare(0, prefix.size(), prefix) != 0 || key.find('\\', prefix.size()) != std::string::npos) continue;
-    const std::string& name = entry.second->name;
-    names.push_back(name.substr(name.rfind('\\') + 1));
+    names.push_back(entry.second.name);
   }
   return names;
 }
 
+void MakeHardLink(const std::string& existingPath, const std::string& newPath) {
+  std::shared_ptr<FileData> file = Find(ArrangedKey(existingPath, false));
+  if (file == nullptr) throw std::invalid_argument("no file to link to: " + existingPath);
+  const std::string resolved = ArrangedPath(newPath, false);
+  const std::string key = LowerCase(resolved);
+  if (IsFolder(key)) throw std::invalid_argument("a folder cannot become a file: " + newPath);
+  if (VolumeOf(key) != file->volume) throw std::invalid_argument("a hard link stays on its file's drive: " + newPath);
+  MakeParentFolder(key);
+  Files().files[key] = Name{BaseName(resolved), file};
+}
+
+void MakeSymbolicLink(const std::string& linkPath, const std::string& targetPath) {
+  if (targetPath.empty()) throw std::invalid_argument("a symbolic link needs a target: " + linkPath);
+  const std::string resolved = ArrangedPath(linkPath, false);
+  const std::string key = LowerCase(resolved);
+  if (IsFolder(key)) throw std::invalid_argument("a folder cannot become a file: " + linkPath);
+  MakeParentFolder(key);
+  CreateEntry(key, BaseName(resolved), 0)->target = Collapse(targetPath);
+}
+
+void MakeJunction(const std::string& folderPath, const std::string& targetFolder) {
+  if (targetFolder.empty()) throw std::invalid_argument("a junction needs a target: " + folderPath);
+  const std::string key = ArrangedKey(folderPath, false);
+  if (IsRoot(key)) throw std::invalid_argument("a drive cannot become a junction: " + folderPath);
+  FileSystem& files = Files();
+  const std::string below = key + "\\";
+  auto clear = [&](auto& entries) {
+    for (auto it = entries.begin(); it != entries.end();) {
+      const bool inside = it->first == key || it->first.compare(0, below.size(), below) == 0;
+      it = inside ? entries.erase(it) : std::next(it);
+    }
+  };
+  clear(files.files);
+  clear(files.folders);
+  MakeParentFolder(key);
+  std::shared_ptr<FileData> junction = NewFolder(key);
+  junction->target = Collapse(targetFolder);
+  files.folders[key] = junction;
+}
+
+unsigned LinkCount(const std::string& path) {
+  std::shared_ptr<FileData> file = Find(ArrangedKey(path, false));
+  return file == nullptr ? 0 : NameCount(file);
+}
+
+std::string LinkTarget(const std::string& path) {
+  const std::string* target = LinkAt(ArrangedKey(path, false));
+  return target == nullptr ? std::string() : *target;
+}
+
 bool HoldOpenElsewhere(const std::string& path, DWORD access, DWORD shareMode) {
-  std::shared_ptr<FileData> file = Find(Key(path));
+  std::shared_ptr<FileData> file = Find(ArrangedKey(path, true));
   if (file == nullptr) return false;
   Files().openers.push_back(Opener{file, access, shareMode, 0, true});
   return true;
@@ -213,26 +414,35 @@ const std::vector<std::pair<std::string, std::string>>& CopyLog() { return Files
 
 }  // namespace winsim
 
+// Links are followed unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link
+// itself; a folder opens only with FILE_FLAG_BACKUP_SEMANTICS.
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
                           DWORD flagsAndAttributes, HANDLE) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("CreateFileA", &error)) return Fail(error, INVALID_HANDLE_VALUE);
+  if (Faulted("CreateFileA")) return INVALID_HANDLE_VALUE;
+  const bool followLink = (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
   std::string key;
-  error = FilePathError(fileName, &key);
+  std::string name;
+  const DWORD error = Reach(fileName, followLink, &key, &name);
   if (error != 0) return Fail(error, INVALID_HANDLE_VALUE);
+  const bool folder = IsFolder(key);
+  if (folder && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+    return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+  }
+  if (!folder && !ParentExists(key)) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
       (disposition == TRUNCATE_EXISTING && !Writes(access))) {
     return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   }
+  if (folder) return OpenFolder(key, access, shareMode, disposition);
   std::shared_ptr<FileData> file = Find(key);
-  const DWORD requested = flagsAndAttributes & kSettableAttributes;
+  const DWORD requested = flagsAndAttributes & SETTABLE_ATTRIBUTES;
   DWORD lastError = ERROR_SUCCESS;
   if (file == nullptr) {
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
       return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
-    file = CreateEntry(key, fileName, requested);
+    file = CreateEntry(key, name, requested);
   } else {
     if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
     const bool replaces = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
@@ -249,21 +459,19 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
     if (disposition == CREATE_ALWAYS) file->attributes = requested;
     if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) lastError = ERROR_ALREADY_EXISTS;
   }
-  Files().openers.push_back(Opener{file, access, shareMode, 0, true});
-  SetLastError(lastError);
-  return OpenHandle(HandleKind::File, Files().openers.size() - 1);
+  return OpenOn(file, access, shareMode, lastError);
 }
 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("WriteFile", &error)) return Fail(error, FALSE);
+  if (Faulted("WriteFile")) return FALSE;
   std::size_t object = 0;
   if (!FindHandle(handle, HandleKind::File, &object)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (bytesWritten == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   *bytesWritten = 0;
   Opener& opener = Files().openers[object];
   if (!Writes(opener.access)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (opener.file->folder) return Fail(ERROR_INVALID_FUNCTION, FALSE);
   if (buffer == nullptr && bytesToWrite != 0) return Fail(ERROR_NOACCESS, FALSE);
   const FileSystem& files = Files();
   const bool stops = files.stopWriteAt != 0 && CallCount("WriteFile") == files.stopWriteAt;
@@ -278,17 +486,18 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
 }
 
 // The source is read while others may read and write it; the destination is
-// written exclusively. Attributes travel with the bytes.
+// written exclusively, into the file already there (every name of it sees the
+// copy). Links are followed at both ends. Attributes travel with the bytes.
 BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_ROUTINE, LPVOID, LPBOOL cancel,
                         DWORD copyFlags) {
   using namespace winsim;
   Files().copies.emplace_back(existingFileName != nullptr ? existingFileName : "",
                               newFileName != nullptr ? newFileName : "");
-  DWORD error = 0;
-  if (EnterCall("CopyFileExA", &error)) return Fail(error, FALSE);
-  if (cancel != nullptr && *cancel) return Fail(kErrorRequestAborted, FALSE);
+  if (Faulted("CopyFileExA")) return FALSE;
+  if (cancel != nullptr && *cancel) return Fail(ERROR_REQUEST_ABORTED, FALSE);
   std::string sourceKey;
-  error = FilePathError(existingFileName, &sourceKey);
+  std::string sourceName;
+  DWORD error = FilePathError(existingFileName, true, &sourceKey, &sourceName);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> source = Find(sourceKey);
   if (source == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -296,11 +505,12 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
     return Fail(ERROR_SHARING_VIOLATION, FALSE);
   }
   std::string destinationKey;
-  error = FilePathError(newFileName, &destinationKey);
+  std::string destinationName;
+  error = FilePathError(newFileName, true, &destinationKey, &destinationName);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> destination = Find(destinationKey);
   if (destination != nullptr) {
-    if ((copyFlags & kCopyFileFailIfExists) != 0) return Fail(ERROR_FILE_EXISTS, FALSE);
+    if ((copyFlags & COPY_FILE_FAIL_IF_EXISTS) != 0) return Fail(ERROR_FILE_EXISTS, FALSE);
     if ((destination->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) != 0) {
       return Fail(ERROR_ACCESS_DENIED, FALSE);
     }
@@ -309,19 +519,21 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
       return Fail(ERROR_SHARING_VIOLATION, FALSE);
     }
   } else {
-    destination = CreateEntry(destinationKey, newFileName, 0);
+    destination = CreateEntry(destinationKey, destinationName, 0);
   }
   destination->bytes = source->bytes;
   destination->attributes = source->attributes;
   return TRUE;
 }
 
+// Removes the one name: a symbolic link goes, its target stays; the other
+// names of a file keep it.
 BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("DeleteFileA", &error)) return Fail(error, FALSE);
+  if (Faulted("DeleteFileA")) return FALSE;
   std::string key;
-  error = FilePathError(fileName, &key);
+  std::string name;
+  const DWORD error = FilePathError(fileName, false, &key, &name);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> file = Find(key);
   if (file == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -331,30 +543,46 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   return TRUE;
 }
 
-// A file without attributes reports FILE_ATTRIBUTE_NORMAL, as Windows does.
+// A link reports its own attributes, FILE_ATTRIBUTE_REPARSE_POINT among them.
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("GetFileAttributesA", &error)) return Fail(error, INVALID_FILE_ATTRIBUTES);
-  if (fileName == nullptr || fileName[0] == '\0') return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-  const std::string key = Key(fileName);
-  if (IsFolder(key)) return FILE_ATTRIBUTE_DIRECTORY;
-  if (!ParentExists(key)) return Fail(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-  std::shared_ptr<FileData> file = Find(key);
-  if (file == nullptr) return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-  return file->attributes == 0 ? FILE_ATTRIBUTE_NORMAL : file->attributes;
+  if (Faulted("GetFileAttributesA")) return INVALID_FILE_ATTRIBUTES;
+  std::shared_ptr<FileData> found;
+  const DWORD error = Lookup(fileName, false, &found);
+  if (error != 0) return Fail(error, INVALID_FILE_ATTRIBUTES);
+  return ReportedAttributes(*found);
 }
 
+// Sets the attributes of a link's target; a folder keeps its own.
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("SetFileAttributesA", &error)) return Fail(error, FALSE);
-  if (fileName == nullptr || fileName[0] == '\0') return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-  const std::string key = Key(fileName);
-  if (IsFolder(key)) return TRUE;
-  if (!ParentExists(key)) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-  std::shared_ptr<FileData> file = Find(key);
-  if (file == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-  file->attributes = attributes & kSettableAttributes;
+  if (Faulted("SetFileAttributesA")) return FALSE;
+  std::shared_ptr<FileData> found;
+  const DWORD error = Lookup(fileName, true, &found);
+  if (error != 0) return Fail(error, FALSE);
+  if (!found->folder) found->attributes = attributes & SETTABLE_ATTRIBUTES;
+  return TRUE;
+}
+
+// Any file handle may be asked, whatever access it was opened with.
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
+  using namespace winsim;
+  if (Faulted("GetFileInformationByHandle")) return FALSE;
+  std::size_t object = 0;
+  if (!FindHandle(handle, HandleKind::File, &object)) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (information == nullptr) return Fail(ERROR_NOACCESS, FALSE);
+  const std::shared_ptr<FileData>& file = Files().openers[object].file;
+  const std::uint64_t size = file->bytes.size();
+  *information = BY_HANDLE_FILE_INFORMATION();
+  information->dwFileAttributes = ReportedAttributes(*file);
+  information->ftCreationTime = FILE_TIME;
+  information->ftLastAccessTime = FILE_TIME;
+  information->ftLastWriteTime = FILE_TIME;
+  information->dwVolumeSerialNumber = file->volume;
+  information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  information->nFileSizeLow = static_cast<DWORD>(size);
+  information->nNumberOfLinks = file->folder ? 1 : NameCount(file);
+  information->nFileIndexHigh = FILE_INDEX_SEQUENCE;
+  information->nFileIndexLow = file->index;
   return TRUE;
 }

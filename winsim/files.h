@@ -1,5 +1,11 @@
 // The file system as a test arranges and inspects it: case-insensitive paths,
-// bytes, attributes, folders, and files that other processes hold open.
+// bytes, attributes, folders, files that other processes hold open, and the
+// links a user can plant: hard links, symbolic links and junctions.
+//
+// A path through a junction reaches the junction's target folder, here as in
+// every simulated call. The last name of a path is taken as it is unless said
+// otherwise: a symbolic link is then a file of its own, with its own bytes
+// (none) and attributes, and a junction is a folder.
 #pragma once
 
 #include <cstddef>
@@ -11,22 +17,45 @@
 
 namespace winsim {
 
-// Creates the folder and every folder above it. Drive roots ("D:") always exist.
+// Creates the folder and every folder above it (for a junction: its target).
+// Drive roots ("D:") always exist.
 void MakeFolder(const std::string& path);
 bool FolderExists(const std::string& path);
 
 // Puts a file with these bytes and attributes (0: none), creating its folders.
+// An existing file keeps its other names (hard links), which see the new
+// bytes; a symbolic link of that name gives way to the file.
 void PutFile(const std::string& path, const std::string& bytes, DWORD attributes = 0);
 bool FileExists(const std::string& path);
 // Empty for a missing file.
 std::string FileBytes(const std::string& path);
-// The stored attributes (0: none); INVALID_FILE_ATTRIBUTES for a missing file.
+// The stored attributes (0: none), FILE_ATTRIBUTE_REPARSE_POINT included for a
+// symbolic link; INVALID_FILE_ATTRIBUTES for a missing file.
 DWORD FileAttributes(const std::string& path);
-// Names (as first created) of the files directly in a folder, in case-insensitive order.
+// Names (as first created) of the files directly in a folder (for a junction:
+// its target), in case-insensitive order.
 std::vector<std::string> FilesIn(const std::string& folder);
 
-// Another process opens the file with this access and share mode and keeps it
-// open for the rest of the test. False when there is no such file.
+// The links below replace a file of the new name and create its folders;
+// targets are full paths. A hard link to a missing file or across drives, a
+// file link over a folder and a path whose links lead in circles are a test's
+// mistake: std::invalid_argument.
+
+// newPath becomes a second name of the existing file, on the same drive: the
+// same bytes, attributes and openers, whichever name a program uses.
+void MakeHardLink(const std::string& existingPath, const std::string& newPath);
+// linkPath becomes a symbolic link to targetPath, which need not exist.
+void MakeSymbolicLink(const std::string& linkPath, const std::string& targetPath);
+// folderPath becomes a junction to targetFolder, which need not exist; what
+// the folder held is gone.
+void MakeJunction(const std::string& folderPath, const std::string& targetFolder);
+// How many names the file has; 0 for a missing file.
+unsigned LinkCount(const std::string& path);
+// The target of a symbolic link or junction as made; empty for anything else.
+std::string LinkTarget(const std::string& path);
+
+// Another process opens the file (a link's target) with this access and share
+// mode and keeps it open for the rest of the test. False when there is no such file.
 bool HoldOpenElsewhere(const std::string& path, DWORD access, DWORD shareMode);
 
 // File handles of this process that are still open.

@@ -2,6 +2,7 @@
 // reused within a test, so a stale handle is always recognised.
 #include <map>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -90,11 +91,7 @@ void CloseEveryHandle() {
 // Kernel objects (mutex, file, process, token) share CloseHandle; each part
 // hears of the close through its hook.
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  DWORD error = 0;
-  if (winsim::EnterCall("CloseHandle", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("CloseHandle")) return FALSE;
   using winsim::HandleKind;
   for (HandleKind kind : {HandleKind::Mutex, HandleKind::File, HandleKind::Process, HandleKind::Token}) {
     if (winsim::CloseHandleOf(handle, kind)) return TRUE;

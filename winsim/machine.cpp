@@ -3,6 +3,8 @@
 
 #include <map>
 
+#include "winsim/internal.h"
+
 namespace winsim {
 namespace {
 
@@ -71,6 +73,25 @@ bool EnterCall(const char* function, DWORD* error) {
     }
   }
   return false;
+}
+
+bool Faulted(const char* function) {
+  DWORD error = 0;
+  if (!EnterCall(function, &error)) return false;
+  SetLastError(error);
+  return true;
+}
+
+bool Faulted(const char* function, LSTATUS* error) {
+  DWORD fault = 0;
+  if (!EnterCall(function, &fault)) return false;
+  *error = static_cast<LSTATUS>(fault);
+  return true;
+}
+
+void CountCall(const char* function) {
+  DWORD ignored = 0;
+  EnterCall(function, &ignored);
 }
 
 void FailCall(const char* function, unsigned nth, DWORD error) {

@@ -1,6 +1,6 @@
-// The simulated machine as a test sees it: arrange it, run product code,
-// then assert on what it holds. Every part of the machine is put back to a
-// fresh Windows by ResetMachine().
+// The simulated machine as a whole: arrange it, run product code, then assert
+// on what it holds. Every part of the machine (files.h, registry.h, system.h,
+// user.h, ...) is put back to a fresh Windows by ResetMachine().
 #pragma once
 
 #include <cstddef>
@@ -28,10 +28,6 @@ class ResetHook {
 
 // --- Calls and faults -----------------------------------------------------------
 
-// Every simulated function enters through here: the call is counted and logged,
-// and the answer says whether a scripted fault hits it (error in *error).
-bool EnterCall(const char* function, DWORD* error);
-
 // Makes the nth call (1-based, counted from the last reset) of a function fail with error.
 void FailCall(const char* function, unsigned nth, DWORD error);
 // Makes every call of a function from the nth on fail with error.
@@ -43,7 +39,6 @@ const std::vector<std::string>& CallLog();
 // Allocations made by the product (operator new (std::nothrow) and LocalAlloc) are
 // counted together; the nth one can be made to fail.
 void FailAllocation(unsigned nth);
-bool EnterAllocation();
 unsigned AllocationCount();
 // How many calls the log held when the nth allocation was made.
 std::size_t AllocationLogPosition(unsigned nth);
@@ -89,43 +84,5 @@ void RemoveExport(const char* module, const char* function);
 void RegisterLoadableModule(const char* module);
 std::vector<std::string> LoadLibraryLog();
 DWORD DllSearchFlags();
-
-// --- System facts -----------------------------------------------------------------
-
-void SetUserLanguage(LANGID language);
-
-enum class Wow64Query { Absent, Reports32BitWindows, Reports64BitWindows, Fails };
-void SetWow64Query(Wow64Query query);
-
-void SetSystemDirectory(const char* path);
-
-// The ANSI code page: 1252 (no double-byte characters) or 932 (Japanese).
-void SetAnsiCodePage(UINT codePage);
-
-// --- Time ---------------------------------------------------------------------------
-
-void SetTickCount(DWORD ticks);
-unsigned SleepCount();
-DWORD SleptMilliseconds();
-
-// --- Mutexes ------------------------------------------------------------------------
-
-// Another process holds a mutex of that name for the rest of the test.
-void HoldMutexElsewhere(const char* name);
-bool MutexExists(const char* name);
-
-// --- Message boxes ------------------------------------------------------------------
-
-struct MessageBoxRecord {
-  const void* owner;
-  std::string text;  // the exact bytes handed over
-  std::string caption;
-  UINT style;
-  int answer;
-};
-
-// Answers for the next boxes, in order; a box beyond the script is answered IDOK.
-void ScriptAnswers(const std::vector<int>& answers);
-const std::vector<MessageBoxRecord>& MessageBoxes();
 
 }  // namespace winsim

@@ -4,6 +4,7 @@
 #include <new>
 #include <set>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -29,9 +30,9 @@ std::size_t LiveLocalAllocations() { return LocalBlocks().size(); }
 }  // namespace winsim
 
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
-  DWORD error = 0;
-  if (winsim::EnterCall("LocalAlloc", &error) || !winsim::EnterAllocation()) {
-    SetLastError(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY);
+  if (winsim::Faulted("LocalAlloc")) return nullptr;
+  if (!winsim::EnterAllocation()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   void* block = (flags & LMEM_ZEROINIT) != 0 ? std::calloc(bytes == 0 ? 1 : bytes, 1) : std::malloc(bytes == 0 ? 1 : bytes);

@@ -1,7 +1,11 @@
 // Named mutexes: the updater's own, and one that another copy may hold.
-#include <cstring>
-#include <map>
+#include "winsim/mutex.h"
 
+#include <map>
+#include <string>
+#include <vector>
+
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -37,11 +41,7 @@ bool MutexExists(const char* name) {
 }  // namespace winsim
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name) {
-  DWORD error = 0;
-  if (winsim::EnterCall("CreateMutexA", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("CreateMutexA")) return nullptr;
   winsim::MutexState& mutexes = winsim::Mutexes();
   const std::string key = name != nullptr ? name : "";
   const bool existed = name != nullptr && winsim::MutexExists(name);

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/token.h"
 
@@ -41,16 +42,11 @@ PrivilegeState& Privileges() {
 void ResetPrivileges() { Privileges() = PrivilegeState(); }
 ResetHook resetPrivileges(&ResetPrivileges);
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
 // Privilege names compare without regard to case.
 Privilege* FindByName(const std::string& name) {
+  const std::string wanted = LowerCase(name);
   for (Privilege& privilege : Privileges().privileges) {
-    std::string known(privilege.name);
-    if (known.size() != name.size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i) same = AsciiLower(known[i]) == AsciiLower(name[i]);
-    if (same) return &privilege;
+    if (LowerCase(privilege.name) == wanted) return &privilege;
   }
   return nullptr;
 }
@@ -93,11 +89,7 @@ const std::vector<PrivilegeAdjustment>& PrivilegeAdjustments() { return Privileg
 }  // namespace winsim
 
 BOOL WINAPI LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
-  DWORD error = 0;
-  if (winsim::EnterCall("LookupPrivilegeValueW", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("LookupPrivilegeValueW")) return FALSE;
   const std::string narrow = winsim::Narrow(name);
   winsim::Privileges().lookups.push_back(
       winsim::PrivilegeLookup{systemName == nullptr || *systemName == 0, narrow});
@@ -112,11 +104,7 @@ BOOL WINAPI LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) 
 
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
                                   PTOKEN_PRIVILEGES previousState, PDWORD returnLength) {
-  DWORD error = 0;
-  if (winsim::EnterCall("AdjustTokenPrivileges", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("AdjustTokenPrivileges")) return FALSE;
   winsim::PrivilegeAdjustment call{winsim::TokenAccess(token), disableAll, {}, 0, bufferLength,
                                    previousState != nullptr, returnLength != nullptr};
   if (newState != nullptr) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -20,7 +21,7 @@ struct ModuleImage {
   std::uintptr_t base;
   const char* name;  // nullptr: the process's own executable
 };
-const ModuleImage MODULES[] = {{0x00400000, nullptr}, {0x7C900000, "ntdll.dll"}, {0x7C800000, "kernel32.dll"}};
+const ModuleImage MODULES[] = {{0x00400000, nullptr}, {0x7C900000, "ntdll.dll"}, {0x7C800000, KERNEL32_MODULE}};
 const DWORD MODULE_COUNT = sizeof(MODULES) / sizeof(MODULES[0]);
 
 struct Process {
@@ -98,11 +99,7 @@ const std::vector<DWORD>& ModuleListSizes() { return Processes().moduleListSizes
 }  // namespace winsim
 
 BOOL WINAPI EnumProcesses(DWORD* processIds, DWORD bytes, DWORD* bytesReturned) {
-  DWORD error = 0;
-  if (winsim::EnterCall("EnumProcesses", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("EnumProcesses")) return FALSE;
   winsim::ProcessState& state = winsim::Processes();
   state.listSizes.push_back(bytes);
   if (processIds == nullptr || bytesReturned == nullptr) {
@@ -122,11 +119,7 @@ BOOL WINAPI EnumProcesses(DWORD* processIds, DWORD bytes, DWORD* bytesReturned) 
 }
 
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId) {
-  DWORD error = 0;
-  if (winsim::EnterCall("OpenProcess", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("OpenProcess")) return nullptr;
   winsim::ProcessState& state = winsim::Processes();
   state.opens.push_back(winsim::ProcessOpen{access, inheritHandle, processId});
   for (std::size_t index = 0; index < state.processes.size(); ++index) {
@@ -146,12 +139,9 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId) {
 }
 
 BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, LPDWORD bytesNeeded) {
-  DWORD error = 0;
-  if (winsim::EnterCall("EnumProcessModules", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("EnumProcessModules")) return FALSE;
   winsim::Processes().moduleListSizes.push_back(bytes);
+  DWORD error = 0;
   const winsim::Process* target = winsim::ReadableProcess(process, &error);
   if (target == nullptr) {
     SetLastError(error);
@@ -175,11 +165,8 @@ BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD bytes, LP
 
 // Like the oldest psapi, a name that does not fit is cut off without a terminator.
 DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR baseName, DWORD size) {
+  if (winsim::Faulted("GetModuleBaseNameA")) return 0;
   DWORD error = 0;
-  if (winsim::EnterCall("GetModuleBaseNameA", &error)) {
-    SetLastError(error);
-    return 0;
-  }
   const winsim::Process* target = winsim::ReadableProcess(process, &error);
   if (target == nullptr) {
     SetLastError(error);

@@ -5,15 +5,14 @@
 
 #include <map>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
 namespace {
 
-const LSTATUS kBadPathname = 161;   // ERROR_BAD_PATHNAME
-const LSTATUS kKeyDeleted = 1018;   // ERROR_KEY_DELETED
-const REGSAM kViewFlags = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
-const char kRedirectedFolder[] = "Wow6432Node";
+const REGSAM VIEW_FLAGS = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+const char REDIRECTED_FOLDER[] = "Wow6432Node";
 
 struct Value {
   std::string name;
@@ -47,23 +46,17 @@ RegistryState& Registry() {
   return state;
 }
 
-const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
+const HKEY ROOTS[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
 
 bool IsRoot(HKEY key) {
-  for (HKEY root : kRoots) {
+  for (HKEY root : ROOTS) {
     if (key == root) return true;
   }
   return false;
 }
 
-std::string Lower(const std::string& text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return lower;
-}
-
 std::string KeyId(HKEY root, const std::string& path) {
-  return std::to_string(reinterpret_cast<std::uintptr_t>(root)) + ":" + Lower(path);
+  return std::to_string(reinterpret_cast<std::uintptr_t>(root)) + ":" + LowerCase(path);
 }
 
 // Splits "A\\B\\C"; a trailing backslash is accepted, an empty name elsewhere is not.
@@ -113,9 +106,9 @@ Key* CreatePath(HKEY root, const std::vector<std::string>& names) {
 void ApplyView(HKEY root, REGSAM access, std::vector<std::string>* names) {
   if (Registry().views != RegistryViews::Split || root != HKEY_LOCAL_MACHINE) return;
   const bool wants64 = (access & KEY_WOW64_64KEY) != 0 && (access & KEY_WOW64_32KEY) == 0;
-  if (wants64 || names->size() < 2 || Lower((*names)[0]) != "software") return;
-  if (Lower((*names)[1]) == Lower(kRedirectedFolder)) return;
-  names->insert(names->begin() + 1, kRedirectedFolder);
+  if (wants64 || names->size() < 2 || LowerCase((*names)[0]) != "software") return;
+  if (LowerCase((*names)[1]) == LowerCase(REDIRECTED_FOLDER)) return;
+  names->insert(names->begin() + 1, REDIRECTED_FOLDER);
 }
 
 bool ResolveHandle(HKEY key, OpenKey* open) {
@@ -134,7 +127,7 @@ LSTATUS Reach(HKEY key, LPCSTR subKey, REGSAM access, HKEY* root, std::vector<st
   OpenKey parent;
   if (!ResolveHandle(key, &parent)) return ERROR_INVALID_HANDLE;
   std::vector<std::string> below;
-  if (!SplitPath(subKey != nullptr ? subKey : "", &below)) return kBadPathname;
+  if (!SplitPath(subKey != nullptr ? subKey : "", &below)) return ERROR_BAD_PATHNAME;
   SplitPath(parent.path, names);
   names->insert(names->end(), below.begin(), below.end());
   *root = parent.root;
@@ -142,10 +135,10 @@ LSTATUS Reach(HKEY key, LPCSTR subKey, REGSAM access, HKEY* root, std::vector<st
   return ERROR_SUCCESS;
 }
 
-bool Grants(const Key& key, REGSAM access) { return ((access & ~kViewFlags) & ~key.rights) == 0; }
+bool Grants(const Key& key, REGSAM access) { return ((access & ~VIEW_FLAGS) & ~key.rights) == 0; }
 
 HKEY OpenKeyHandle(HKEY root, const std::string& path, REGSAM access) {
-  Registry().handles.push_back(OpenKey{root, path, access & ~kViewFlags});
+  Registry().handles.push_back(OpenKey{root, path, access & ~VIEW_FLAGS});
   return static_cast<HKEY>(OpenHandle(HandleKind::RegistryKey, Registry().handles.size() - 1));
 }
 
@@ -159,11 +152,11 @@ LSTATUS LogOpen(const char* function, HKEY root, const std::string& path, REGSAM
 LSTATUS BeginOpen(const char* function, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, HKEY* root,
                   std::vector<std::string>* names, std::string* path) {
   const std::string asked = subKey != nullptr ? subKey : "";
-  DWORD error = 0;
-  if (EnterCall(function, &error)) return LogOpen(function, key, asked, access, error);
+  LSTATUS error = ERROR_SUCCESS;
+  if (Faulted(function, &error)) return LogOpen(function, key, asked, access, error);
   if (result == nullptr) return LogOpen(function, key, asked, access, ERROR_INVALID_PARAMETER);
   *result = nullptr;
-  if (Registry().views == RegistryViews::RejectFlags && (access & kViewFlags) != 0) {
+  if (Registry().views == RegistryViews::RejectFlags && (access & VIEW_FLAGS) != 0) {
     return LogOpen(function, key, asked, access, ERROR_ACCESS_DENIED);
   }
   const LSTATUS reached = Reach(key, subKey, access, root, names);
@@ -172,22 +165,80 @@ LSTATUS BeginOpen(const char* function, HKEY key, LPCSTR subKey, REGSAM access, 
   return ERROR_SUCCESS;
 }
 
-// The key of an open handle that grants the access; its path for the logs.
-LSTATUS KeyForValues(HKEY handle, REGSAM needed, Key** key, std::string* path) {
-  OpenKey open;
-  if (!ResolveHandle(handle, &open)) return ERROR_INVALID_HANDLE;
-  *path = open.path;
-  if ((open.access & needed) != needed) return ERROR_ACCESS_DENIED;
-  *key = FindKey(open.root, open.path);
-  return *key == nullptr ? kKeyDeleted : ERROR_SUCCESS;
+// Opens the key if it exists; otherwise, when asked to, creates the missing
+// keys, which the nearest existing key above them must allow (KEY_CREATE_SUB_KEY).
+LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result,
+                        LPDWORD disposition) {
+  HKEY root = nullptr;
+  std::vector<std::string> names;
+  std::string path;
+  const LSTATUS begun = BeginOpen(function, key, subKey, access, result, &root, &names, &path);
+  if (begun != ERROR_SUCCESS) return begun;
+  Key* found = FindKey(root, path);
+  if (found == nullptr && !create) return LogOpen(function, root, path, access, ERROR_FILE_NOT_FOUND);
+  if (found == nullptr) {
+    std::size_t depth = names.size();
+    while (FindKey(root, JoinPath(names, depth)) == nullptr) --depth;
+    if (!Grants(*FindKey(root, JoinPath(names, depth)), KEY_CREATE_SUB_KEY)) {
+      return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
+    }
+    found = CreatePath(root, names);
+    if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
+  } else {
+    if (!Grants(*found, access)) return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
+    if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
+  }
+  *result = OpenKeyHandle(root, found->path, access);
+  return LogOpen(function, root, path, access, ERROR_SUCCESS);
+}
+
+// What reading and writing a value share: the call is counted, and the
+// handle must be open on a key that still exists, with the access needed.
+// *open tells the logs where the handle led, once it is known.
+LSTATUS BeginValueCall(const char* function, HKEY handle, REGSAM needed, OpenKey* open, Key** key) {
+  LSTATUS error = ERROR_SUCCESS;
+  if (Faulted(function, &error)) return error;
+  if (!ResolveHandle(handle, open)) return ERROR_INVALID_HANDLE;
+  if ((open->access & needed) != needed) return ERROR_ACCESS_DENIED;
+  *key = FindKey(open->root, open->path);
+  return *key == nullptr ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
+LSTATUS ReadValue(const Key& key, const std::string& name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                  LPDWORD dataSize) {
+  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) return ERROR_INVALID_PARAMETER;
+  auto it = key.values.find(LowerCase(name));
+  if (it == key.values.end()) return ERROR_FILE_NOT_FOUND;
+  const Value& value = it->second;
+  if (type != nullptr) *type = value.type;
+  if (dataSize == nullptr) return ERROR_SUCCESS;
+  const DWORD stored = static_cast<DWORD>(value.bytes.size());
+  if (data != nullptr && *dataSize < stored) {
+    *dataSize = stored;
+    return ERROR_MORE_DATA;
+  }
+  if (data != nullptr) value.bytes.copy(reinterpret_cast<char*>(data), stored);
+  *dataSize = stored;
+  return ERROR_SUCCESS;
 }
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
+// Windows keeps a REG_SZ or REG_EXPAND_SZ written through the ANSI call with a
+// terminating NUL even when the count passed leaves it out.
+LSTATUS WriteValue(Key* key, const std::string& name, DWORD type, const BYTE* data, DWORD dataSize,
+                   const std::string& passed) {
+  if (data == nullptr && dataSize > 0) return ERROR_NOACCESS;
+  std::string stored = passed;
+  if (IsStringType(type) && !stored.empty() && stored.back() != '\0') stored += '\0';
+  key->values[LowerCase(name)] = Value{name, type, stored};
+  return ERROR_SUCCESS;
+}
+
 // A fresh Windows has its software and services keys.
 void ResetRegistry() {
   Registry() = RegistryState();
-  for (HKEY root : kRoots) Registry().keys[KeyId(root, "")] = Key{"", KEY_RIGHTS_ALL, {}};
+  for (HKEY root : ROOTS) Registry().keys[KeyId(root, "")] = Key{"", KEY_RIGHTS_ALL, {}};
   for (const char* path : {"SOFTWARE", "SYSTEM\\CurrentControlSet\\Services"}) {
     std::vector<std::string> names;
     SplitPath(path, &names);
@@ -215,7 +266,7 @@ void SetRegistryValue(HKEY root, const std::string& path, const std::string& nam
                       const std::string& bytes) {
   std::vector<std::string> names;
   if (!SplitPath(path, &names)) return;
-  CreatePath(root, names)->values[Lower(name)] = Value{name, type, bytes};
+  CreatePath(root, names)->values[LowerCase(name)] = Value{name, type, bytes};
 }
 
 void SetRegistryString(HKEY root, const std::string& path, const std::string& name, const std::string& text) {
@@ -233,7 +284,7 @@ bool GetRegistryValue(HKEY root, const std::string& path, const std::string& nam
   if (!SplitPath(path, &names)) return false;
   Key* key = FindKey(root, JoinPath(names, names.size()));
   if (key == nullptr) return false;
-  auto it = key->values.find(Lower(name));
+  auto it = key->values.find(LowerCase(name));
   if (it == key->values.end()) return false;
   *value = RegistryValue{it->second.type, it->second.bytes};
   return true;
@@ -254,108 +305,47 @@ const std::vector<RegistryQueryCall>& RegistryQueries() { return Registry().quer
 }  // namespace winsim
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
-  const char function[] = "RegOpenKeyExA";
-  HKEY root = nullptr;
-  std::vector<std::string> names;
-  std::string path;
-  const LSTATUS begun = winsim::BeginOpen(function, key, subKey, access, result, &root, &names, &path);
-  if (begun != ERROR_SUCCESS) return begun;
-  winsim::Key* found = winsim::FindKey(root, path);
-  if (found == nullptr) return winsim::LogOpen(function, root, path, access, ERROR_FILE_NOT_FOUND);
-  if (!winsim::Grants(*found, access)) return winsim::LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
-  *result = winsim::OpenKeyHandle(root, found->path, access);
-  return winsim::LogOpen(function, root, path, access, ERROR_SUCCESS);
+  return winsim::OpenOrCreateKey("RegOpenKeyExA", false, key, subKey, access, result, nullptr);
 }
 
-// Opens the key if it exists; otherwise creates the missing keys, which the
-// nearest existing key above them must allow (KEY_CREATE_SUB_KEY).
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
                                PHKEY result, LPDWORD disposition) {
-  const char function[] = "RegCreateKeyExA";
-  const DWORD kCreatedNewKey = 1;
-  const DWORD kOpenedExistingKey = 2;
-  HKEY root = nullptr;
-  std::vector<std::string> names;
-  std::string path;
-  const LSTATUS begun = winsim::BeginOpen(function, key, subKey, access, result, &root, &names, &path);
-  if (begun != ERROR_SUCCESS) return begun;
-  winsim::Key* found = winsim::FindKey(root, path);
-  if (found == nullptr) {
-    std::size_t depth = names.size();
-    while (winsim::FindKey(root, winsim::JoinPath(names, depth)) == nullptr) --depth;
-    if (!winsim::Grants(*winsim::FindKey(root, winsim::JoinPath(names, depth)), KEY_CREATE_SUB_KEY)) {
-      return winsim::LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
-    }
-    found = winsim::CreatePath(root, names);
-    if (disposition != nullptr) *disposition = kCreatedNewKey;
-  } else {
-    if (!winsim::Grants(*found, access)) return winsim::LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
-    if (disposition != nullptr) *disposition = kOpenedExistingKey;
-  }
-  *result = winsim::OpenKeyHandle(root, found->path, access);
-  return winsim::LogOpen(function, root, path, access, ERROR_SUCCESS);
+  return winsim::OpenOrCreateKey("RegCreateKeyExA", true, key, subKey, access, result, disposition);
 }
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD dataSize) {
   const std::string name = valueName != nullptr ? valueName : "";
   winsim::RegistryQueryCall call{"", name, data != nullptr, dataSize != nullptr ? *dataSize : 0, ERROR_SUCCESS};
-  auto answer = [&call](LSTATUS result) {
-    call.result = result;
-    winsim::Registry().queries.push_back(call);
-    return result;
-  };
-  DWORD error = 0;
-  if (winsim::EnterCall("RegQueryValueExA", &error)) return answer(error);
+  winsim::OpenKey open{key, "", 0};
   winsim::Key* found = nullptr;
-  const LSTATUS opened = winsim::KeyForValues(key, KEY_QUERY_VALUE, &found, &call.keyPath);
-  if (opened != ERROR_SUCCESS) return answer(opened);
-  if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) return answer(ERROR_INVALID_PARAMETER);
-  auto it = found->values.find(winsim::Lower(name));
-  if (it == found->values.end()) return answer(ERROR_FILE_NOT_FOUND);
-  const winsim::Value& value = it->second;
-  if (type != nullptr) *type = value.type;
-  if (dataSize == nullptr) return answer(ERROR_SUCCESS);
-  const DWORD stored = static_cast<DWORD>(value.bytes.size());
-  if (data != nullptr && *dataSize < stored) {
-    *dataSize = stored;
-    return answer(ERROR_MORE_DATA);
-  }
-  if (data != nullptr) value.bytes.copy(reinterpret_cast<char*>(data), stored);
-  *dataSize = stored;
-  return answer(ERROR_SUCCESS);
+  call.result = winsim::BeginValueCall("RegQueryValueExA", key, KEY_QUERY_VALUE, &open, &found);
+  call.keyPath = open.path;
+  if (call.result == ERROR_SUCCESS) call.result = winsim::ReadValue(*found, name, reserved, type, data, dataSize);
+  winsim::Registry().queries.push_back(call);
+  return call.result;
 }
 
-// Windows keeps a REG_SZ or REG_EXPAND_SZ written through the ANSI call with a
-// terminating NUL even when the count passed leaves it out; the log keeps the count passed.
+// The log keeps the count passed, whatever Windows stores.
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
   const std::string name = valueName != nullptr ? valueName : "";
   const std::string passed = data != nullptr ? std::string(reinterpret_cast<const char*>(data), dataSize) : "";
   winsim::RegistrySetCall call{key, "", name, type, dataSize, passed, ERROR_SUCCESS};
-  auto answer = [&call](LSTATUS result) {
-    call.result = result;
-    winsim::Registry().sets.push_back(call);
-    return result;
-  };
-  DWORD error = 0;
-  if (winsim::EnterCall("RegSetValueExA", &error)) return answer(error);
-  winsim::OpenKey open;
-  if (winsim::ResolveHandle(key, &open)) call.root = open.root;
+  winsim::OpenKey open{key, "", 0};
   winsim::Key* found = nullptr;
-  const LSTATUS opened = winsim::KeyForValues(key, KEY_SET_VALUE, &found, &call.keyPath);
-  if (opened != ERROR_SUCCESS) return answer(opened);
-  if (data == nullptr && dataSize > 0) return answer(ERROR_NOACCESS);
-  std::string stored = passed;
-  if (winsim::IsStringType(type) && !stored.empty() && stored.back() != '\0') stored += '\0';
-  found->values[winsim::Lower(name)] = winsim::Value{name, type, stored};
-  return answer(ERROR_SUCCESS);
+  call.result = winsim::BeginValueCall("RegSetValueExA", key, KEY_SET_VALUE, &open, &found);
+  call.root = open.root;
+  call.keyPath = open.path;
+  if (call.result == ERROR_SUCCESS) call.result = winsim::WriteValue(found, name, type, data, dataSize, passed);
+  winsim::Registry().sets.push_back(call);
+  return call.result;
 }
 
 // A scripted failure still releases the handle: the program cannot do more
 // than call RegCloseKey once, and the handle count stays meaningful.
 LSTATUS WINAPI RegCloseKey(HKEY key) {
-  DWORD error = 0;
-  const bool failing = winsim::EnterCall("RegCloseKey", &error);
+  LSTATUS error = ERROR_SUCCESS;
+  const bool failing = winsim::Faulted("RegCloseKey", &error);
   if (winsim::IsRoot(key)) return failing ? error : ERROR_SUCCESS;
   if (!winsim::CloseHandleOf(key, winsim::HandleKind::RegistryKey)) return ERROR_INVALID_HANDLE;
   return failing ? error : ERROR_SUCCESS;

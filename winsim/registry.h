@@ -12,7 +12,7 @@ namespace winsim {
 
 // Rights a key grants. An open or create that asks for any right beyond them
 // fails with ERROR_ACCESS_DENIED; the view flags are not rights.
-const REGSAM KEY_RIGHTS_ALL = 0x000F003F;  // KEY_ALL_ACCESS
+const REGSAM KEY_RIGHTS_ALL = KEY_ALL_ACCESS;
 const REGSAM KEY_RIGHTS_READ_ONLY = KEY_READ;
 const REGSAM KEY_RIGHTS_NONE = 0;
 

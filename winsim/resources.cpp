@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 #ifndef PAYLOAD_DIR
@@ -20,15 +21,14 @@ struct PayloadFile {
 };
 
 // The ids and files of payload/updater.rc.
-const PayloadFile kPayloadFiles[] = {
+const PayloadFile PAYLOAD_FILES[] = {
     {200, "class0/XVT-7Q2RN3.txt"}, {201, "class0/DrvClass.ini"}, {202, "class0/DrvClass64.ini"},
     {203, "class0/SupVer.inf"},     {210, "class1/XVT-7Q2RN3.txt"}, {211, "class1/DrvClass.ini"},
     {212, "class1/DrvClass64.ini"}, {213, "class1/SupVer.inf"},
 };
 
-const ULONG_PTR kRcData = 10;
 // Resource handles carry the id above this base, so a made-up handle is recognised.
-const ULONG_PTR kHandleBase = 0x52000000;
+const ULONG_PTR RESOURCE_HANDLE_BASE = 0x52000000;
 
 std::string ReadWhole(const std::string& path) {
   std::string bytes;
@@ -48,7 +48,7 @@ std::string ReadWhole(const std::string& path) {
 const std::map<WORD, std::string>& PayloadResources() {
   static const std::map<WORD, std::string> payload = [] {
     std::map<WORD, std::string> loaded;
-    for (const PayloadFile& file : kPayloadFiles) {
+    for (const PayloadFile& file : PAYLOAD_FILES) {
       loaded[file.id] = ReadWhole(std::string(PAYLOAD_DIR) + "/" + file.path);
     }
     return loaded;
@@ -64,12 +64,10 @@ std::map<WORD, std::string>& Resources() {
 void ResetResources() { Resources() = PayloadResources(); }
 ResetHook resetResources(&ResetResources);
 
-bool IsNumeric(const void* name) { return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0; }
-
 const std::string* Lookup(HRSRC resource) {
   const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(resource);
-  if (value < kHandleBase || value > kHandleBase + 0xFFFF) return nullptr;
-  auto it = Resources().find(static_cast<WORD>(value - kHandleBase));
+  if (value < RESOURCE_HANDLE_BASE || value > RESOURCE_HANDLE_BASE + 0xFFFF) return nullptr;
+  auto it = Resources().find(static_cast<WORD>(value - RESOURCE_HANDLE_BASE));
   return it == Resources().end() ? nullptr : &it->second;
 }
 
@@ -83,34 +81,26 @@ void SetResource(int id, const std::string& bytes) { Resources()[static_cast<WOR
 
 HRSRC WINAPI FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("FindResourceW", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (Faulted("FindResourceW")) return nullptr;
   if (module != nullptr) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
     return nullptr;
   }
-  if (!IsNumeric(type) || reinterpret_cast<ULONG_PTR>(type) != kRcData) {
+  if (type != RT_RCDATA) {
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
     return nullptr;
   }
   const WORD id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name));
-  if (!IsNumeric(name) || Resources().count(id) == 0) {
+  if (!IS_INTRESOURCE(name) || Resources().count(id) == 0) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
-  return reinterpret_cast<HRSRC>(kHandleBase + id);
+  return reinterpret_cast<HRSRC>(RESOURCE_HANDLE_BASE + id);
 }
 
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("SizeofResource", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (Faulted("SizeofResource")) return 0;
   const std::string* bytes = module == nullptr ? Lookup(resource) : nullptr;
   if (bytes == nullptr) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -123,11 +113,7 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
 // resource is replaced or removed by the test.
 HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
   using namespace winsim;
-  DWORD error = 0;
-  if (EnterCall("LoadResource", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (Faulted("LoadResource")) return nullptr;
   const std::string* bytes = module == nullptr ? Lookup(resource) : nullptr;
   if (bytes == nullptr) {
     SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -137,10 +123,6 @@ HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
 }
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
-  DWORD error = 0;
-  if (winsim::EnterCall("LockResource", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("LockResource")) return nullptr;
   return data;
 }

@@ -5,13 +5,12 @@
 
 #include <stdexcept>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
 namespace {
 
-const DWORD SERVICE_TYPE_OWN_PROCESS = 0x00000010;
-const DWORD SERVICE_ACCEPTS_STOP = 0x00000001;
 const DWORD MANAGER_CONNECT_RIGHTS = SC_MANAGER_CONNECT | GENERIC_EXECUTE | GENERIC_READ | GENERIC_ALL;
 
 struct Service {
@@ -48,19 +47,11 @@ ServiceManagerState& Manager() {
 void ResetServices() { Manager() = ServiceManagerState(); }
 ResetHook resetServices(&ResetServices);
 
-bool SameName(const std::string& left, const char* right) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  std::size_t i = 0;
-  for (; i < left.size(); ++i) {
-    if (right[i] == '\0' || lower(left[i]) != lower(right[i])) return false;
-  }
-  return right[i] == '\0';
-}
-
 Service* FindService(const char* name) {
   if (name == nullptr) return nullptr;
+  const std::string wanted = LowerCase(name);
   for (Service& service : Manager().services) {
-    if (SameName(service.name, name)) return &service;
+    if (LowerCase(service.name) == wanted) return &service;
   }
   return nullptr;
 }
@@ -96,9 +87,9 @@ bool IsPending(DWORD state) { return state == SERVICE_STOP_PENDING || state == S
 
 void FillStatus(const Service& service, LPSERVICE_STATUS status) {
   *status = SERVICE_STATUS();
-  status->dwServiceType = SERVICE_TYPE_OWN_PROCESS;
+  status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status->dwCurrentState = service.state;
-  status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPTS_STOP : 0;
+  status->dwControlsAccepted = service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
 }
 
 // A test that configures a service it never installed has a typo.
@@ -148,11 +139,7 @@ const std::vector<ServiceOpen>& ServiceOpens() { return Manager().opens; }
 }  // namespace winsim
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD access) {
-  DWORD error = 0;
-  if (winsim::EnterCall("OpenSCManagerW", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("OpenSCManagerW")) return nullptr;
   winsim::ServiceManagerState& manager = winsim::Manager();
   manager.managerAccesses.push_back(access);
   if (machineName != nullptr || databaseName != nullptr) {
@@ -164,11 +151,7 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD access) {
-  DWORD error = 0;
-  if (winsim::EnterCall("OpenServiceA", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
+  if (winsim::Faulted("OpenServiceA")) return nullptr;
   winsim::ServiceManagerState& manager = winsim::Manager();
   manager.opens.push_back(winsim::ServiceOpen{serviceName != nullptr ? serviceName : "", access});
   std::size_t managerObject = 0;
@@ -192,11 +175,8 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
+  if (winsim::Faulted("QueryServiceStatus")) return FALSE;
   DWORD error = 0;
-  if (winsim::EnterCall("QueryServiceStatus", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
   winsim::Service* service = winsim::ServiceFor(handle, SERVICE_QUERY_STATUS, &error);
   if (service == nullptr || status == nullptr) {
     SetLastError(service == nullptr ? error : ERROR_INVALID_PARAMETER);
@@ -215,11 +195,8 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
 }
 
 BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
+  if (winsim::Faulted("ControlService")) return FALSE;
   DWORD error = 0;
-  if (winsim::EnterCall("ControlService", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
   winsim::Service* service = winsim::ServiceFor(handle, SERVICE_STOP, &error);
   if (service == nullptr || control != SERVICE_CONTROL_STOP || status == nullptr) {
     SetLastError(service == nullptr ? error : ERROR_INVALID_PARAMETER);
@@ -242,11 +219,8 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
 }
 
 BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD, LPCWSTR*) {
+  if (winsim::Faulted("StartServiceW")) return FALSE;
   DWORD error = 0;
-  if (winsim::EnterCall("StartServiceW", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
   winsim::Service* service = winsim::ServiceFor(handle, SERVICE_START, &error);
   if (service == nullptr) {
     SetLastError(error);
@@ -264,11 +238,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD, LPCWSTR*) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-  DWORD error = 0;
-  if (winsim::EnterCall("CloseServiceHandle", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("CloseServiceHandle")) return FALSE;
   if (winsim::CloseHandleOf(handle, winsim::HandleKind::Service) ||
       winsim::CloseHandleOf(handle, winsim::HandleKind::ServiceManager)) {
     return TRUE;

@@ -1,5 +1,6 @@
 #include "winsim/shutdown.h"
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/privileges.h"
 
@@ -27,11 +28,11 @@ const std::vector<ExitWindowsCall>& ExitWindowsCalls() { return Shutdown().calls
 }  // namespace winsim
 
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
-  DWORD error = 0;
   winsim::ShutdownState& shutdown = winsim::Shutdown();
   shutdown.calls.push_back(winsim::ExitWindowsCall{flags, reason});
-  if (winsim::EnterCall("ExitWindowsEx", &error) || shutdown.refusal != 0) {
-    SetLastError(error != 0 ? error : shutdown.refusal);
+  if (winsim::Faulted("ExitWindowsEx")) return FALSE;
+  if (shutdown.refusal != 0) {
+    SetLastError(shutdown.refusal);
     return FALSE;
   }
   // Windows restarts only for a process that has enabled the shutdown privilege.

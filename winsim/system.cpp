@@ -1,9 +1,10 @@
-// System facts: last error, user language, WOW64, the tick counter, the system
-// folder and the exports that a program finds by GetProcAddress.
-#include <cstring>
-#include <map>
-#include <strings.h>
+// System facts: the last error, the user language, WOW64, the system folder
+// and the ANSI code page.
+#include "winsim/system.h"
 
+#include <cstring>
+
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -11,16 +12,9 @@ namespace {
 
 struct SystemState {
   DWORD lastError = 0;
-  LANGID userLanguage = 0x0409;
+  LANGID userLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   Wow64Query wow64 = Wow64Query::Reports32BitWindows;
-  DWORD ticks = 1000000;
-  unsigned sleeps = 0;
-  DWORD slept = 0;
   std::string systemDirectory = "C:\\WINDOWS\\system32";
-  std::map<std::string, std::map<std::string, FARPROC>> exports;
-  std::vector<std::string> loadable;
-  std::vector<std::string> loadLog;
-  DWORD dllSearchFlags = 0;
   UINT ansiCodePage = 1252;
 };
 
@@ -29,36 +23,11 @@ SystemState& System() {
   return state;
 }
 
-const char kKernel32[] = "kernel32.dll";
-
-BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
-  DWORD error = 0;
-  if (EnterCall("SetDefaultDllDirectories", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
-  System().dllSearchFlags = flags;
-  return TRUE;
-}
-
 void ResetSystem() {
   System() = SystemState();
-  RegisterExport(kKernel32, "IsWow64Process", &IsWow64Process);
-  RegisterExport(kKernel32, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesSim);
+  RegisterExport(KERNEL32_MODULE, "IsWow64Process", &IsWow64Process);
 }
-ResetHook resetSystem(&ResetSystem, ResetOrder::Core);
-
-std::string Lower(const char* text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return lower;
-}
-
-// Module handles are the address of the module's export table entry.
-HMODULE ModuleHandleOf(const std::string& module) {
-  auto it = System().exports.find(module);
-  return it == System().exports.end() ? nullptr : reinterpret_cast<HMODULE>(&it->second);
-}
+ResetHook resetSystem(&ResetSystem);
 
 }  // namespace
 
@@ -66,26 +35,14 @@ void SetUserLanguage(LANGID language) { System().userLanguage = language; }
 void SetWow64Query(Wow64Query query) {
   System().wow64 = query;
   if (query == Wow64Query::Absent) {
-    RemoveExport(kKernel32, "IsWow64Process");
+    RemoveExport(KERNEL32_MODULE, "IsWow64Process");
   } else {
-    RegisterExport(kKernel32, "IsWow64Process", &IsWow64Process);
+    RegisterExport(KERNEL32_MODULE, "IsWow64Process", &IsWow64Process);
   }
 }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
+const std::string& SystemDirectory() { return System().systemDirectory; }
 void SetAnsiCodePage(UINT codePage) { System().ansiCodePage = codePage; }
-void SetTickCount(DWORD ticks) { System().ticks = ticks; }
-unsigned SleepCount() { return System().sleeps; }
-DWORD SleptMilliseconds() { return System().slept; }
-
-void RegisterExport(const char* module, const char* function, FARPROC address) {
-  System().exports[Lower(module)][function] = address;
-}
-
-void RemoveExport(const char* module, const char* function) { System().exports[Lower(module)].erase(function); }
-
-void RegisterLoadableModule(const char* module) { System().loadable.push_back(Lower(module)); }
-std::vector<std::string> LoadLibraryLog() { return System().loadLog; }
-DWORD DllSearchFlags() { return System().dllSearchFlags; }
 
 }  // namespace winsim
 
@@ -93,17 +50,16 @@ DWORD WINAPI GetLastError() { return winsim::System().lastError; }
 void WINAPI SetLastError(DWORD error) { winsim::System().lastError = error; }
 
 LANGID WINAPI GetUserDefaultLangID() {
-  DWORD error = 0;
-  winsim::EnterCall("GetUserDefaultLangID", &error);
+  winsim::CountCall("GetUserDefaultLangID");
   return winsim::System().userLanguage;
 }
 
 HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
-  DWORD error = 0;
-  if (winsim::EnterCall("IsWow64Process", &error) || winsim::System().wow64 == winsim::Wow64Query::Fails) {
-    SetLastError(error != 0 ? error : ERROR_INVALID_HANDLE);
+  if (winsim::Faulted("IsWow64Process")) return FALSE;
+  if (winsim::System().wow64 == winsim::Wow64Query::Fails) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (process != GetCurrentProcess() || wow64 == nullptr) {
@@ -114,79 +70,12 @@ BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
   return TRUE;
 }
 
-DWORD WINAPI GetTickCount() { return winsim::System().ticks; }
-
-void WINAPI Sleep(DWORD milliseconds) {
-  DWORD error = 0;
-  winsim::EnterCall("Sleep", &error);
-  winsim::SystemState& system = winsim::System();
-  ++system.sleeps;
-  system.slept += milliseconds;
-  system.ticks += milliseconds;  // wraps like the real counter
-}
-
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetSystemDirectoryA", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (winsim::Faulted("GetSystemDirectoryA")) return 0;
   const std::string& folder = winsim::System().systemDirectory;
   if (buffer == nullptr || size <= folder.size()) return static_cast<UINT>(folder.size() + 1);
   std::memcpy(buffer, folder.c_str(), folder.size() + 1);
   return static_cast<UINT>(folder.size());
-}
-
-HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetModuleHandleW", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
-  std::string name;
-  for (const WCHAR* c = moduleName; c != nullptr && *c != 0; ++c) name += static_cast<char>(*c);
-  HMODULE module = winsim::ModuleHandleOf(winsim::Lower(name.c_str()));
-  if (module == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
-  return module;
-}
-
-HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
-  DWORD error = 0;
-  winsim::SystemState& system = winsim::System();
-  system.loadLog.push_back(fileName);
-  if (winsim::EnterCall("LoadLibraryA", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
-  const std::string path = winsim::Lower(fileName);
-  for (const std::string& module : system.loadable) {
-    if (path == winsim::Lower(system.systemDirectory.c_str()) + "\\" + module) {
-      return winsim::ModuleHandleOf(module);
-    }
-  }
-  SetLastError(ERROR_MOD_NOT_FOUND);
-  return nullptr;
-}
-
-BOOL WINAPI FreeLibrary(HMODULE module) {
-  DWORD error = 0;
-  winsim::EnterCall("FreeLibrary", &error);
-  return module != nullptr ? TRUE : FALSE;
-}
-
-FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetProcAddress", &error)) {
-    SetLastError(error);
-    return nullptr;
-  }
-  for (auto& entry : winsim::System().exports) {
-    if (reinterpret_cast<HMODULE>(&entry.second) != module) continue;
-    auto it = entry.second.find(procName);
-    if (it != entry.second.end()) return it->second;
-  }
-  SetLastError(ERROR_PROC_NOT_FOUND);
-  return nullptr;
 }
 
 // Code page 932 opens a double-byte character with 0x81-0x9F or 0xE0-0xFC.

@@ -3,8 +3,10 @@
 
 #include <cstring>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/registry.h"
+#include "winsim/system.h"
 
 namespace winsim {
 namespace {
@@ -26,8 +28,8 @@ SystemInfoState& Info() {
 void ResetSystemInfo() { Info() = SystemInfoState(); }
 ResetHook resetSystemInfo(&ResetSystemInfo);
 
-const DWORD kVersionInfoSize = 276;     // OSVERSIONINFOW
-const DWORD kVersionInfoExSize = 284;   // OSVERSIONINFOEXW, also accepted by Windows
+// OSVERSIONINFOEXW, which Windows accepts too.
+const DWORD VERSION_INFO_EX_SIZE = 284;
 
 }  // namespace
 
@@ -56,13 +58,9 @@ void UseWow64Windows7() {
 }  // namespace winsim
 
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetVersionExW", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
-  if (info == nullptr || (info->dwOSVersionInfoSize != winsim::kVersionInfoSize &&
-                          info->dwOSVersionInfoSize != winsim::kVersionInfoExSize)) {
+  if (winsim::Faulted("GetVersionExW")) return FALSE;
+  if (info == nullptr || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
+                          info->dwOSVersionInfoSize != winsim::VERSION_INFO_EX_SIZE)) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
@@ -81,11 +79,7 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
 // As on Windows XP: a buffer too small takes size characters of the path,
 // without a terminator, and the answer is size with ERROR_INSUFFICIENT_BUFFER.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetModuleFileNameA", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (winsim::Faulted("GetModuleFileNameA")) return 0;
   if (module != nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;

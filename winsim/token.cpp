@@ -1,5 +1,6 @@
 #include "winsim/token.h"
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -12,11 +13,7 @@ DWORD TokenAccess(HANDLE token) {
 }  // namespace winsim
 
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-  DWORD error = 0;
-  if (winsim::EnterCall("OpenProcessToken", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("OpenProcessToken")) return FALSE;
   if (process != GetCurrentProcess() || token == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -33,37 +34,45 @@ void ResetTokenGroups() {
 }
 ResetHook resetTokenGroups(&ResetTokenGroups);
 
-const BYTE kSidRevision = 1;
-const BYTE kMaxSubAuthorities = 8;
-const DWORD kSidHeaderSize = 8;
-const DWORD kGroupMandatory = 0x00000001;
-const DWORD kGroupEnabledByDefault = 0x00000002;
-const DWORD kGroupEnabled = kGroupMandatory | kGroupEnabledByDefault | SE_GROUP_ENABLED;
+// AllocateAndInitializeSid takes eight sub-authorities at most.
+const BYTE MOST_SUB_AUTHORITIES = 8;
+// Revision, sub-authority count and the six bytes of the authority.
+const DWORD SID_HEADER_SIZE = 8;
+const DWORD GROUP_ENABLED = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+const SID_IDENTIFIER_AUTHORITY WORLD_AUTHORITY = SECURITY_WORLD_SID_AUTHORITY;
+const SID_IDENTIFIER_AUTHORITY NT_AUTHORITY = SECURITY_NT_AUTHORITY;
 
-std::vector<BYTE> MakeSid(BYTE authority, const std::vector<DWORD>& subAuthorities) {
-  std::vector<BYTE> sid{kSidRevision, static_cast<BYTE>(subAuthorities.size()), 0, 0, 0, 0, 0, authority};
+std::vector<BYTE> MakeSid(const SID_IDENTIFIER_AUTHORITY& authority, const std::vector<DWORD>& subAuthorities) {
+  std::vector<BYTE> sid{SID_REVISION, static_cast<BYTE>(subAuthorities.size())};
+  sid.insert(sid.end(), authority.Value, authority.Value + 6);
   for (DWORD sub : subAuthorities) {
     for (int i = 0; i < 4; ++i) sid.push_back(static_cast<BYTE>((sub >> (8 * i)) & 0xFF));
   }
   return sid;
 }
 
+// A group of the machine's own domain.
+std::vector<BYTE> DomainSid(DWORD rid) {
+  return MakeSid(NT_AUTHORITY, {SECURITY_NT_NON_UNIQUE, 1004336348, 1177238915, 682003330, rid});
+}
+
 // A typical administrator's token; near misses of BUILTIN\Administrators
 // (same domain, other alias; same alias number, other domain) come first.
 std::vector<GroupEntry> TokenGroupList() {
   std::vector<GroupEntry> groups = {
-      {MakeSid(1, {0}), kGroupEnabled},                                            // Everyone
-      {MakeSid(5, {21, 1004336348, 1177238915, 682003330, 513}), kGroupEnabled},   // Domain Users
-      {MakeSid(5, {21, 1004336348, 1177238915, 682003330, 544}), kGroupEnabled},   // a domain group numbered 544
-      {MakeSid(5, {32, 545}), kGroupEnabled},                                      // BUILTIN\Users
-      {MakeSid(5, {32}), kGroupEnabled},                                           // the BUILTIN domain itself
-      {MakeSid(5, {4}), kGroupEnabled},                                            // INTERACTIVE
-      {MakeSid(5, {11}), kGroupEnabled},                                           // Authenticated Users
+      {MakeSid(WORLD_AUTHORITY, {SECURITY_WORLD_RID}), GROUP_ENABLED},  // Everyone
+      {DomainSid(DOMAIN_GROUP_RID_USERS), GROUP_ENABLED},   // Domain Users
+      {DomainSid(DOMAIN_ALIAS_RID_ADMINS), GROUP_ENABLED},  // a domain group numbered as the Administrators alias
+      {MakeSid(NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}), GROUP_ENABLED},  // BUILTIN\Users
+      {MakeSid(NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID}), GROUP_ENABLED},  // the BUILTIN domain itself
+      {MakeSid(NT_AUTHORITY, {SECURITY_INTERACTIVE_RID}), GROUP_ENABLED},
+      {MakeSid(NT_AUTHORITY, {SECURITY_AUTHENTICATED_USER_RID}), GROUP_ENABLED},
   };
-  const std::vector<BYTE> administrators = MakeSid(5, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
+  const std::vector<BYTE> administrators =
+      MakeSid(NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
   switch (Groups().administrators) {
     case AdministratorsGroup::Enabled:
-      groups.push_back({administrators, kGroupEnabled});
+      groups.push_back({administrators, GROUP_ENABLED});
       break;
     case AdministratorsGroup::DenyOnly:
       groups.push_back({administrators, SE_GROUP_USE_FOR_DENY_ONLY});
@@ -74,11 +83,11 @@ std::vector<GroupEntry> TokenGroupList() {
   return groups;
 }
 
-DWORD SidLength(const BYTE* sid) { return kSidHeaderSize + 4u * sid[1]; }
+DWORD SidLength(const BYTE* sid) { return SID_HEADER_SIZE + 4u * sid[1]; }
 
 bool IsValidSid(PSID sid) {
   const BYTE* bytes = static_cast<const BYTE*>(sid);
-  return bytes != nullptr && bytes[0] == kSidRevision && bytes[1] <= kMaxSubAuthorities;
+  return bytes != nullptr && bytes[0] == SID_REVISION && bytes[1] <= MOST_SUB_AUTHORITIES;
 }
 
 }  // namespace
@@ -91,11 +100,7 @@ std::size_t LiveSids() { return Groups().liveSids.size(); }
 
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
                                 PDWORD returnLength) {
-  DWORD error = 0;
-  if (winsim::EnterCall("GetTokenInformation", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
+  if (winsim::Faulted("GetTokenInformation")) return FALSE;
   std::size_t access = 0;
   if (!winsim::FindHandle(token, winsim::HandleKind::Token, &access)) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -134,29 +139,24 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
 BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE subAuthorityCount, DWORD sub0,
                                      DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6,
                                      DWORD sub7, PSID* sid) {
-  DWORD error = 0;
-  if (winsim::EnterCall("AllocateAndInitializeSid", &error)) {
-    SetLastError(error);
-    return FALSE;
-  }
-  if (authority == nullptr || sid == nullptr || subAuthorityCount > winsim::kMaxSubAuthorities) {
+  if (winsim::Faulted("AllocateAndInitializeSid")) return FALSE;
+  if (authority == nullptr || sid == nullptr || subAuthorityCount > winsim::MOST_SUB_AUTHORITIES) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   const DWORD subs[] = {sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7};
-  BYTE* bytes = new BYTE[winsim::kSidHeaderSize + 4u * subAuthorityCount];
-  bytes[0] = winsim::kSidRevision;
+  BYTE* bytes = new BYTE[winsim::SID_HEADER_SIZE + 4u * subAuthorityCount];
+  bytes[0] = SID_REVISION;
   bytes[1] = subAuthorityCount;
   std::memcpy(bytes + 2, authority->Value, 6);
-  for (BYTE i = 0; i < subAuthorityCount; ++i) std::memcpy(bytes + winsim::kSidHeaderSize + 4u * i, &subs[i], 4);
+  for (BYTE i = 0; i < subAuthorityCount; ++i) std::memcpy(bytes + winsim::SID_HEADER_SIZE + 4u * i, &subs[i], 4);
   winsim::Groups().liveSids.insert(bytes);
   *sid = bytes;
   return TRUE;
 }
 
 BOOL WINAPI EqualSid(PSID sid1, PSID sid2) {
-  DWORD error = 0;
-  winsim::EnterCall("EqualSid", &error);
+  winsim::CountCall("EqualSid");
   if (!winsim::IsValidSid(sid1) || !winsim::IsValidSid(sid2)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -169,8 +169,7 @@ BOOL WINAPI EqualSid(PSID sid1, PSID sid2) {
 
 // Answers NULL once the SID is freed; a SID it never handed out comes back.
 LPVOID WINAPI FreeSid(PSID sid) {
-  DWORD error = 0;
-  winsim::EnterCall("FreeSid", &error);
+  winsim::CountCall("FreeSid");
   if (winsim::Groups().liveSids.erase(sid) == 0) return sid;
   delete[] static_cast<BYTE*>(sid);
   return nullptr;

@@ -1,7 +1,10 @@
 // The user: message boxes answered from a script, and the user32 string helpers.
+#include "winsim/user.h"
+
 #include <cstdarg>
 #include <cstdio>
 
+#include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -33,11 +36,7 @@ const std::vector<MessageBoxRecord>& MessageBoxes() { return User().boxes; }
 }  // namespace winsim
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  DWORD error = 0;
-  if (winsim::EnterCall("MessageBoxA", &error)) {
-    SetLastError(error);
-    return 0;
-  }
+  if (winsim::Faulted("MessageBoxA")) return 0;
   winsim::UserState& user = winsim::User();
   const int answer = user.nextAnswer < user.answers.size() ? user.answers[user.nextAnswer++] : IDOK;
   user.boxes.push_back(winsim::MessageBoxRecord{owner, text != nullptr ? text : "", caption != nullptr ? caption : "",
@@ -47,11 +46,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
 // wsprintfA writes at most 1024 bytes, terminator included.
 int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+  const int most = 1024;
   va_list arguments;
   va_start(arguments, format);
-  const int length = std::vsnprintf(buffer, 1024, format, arguments);
+  const int length = std::vsnprintf(buffer, most, format, arguments);
   va_end(arguments);
-  return length < 1024 ? length : 1023;
+  return length < most ? length : most - 1;
 }
 
 // A pointer value whose high bits are zero carries one character to upper-case.
