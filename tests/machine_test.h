@@ -20,3 +20,15 @@ class MachineTest : public ::testing::Test {
 
   MessageTable messageTable;
 };
+
+// Every box of the updater: its one caption, no owner window, and OK or OK/Cancel.
+inline void ExpectUpdaterBoxStyle(const winsim::MessageBoxRecord& box, UINT style = MB_OK) {
+  EXPECT_EQ(box.caption, "ODRIX Carvella Maker Updater") << box.text;
+  EXPECT_EQ(box.style, style) << box.text;
+  EXPECT_EQ(box.owner, nullptr) << box.text;
+}
+
+inline void ExpectUpdaterBox(const winsim::MessageBoxRecord& box, const std::string& text, UINT style = MB_OK) {
+  EXPECT_EQ(box.text, text);
+  ExpectUpdaterBoxStyle(box, style);
+}

@@ -37,9 +37,7 @@ class PreconditionsTest : public MachineTest {
   std::vector<std::string> Boxes() const {
     std::vector<std::string> texts;
     for (const winsim::MessageBoxRecord& box : winsim::MessageBoxes()) {
-      EXPECT_EQ(box.caption, "ODRIX Carvella Maker Updater");
-      EXPECT_EQ(box.style, MB_OK);
-      EXPECT_EQ(box.owner, nullptr);
+      ExpectUpdaterBoxStyle(box);
       texts.push_back(box.text);
     }
     return texts;
