@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "messages/message_table.h"
 #include "winsim/machine.h"
@@ -31,4 +32,14 @@ inline void ExpectUpdaterBoxStyle(const winsim::MessageBoxRecord& box, UINT styl
 inline void ExpectUpdaterBox(const winsim::MessageBoxRecord& box, const std::string& text, UINT style = MB_OK) {
   EXPECT_EQ(box.text, text);
   ExpectUpdaterBoxStyle(box, style);
+}
+
+// The texts of the boxes shown so far, each an OK box of the updater.
+inline std::vector<std::string> UpdaterBoxTexts() {
+  std::vector<std::string> texts;
+  for (const winsim::MessageBoxRecord& box : winsim::MessageBoxes()) {
+    ExpectUpdaterBoxStyle(box);
+    texts.push_back(box.text);
+  }
+  return texts;
 }

@@ -33,16 +33,6 @@ class PreconditionsTest : public MachineTest {
     winsim::SetRegistryDword(HKLM, APP_KEY, "Version", version);
   }
 
-  // The texts of the boxes shown so far.
-  std::vector<std::string> Boxes() const {
-    std::vector<std::string> texts;
-    for (const winsim::MessageBoxRecord& box : winsim::MessageBoxes()) {
-      ExpectUpdaterBoxStyle(box);
-      texts.push_back(box.text);
-    }
-    return texts;
-  }
-
   Updater updater;
 };
 
@@ -65,7 +55,7 @@ TEST_F(PreconditionsTest, InstalledVersionMustLieInTheSupportedWindow) {
     EXPECT_STREQ(record.installDir, INSTALL_DIR);
     ASSERT_NE(record.sourceDir, nullptr);
     EXPECT_STREQ(record.sourceDir, "D:\\Tools\\");
-    EXPECT_EQ(Boxes(), c.passes ? std::vector<std::string>{} : std::vector<std::string>{Text(MSG_NOT_INSTALLED)});
+    EXPECT_EQ(UpdaterBoxTexts(), c.passes ? std::vector<std::string>{} : std::vector<std::string>{Text(MSG_NOT_INSTALLED)});
   }
 }
 
@@ -105,7 +95,7 @@ TEST_F(PreconditionsTest, BrokenRegistrationGivesItsMessage) {
     Updater record;
     record.SetMessages(messageTable.Text());
     EXPECT_FALSE(record.CheckPreconditions());
-    EXPECT_EQ(Boxes(), std::vector<std::string>{Text(c.slot)});
+    EXPECT_EQ(UpdaterBoxTexts(), std::vector<std::string>{Text(c.slot)});
     EXPECT_EQ(record.installedVersion, 0u);
   }
 }
@@ -169,7 +159,7 @@ TEST_F(PreconditionsTest, OsAndRightsFailuresAreToldOnlyInInteractiveRuns) {
       record.SetMessages(messageTable.Text());
       record.SetShowUi(showUi);
       EXPECT_FALSE(record.CheckPreconditions());
-      EXPECT_EQ(Boxes(), showUi ? std::vector<std::string>{Text(c.slot)} : std::vector<std::string>{});
+      EXPECT_EQ(UpdaterBoxTexts(), showUi ? std::vector<std::string>{Text(c.slot)} : std::vector<std::string>{});
       EXPECT_EQ(winsim::CallCount("OpenProcessToken"), c.oldWindows ? 0u : 1u);
       EXPECT_TRUE(winsim::RegistryOpens().empty());
     }
@@ -252,7 +242,7 @@ TEST_F(PreconditionsTest, PassesOnWindows2000AndReadsTheSixtyFourBitViewUnderWow
   winsim::UseWindows2000();
   Install(0x09000000);
   EXPECT_TRUE(updater.CheckPreconditions());
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(UpdaterBoxTexts().empty());
 
   winsim::ResetMachine();
   winsim::UseWow64Windows7();
