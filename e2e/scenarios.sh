@@ -348,7 +348,7 @@ scenario_vendor_key_missing_and_partial_slot() {
   act -- /S
   expect_exit 0
   expect_boxes
-  expect_key present 4 "ROVE vendor key"
+  expect_key present ROVE_key "ROVE vendor key"
   expect_product_list ROVE "$PRODUCT_ID"
   expect_product_list ODRIX "$UPDATED_LIST_ODRIX"
   expect_list_writes ${#PRODUCT_ID} ${#UPDATED_LIST_ODRIX}
@@ -376,9 +376,9 @@ scenario_filter_key_missing() {
   expect_exit 0
   expect_boxes
   expect_files deployed 0
-  expect_key absent 3 "Filter key"
-  expect_key absent 4 "ROVE vendor key"
-  expect_key absent 6 "ODRIX vendor key"
+  expect_key absent filter_key "Filter key"
+  expect_key absent ROVE_key "ROVE vendor key"
+  expect_key absent ODRIX_key "ODRIX vendor key"
   expect_list_writes
 }
 
