@@ -31,6 +31,7 @@ APP_KEY_32BIT_VIEW='HKLM32\SOFTWARE\ODRIX\Carvella Maker'
 DRIVER_KEY='HKLM\SYSTEM\CurrentControlSet\Services\NavoDrv'
 FILTER_KEY="$DRIVER_KEY\\Filter"
 VENDORS=(ROVE ODRIX)
+# shellcheck disable=SC2034 # read by the scenarios
 PRODUCT_ID='XVT-7Q2RN  KR550'
 SERVICE_NAMES=("ODRIX Carvella Control Service" "ODRIX Carvella Copy Service" "ODRIX Carvella Monitor Service")
 APP_DEFAULTS_KEY="HKCU\\Software\\Wine\\AppDefaults\\$UPDATER_EXE"
@@ -47,7 +48,7 @@ OLD_LIST_ODRIX='OD-BD7700    CRV'
 # ---- wine ----------------------------------------------------------------------
 # Root ignores the write bits onto which Wine maps the read-only attribute.
 NO_DAC_OVERRIDE=()
-if [[ $(id -u) -eq 0 ]]; then NO_DAC_OVERRIDE=(setpriv --bounding-set=-dac_override,-dac_read_search); fi
+if [[ $(id -u) -eq 0 ]]; then NO_DAC_OVERRIDE=(setpriv '--bounding-set=-dac_override,-dac_read_search'); fi
 declare -gA PREFIX_DIR=([64]="$E2E_DIR/prefix64" [32]="$E2E_DIR/prefix32")
 declare -gA PREFIX_ARCH=([64]=win64 [32]=win32)
 declare -gA INSTALL_DIR_WIN=([64]='C:\Program Files (x86)\ODRIX\Carvella Maker' [32]='C:\Program Files\ODRIX\Carvella Maker')
@@ -226,11 +227,17 @@ start_waiting_process() { # windows-exe event
   done
 }
 
+# The entries noted in a list file, one a line; the file is left empty, so that
+# nothing is ended or removed twice.
+take_entries() {
+  [[ -s $1 ]] || return 0
+  cat "$1"
+  : >"$1"
+}
+
 end_background_processes() {
-  [[ -s $BACKGROUND_LIST ]] || return 0
   local entries=() entry pid P event
-  mapfile -t entries <"$BACKGROUND_LIST"
-  : >"$BACKGROUND_LIST"
+  mapfile -t entries < <(take_entries "$BACKGROUND_LIST")
   for entry in "${entries[@]}"; do
     IFS='|' read -r pid P event <<<"$entry"
     wine_in "$TOOLS_WIN\\standin.exe" signal "$event" >/dev/null 2>&1
@@ -325,10 +332,8 @@ mount_small_drive() {
 # Unmounts what mount_small_drive mounted; a drive still busy is tried again
 # at the end of the run, once the prefixes' servers are gone.
 remove_small_drives() {
-  [[ -s $MOUNT_LIST ]] || return 0
   local entries=() entry mountPoint image link
-  mapfile -t entries <"$MOUNT_LIST"
-  : >"$MOUNT_LIST"
+  mapfile -t entries < <(take_entries "$MOUNT_LIST")
   for entry in "${entries[@]}"; do
     IFS='|' read -r mountPoint image link <<<"$entry"
     rm -f "$link"
