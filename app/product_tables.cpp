@@ -1,5 +1,7 @@
 #include "app/product_tables.h"
 
+#include "payload/payload_ids.h"
+
 constexpr VersionClassRange VERSION_CLASSES[VERSION_CLASS_COUNT] = {
     {0x07000000, 0x08010000, "\\Version\\V7xx-V8xx"},
     {0x09000000, 0x0A000100, "\\Version\\V9xx-V1000"},
@@ -11,7 +13,8 @@ constexpr FileTableData FILE_TABLE_32BIT = {
     {"DrvClass.ini", "XVT-7Q2RN3.txt", "SupVer.inf"},
     {"DrvClass.ini.bk0", "XVT-7Q2RN3.txt.bk0", "SupVer.inf.bk0"},
     {1, 1, 1},
-    {{201, 200, 203}, {211, 210, 213}},
+    {{PAYLOAD_ID_CLASS0_DRVCLASS, PAYLOAD_ID_CLASS0_MARKER, PAYLOAD_ID_CLASS0_SUPVER},
+     {PAYLOAD_ID_CLASS1_DRVCLASS, PAYLOAD_ID_CLASS1_MARKER, PAYLOAD_ID_CLASS1_SUPVER}},
 };
 
 constexpr FileTableData FILE_TABLE_WOW64 = {
@@ -19,5 +22,6 @@ constexpr FileTableData FILE_TABLE_WOW64 = {
     {"DrvClass.ini", "DrvClass64.ini", "XVT-7Q2RN3.txt", "SupVer.inf"},
     {"DrvClass.ini.bk0", "DrvClass64.ini.bk0", "XVT-7Q2RN3.txt.bk0", "SupVer.inf.bk0"},
     {1, 1, 1, 1},
-    {{201, 202, 200, 203}, {211, 212, 210, 213}},
+    {{PAYLOAD_ID_CLASS0_DRVCLASS, PAYLOAD_ID_CLASS0_DRVCLASS64, PAYLOAD_ID_CLASS0_MARKER, PAYLOAD_ID_CLASS0_SUPVER},
+     {PAYLOAD_ID_CLASS1_DRVCLASS, PAYLOAD_ID_CLASS1_DRVCLASS64, PAYLOAD_ID_CLASS1_MARKER, PAYLOAD_ID_CLASS1_SUPVER}},
 };

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <utility>
 
+#include "payload_ids.h"
+
 namespace payload {
 
 const char MARKER_TEXT[] = "XVT-7Q2RN3";
@@ -535,19 +537,25 @@ void CheckSupportSectionCounts(const std::vector<SupportSection>& sections, int 
 
 // ---------------------------------------------------------------- public
 
+// A row by the name of its resource in payload_ids.h, which the resource lines use too.
+#define PAYLOAD_ROW(resource, payloadClass, kind, suppliedSize) \
+  { PAYLOAD_ID_##resource, "PAYLOAD_ID_" #resource, payloadClass, kind, PAYLOAD_FILE_##resource, suppliedSize }
+
 const std::vector<PayloadFile>& PayloadFiles() {
   static const std::vector<PayloadFile> files = {
-      {200, 0, PayloadKind::MARKER, "class0/XVT-7Q2RN3.txt", MARKER_SIZE},
-      {201, 0, PayloadKind::DRIVE_CLASS, "class0/DrvClass.ini", 2088},
-      {202, 0, PayloadKind::DRIVE_CLASS64, "class0/DrvClass64.ini", 2140},
-      {203, 0, PayloadKind::SUPPORT_VERSION, "class0/SupVer.inf", 4182},
-      {210, 1, PayloadKind::MARKER, "class1/XVT-7Q2RN3.txt", MARKER_SIZE},
-      {211, 1, PayloadKind::DRIVE_CLASS, "class1/DrvClass.ini", 2264},
-      {212, 1, PayloadKind::DRIVE_CLASS64, "class1/DrvClass64.ini", 2320},
-      {213, 1, PayloadKind::SUPPORT_VERSION, "class1/SupVer.inf", 5078},
+      PAYLOAD_ROW(CLASS0_MARKER, 0, PayloadKind::MARKER, MARKER_SIZE),
+      PAYLOAD_ROW(CLASS0_DRVCLASS, 0, PayloadKind::DRIVE_CLASS, 2088),
+      PAYLOAD_ROW(CLASS0_DRVCLASS64, 0, PayloadKind::DRIVE_CLASS64, 2140),
+      PAYLOAD_ROW(CLASS0_SUPVER, 0, PayloadKind::SUPPORT_VERSION, 4182),
+      PAYLOAD_ROW(CLASS1_MARKER, 1, PayloadKind::MARKER, MARKER_SIZE),
+      PAYLOAD_ROW(CLASS1_DRVCLASS, 1, PayloadKind::DRIVE_CLASS, 2264),
+      PAYLOAD_ROW(CLASS1_DRVCLASS64, 1, PayloadKind::DRIVE_CLASS64, 2320),
+      PAYLOAD_ROW(CLASS1_SUPVER, 1, PayloadKind::SUPPORT_VERSION, 5078),
   };
   return files;
 }
+
+#undef PAYLOAD_ROW
 
 std::vector<std::string> CheckMarkerFile(const std::string& bytes, const std::string& name) {
   Breaches out(name);

@@ -21,8 +21,9 @@ enum class PayloadKind {
 };
 
 struct PayloadFile {
-  int resourceId;    // 200 + 10 * payloadClass + kind
-  int payloadClass;  // 0: versions 7.xx-8.00, 1: versions 9.xx-10.00
+  int resourceId;            // 200 + 10 * payloadClass + kind
+  const char* resourceName;  // the id's name in payload_ids.h
+  int payloadClass;          // 0: versions 7.xx-8.00, 1: versions 9.xx-10.00
   PayloadKind kind;
   const char* relativePath;  // relative to the payload folder, '/' separated
   std::size_t suppliedSize;  // bytes of the publisher's file; the test tables differ
