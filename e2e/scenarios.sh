@@ -15,6 +15,7 @@ SCENARIOS=(
   "64 application_key_missing"
   "64 application_key_in_32bit_view_only"
   "64 install_path_expand_sz"
+  "64 install_path_empty"
   "64 windows_too_old"
   "64 windows_2000_accepted"
   "64 second_instance"
@@ -22,6 +23,7 @@ SCENARIOS=(
   "64 application_running_lower_case"
   "64 read_only_target_rolled_back"
   "64 stale_read_only_backup"
+  "64 backup_name_is_a_hard_link"
   "64 product_list_multi_sz_rolled_back"
   "64 restart_refused"
   "64 japanese_texts"
@@ -168,6 +170,39 @@ scenario_install_path_expand_sz() {
   expect_nothing_changed
 }
 
+# Where a run that took "" for its install folder would write: the root of
+# its current drive and its current folder (both on C:, the updater's folder
+# made current), or anywhere else on C: by the data files' names.
+stray_files() {
+  local root names=() name
+  root=$(drive_root C:)
+  for name in "${FILE_ROWS_64[@]}" '*.bk0'; do names+=(-o -iname "$name"); done
+  find "$root" -xdev \( "${names[@]:1}" \) -printf 'C:/%P\n' | sort
+  find "$root" -mindepth 1 -maxdepth 1 -printf 'in C:/: %f\n' | sort
+  find "$(updater_folder)" -mindepth 1 -maxdepth 1 -printf 'in the updater folder: %f\n' | sort
+}
+
+updater_folder() { unixpath "${UPDATER_WIN%\\*}"; }
+
+# An empty install folder is no folder: refused before any service is stopped,
+# and no file is written anywhere.
+scenario_install_path_empty() {
+  arrange 0x09000000 || return
+  reg_set "$APP_KEY" InstallPath REG_SZ "textz:" || return
+  local name
+  for name in "${FILE_ROWS_64[@]}"; do rm -f "$(drive_root C:)$name" "$(updater_folder)/$name"; done
+  cd "$(updater_folder)" || return
+  stray_files >"$SCENARIO_DIR/stray-before.txt"
+  act -- /S
+  stray_files >"$SCENARIO_DIR/stray-after.txt"
+  expect_exit 1
+  expect_boxes
+  expect_nothing_changed
+  expect_restart not_requested
+  cmp -s "$SCENARIO_DIR/stray-before.txt" "$SCENARIO_DIR/stray-after.txt" ||
+    fail "written outside the install folder: $(diff "$SCENARIO_DIR/stray-before.txt" "$SCENARIO_DIR/stray-after.txt" | sed -n 's/^> //p' | tr '\n' ' ')"
+}
+
 # Windows NT 4.0 and a non-NT Windows are refused; silently without a box.
 scenario_windows_too_old() {
   arrange 0x09000000 || return
@@ -265,6 +300,27 @@ scenario_stale_read_only_backup() {
   rm -f "$SCENARIO_DIR/before/files/SupVer.inf.bk0"
   expect_files rolled_back 1
   act -- /S
+  expect_silent_success 1
+}
+
+# A backup name left as a hard link to a file elsewhere: the update does not
+# write through it, and succeeds.
+scenario_backup_name_is_a_hard_link() {
+  arrange 0x09000000 || return
+  local outside
+  outside=$(unixpath 'C:\e2e\outside')
+  rm -rf "$outside"
+  mkdir -p "$outside"
+  printf 'kept outside the install folder\r\n' >"$outside/kept.txt"
+  cp "$outside/kept.txt" "$SCENARIO_DIR/kept-before.txt"
+  ln "$outside/kept.txt" "$(install_folder)/DrvClass.ini.bk0" || {
+    harness_fail "could not link DrvClass.ini.bk0"
+    return
+  }
+  act -- /S
+  cmp -s "$SCENARIO_DIR/kept-before.txt" "$outside/kept.txt" ||
+    fail "the file linked as DrvClass.ini.bk0 changed: $(od -An -c "$outside/kept.txt" | head -n2 | tr -s ' \n' ' ')"
+  rm -f "$SCENARIO_DIR/before/files/DrvClass.ini.bk0"
   expect_silent_success 1
 }
 
