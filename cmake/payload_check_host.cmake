@@ -7,7 +7,7 @@ set(PAYLOAD_CHECK_SOURCES ${CMAKE_SOURCE_DIR}/payload/payload_check.cpp ${CMAKE_
 set(PAYLOAD_CHECK_HOST ${CMAKE_BINARY_DIR}/payload_check_host)
 add_custom_command(OUTPUT ${PAYLOAD_CHECK_HOST}
   COMMAND ${HOST_CXX} -std=c++17 -O1 -o ${PAYLOAD_CHECK_HOST} ${PAYLOAD_CHECK_SOURCES}
-  DEPENDS ${PAYLOAD_CHECK_SOURCES} ${CMAKE_SOURCE_DIR}/payload/payload_rules.h
+  DEPENDS ${PAYLOAD_CHECK_SOURCES} ${CMAKE_SOURCE_DIR}/payload/payload_rules.h ${CMAKE_SOURCE_DIR}/payload/payload_ids.h
   COMMENT "Building the payload check for the build machine")
 # The release script runs the tool itself for the checks a release adds.
 add_custom_target(payload_check_tool DEPENDS ${PAYLOAD_CHECK_HOST})

@@ -31,6 +31,7 @@ APP_KEY_32BIT_VIEW='HKLM32\SOFTWARE\ODRIX\Carvella Maker'
 DRIVER_KEY='HKLM\SYSTEM\CurrentControlSet\Services\NavoDrv'
 FILTER_KEY="$DRIVER_KEY\\Filter"
 VENDORS=(ROVE ODRIX)
+# shellcheck disable=SC2034 # read by the scenarios
 PRODUCT_ID='XVT-7Q2RN  KR550'
 SERVICE_NAMES=("ODRIX Carvella Control Service" "ODRIX Carvella Copy Service" "ODRIX Carvella Monitor Service")
 APP_DEFAULTS_KEY="HKCU\\Software\\Wine\\AppDefaults\\$UPDATER_EXE"
@@ -47,7 +48,7 @@ OLD_LIST_ODRIX='OD-BD7700    CRV'
 # ---- wine ----------------------------------------------------------------------
 # Root ignores the write bits onto which Wine maps the read-only attribute.
 NO_DAC_OVERRIDE=()
-if [[ $(id -u) -eq 0 ]]; then NO_DAC_OVERRIDE=(setpriv --bounding-set=-dac_override,-dac_read_search); fi
+if [[ $(id -u) -eq 0 ]]; then NO_DAC_OVERRIDE=(setpriv '--bounding-set=-dac_override,-dac_read_search'); fi
 declare -gA PREFIX_DIR=([64]="$E2E_DIR/prefix64" [32]="$E2E_DIR/prefix32")
 declare -gA PREFIX_ARCH=([64]=win64 [32]=win32)
 declare -gA INSTALL_DIR_WIN=([64]='C:\Program Files (x86)\ODRIX\Carvella Maker' [32]='C:\Program Files\ODRIX\Carvella Maker')
@@ -226,11 +227,17 @@ start_waiting_process() { # windows-exe event
   done
 }
 
+# The entries noted in a list file, one a line; the file is left empty, so that
+# nothing is ended or removed twice.
+take_entries() {
+  [[ -s $1 ]] || return 0
+  cat "$1"
+  : >"$1"
+}
+
 end_background_processes() {
-  [[ -s $BACKGROUND_LIST ]] || return 0
   local entries=() entry pid P event
-  mapfile -t entries <"$BACKGROUND_LIST"
-  : >"$BACKGROUND_LIST"
+  mapfile -t entries < <(take_entries "$BACKGROUND_LIST")
   for entry in "${entries[@]}"; do
     IFS='|' read -r pid P event <<<"$entry"
     wine_in "$TOOLS_WIN\\standin.exe" signal "$event" >/dev/null 2>&1
@@ -325,10 +332,8 @@ mount_small_drive() {
 # Unmounts what mount_small_drive mounted; a drive still busy is tried again
 # at the end of the run, once the prefixes' servers are gone.
 remove_small_drives() {
-  [[ -s $MOUNT_LIST ]] || return 0
   local entries=() entry mountPoint image link
-  mapfile -t entries <"$MOUNT_LIST"
-  : >"$MOUNT_LIST"
+  mapfile -t entries < <(take_entries "$MOUNT_LIST")
   for entry in "${entries[@]}"; do
     IFS='|' read -r mountPoint image link <<<"$entry"
     rm -f "$link"
@@ -414,31 +419,51 @@ act() {
 }
 
 # What the checks compare: the install folder, the registry values the update
-# reads or writes, and the services with what happened to them.
+# reads or writes (registry.txt), and the services with what happened to them
+# (services.txt). Both files hold key=value lines, read by snapshot_value.
 snapshot() {
   local dir=$1
   rm -rf "$dir"
   mkdir -p "$dir"
   cp -a "$(install_folder)" "$dir/files"
-  local vendor
-  {
-    printf 'get\t%s\t%s\n' "$APP_KEY" InstallPath "$APP_KEY" Version
-    printf 'exists\t%s\n' "$FILTER_KEY"
-    for vendor in "${VENDORS[@]}"; do
-      printf 'exists\t%s\n' "$FILTER_KEY\\$vendor"
-      printf 'get\t%s\t%s\n' "$FILTER_KEY\\$vendor" Products
-    done
-  } | regtool_script "$dir/registry.txt"
-  [[ -s $dir/registry.txt ]] || harness_fail "the registry could not be read"
-  wine_in "$TOOLS_WIN\\fixture_service.exe" "$(winpath "$dir/services.txt")" state "${SERVICE_NAMES[@]}" \
+  local t=$'\t' vendor
+  local keys=(install_path version filter_key)
+  local requests=("get${t}$APP_KEY${t}InstallPath" "get${t}$APP_KEY${t}Version" "exists${t}$FILTER_KEY")
+  for vendor in "${VENDORS[@]}"; do
+    keys+=("${vendor}_key" "${vendor}_products")
+    requests+=("exists${t}$FILTER_KEY\\$vendor" "get${t}$FILTER_KEY\\$vendor${t}Products")
+  done
+  printf '%s\n' "${requests[@]}" | regtool_script "$dir/registry.out"
+  local answers=() i
+  [[ -f $dir/registry.out ]] && mapfile -t answers <"$dir/registry.out"
+  [[ ${#answers[@]} -eq ${#keys[@]} ]] || harness_fail "the registry could not be read"
+  for i in "${!keys[@]}"; do printf '%s=%s\n' "${keys[$i]}" "${answers[$i]}"; done >"$dir/registry.txt"
+  wine_in "$TOOLS_WIN\\fixture_service.exe" "$(winpath "$dir/services.out")" state "${SERVICE_NAMES[@]}" \
     >>"$SCENARIO_DIR/wine.log" 2>&1
-  [[ -s $dir/services.txt ]] || harness_fail "the services could not be queried"
-  local name logs
+  [[ -s $dir/services.out ]] || harness_fail "the services could not be queried"
+  local name state logs
   logs=$(unixpath "$SERVICE_LOGS_WIN")
-  for name in "${SERVICE_NAMES[@]}"; do
-    if [[ -f $logs/$name.log ]]; then tr '\n' ' ' <"$logs/$name.log" | sed 's/ $//'; fi
-    echo
-  done >"$dir/service-logs.txt"
+  {
+    while IFS=$'\t' read -r name state; do printf '%s state=%s\n' "$name" "$state"; done <"$dir/services.out"
+    for name in "${SERVICE_NAMES[@]}"; do
+      printf '%s events=' "$name"
+      if [[ -f $logs/$name.log ]]; then tr '\n' ' ' <"$logs/$name.log" | sed 's/ $//'; fi
+      echo
+    done
+  } >"$dir/services.txt"
+}
+
+# snapshot_value <file> <key>: the value of a key=value line of a snapshot file;
+# fails when the key is not there.
+snapshot_value() {
+  local line
+  while IFS= read -r line; do
+    if [[ ${line%%=*} == "$2" ]]; then
+      printf '%s' "${line#*=}"
+      return 0
+    fi
+  done <"$1"
+  return 1
 }
 
 # ---- checks --------------------------------------------------------------------------
@@ -556,10 +581,6 @@ expect_read_only() {
   [[ $(stat -c %a "$SCENARIO_DIR/after/files/$1") != *[2367]* ]] || fail "$1 is no longer read-only"
 }
 
-registry_answer() { # file key-line-index
-  sed -n "${2}p" "$1"
-}
-
 hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 
 # A registry answer with its bytes shown as text: REG_SZ 32 "PX-...".
@@ -574,17 +595,15 @@ print(" ".join(parts))' "$1"
 # The registry as before the run, value for value, type and bytes.
 expect_registry_untouched() {
   cmp -s "$SCENARIO_DIR/before/registry.txt" "$SCENARIO_DIR/after/registry.txt" ||
-    fail "registry changed: $(diff "$SCENARIO_DIR/before/registry.txt" "$SCENARIO_DIR/after/registry.txt" | sed -n 's/^> //p' | while read -r line; do readable "$line"; done | tr '\n' ' ')"
+    fail "registry changed: $(diff "$SCENARIO_DIR/before/registry.txt" "$SCENARIO_DIR/after/registry.txt" | sed -n 's/^> //p' | while read -r line; do echo "${line%%=*} $(readable "${line#*=}")"; done | tr '\n' ' ')"
 }
 
 # expect_product_list <vendor> <list>|unchanged|absent: a REG_SZ holding exactly the list,
 # as the ANSI call reads it back (a stored terminating NUL is accepted).
 expect_product_list() {
-  local vendor=$1 wanted=$2 index=0 i
-  for i in "${!VENDORS[@]}"; do [[ ${VENDORS[$i]} == "$vendor" ]] && index=$i; done
-  local line=$((5 + 2 * index)) before after
-  before=$(registry_answer "$SCENARIO_DIR/before/registry.txt" "$line")
-  after=$(registry_answer "$SCENARIO_DIR/after/registry.txt" "$line")
+  local vendor=$1 wanted=$2 before after
+  before=$(snapshot_value "$SCENARIO_DIR/before/registry.txt" "${vendor}_products")
+  after=$(snapshot_value "$SCENARIO_DIR/after/registry.txt" "${vendor}_products")
   case $wanted in
     unchanged) [[ $after == "$before" ]] || fail "$vendor Products changed from $(readable "$before") to $(readable "$after")" ;;
     absent) [[ $after == NOVALUE || $after == NOKEY ]] || fail "$vendor Products exists: $(readable "$after")" ;;
@@ -598,9 +617,9 @@ expect_product_list() {
   esac
 }
 
-expect_key() { # present|absent key-line-index description
+expect_key() { # present|absent snapshot-key description
   local answer
-  answer=$(registry_answer "$SCENARIO_DIR/after/registry.txt" "$2")
+  answer=$(snapshot_value "$SCENARIO_DIR/after/registry.txt" "$2")
   [[ ($1 == present && $answer == KEY) || ($1 == absent && $answer == NOKEY) ]] || fail "$3: $answer, expected $1"
 }
 
@@ -608,10 +627,8 @@ expect_key() { # present|absent key-line-index description
 #   untouched (running, never stopped), stopped (stopped by the update),
 #   restarted (stopped, then started again), or STATE:log words.
 expect_services() {
-  local states=() logs=() i wanted state events
-  mapfile -t states < <(cut -f2 "$SCENARIO_DIR/after/services.txt")
-  mapfile -t logs <"$SCENARIO_DIR/after/service-logs.txt"
-  for i in 0 1 2; do
+  local name wanted state events actualState actualEvents after=$SCENARIO_DIR/after/services.txt
+  for name in "${SERVICE_NAMES[@]}"; do
     wanted=$1
     shift
     case $wanted in
@@ -620,8 +637,10 @@ expect_services() {
       restarted) state=RUNNING events='stop stopped start running' ;;
       *) state=${wanted%%:*} events=${wanted#*:} ;;
     esac
-    [[ ${states[$i]} == "$state" && ${logs[$i]} == "$events" ]] ||
-      fail "${SERVICE_NAMES[$i]}: ${states[$i]} after [${logs[$i]}], expected $state after [$events]"
+    actualState=$(snapshot_value "$after" "$name state")
+    actualEvents=$(snapshot_value "$after" "$name events")
+    [[ $actualState == "$state" && $actualEvents == "$events" ]] ||
+      fail "$name: $actualState after [$actualEvents], expected $state after [$events]"
   done
 }
 

@@ -3,6 +3,7 @@
 # prefix, runs the updater once or twice under the pilot and checks the machine.
 # The table gives the order and the prefix: 64 = 64-bit Windows (the updater
 # under WOW64, four file rows), 32 = 32-bit Windows (three rows).
+# shellcheck disable=SC2034 # read by e2e/run
 SCENARIOS=(
   "64 silent_update_class0"
   "64 silent_update_class1"
@@ -14,6 +15,7 @@ SCENARIOS=(
   "64 application_key_missing"
   "64 application_key_in_32bit_view_only"
   "64 install_path_expand_sz"
+  "64 install_path_empty"
   "64 windows_too_old"
   "64 windows_2000_accepted"
   "64 second_instance"
@@ -21,6 +23,7 @@ SCENARIOS=(
   "64 application_running_lower_case"
   "64 read_only_target_rolled_back"
   "64 stale_read_only_backup"
+  "64 backup_name_is_a_hard_link"
   "64 product_list_multi_sz_rolled_back"
   "64 restart_refused"
   "64 japanese_texts"
@@ -80,15 +83,21 @@ scenario_silent_update_class1() {
   expect_silent_success 1
 }
 
-scenario_declined_restart_version10() {
-  arrange 0x0A000000 || return
-  act --answers OK,Cancel
+# The user confirms and declines the restart: the update stands, and the
+# services it stopped run again.
+expect_declined_restart() { # Control Copy Monitor, as for expect_services
   expect_exit 0
   expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT
   expect_files deployed 1
   expect_lists_updated
   expect_restart not_requested
-  expect_services restarted restarted restarted
+  expect_services "$@"
+}
+
+scenario_declined_restart_version10() {
+  arrange 0x0A000000 || return
+  act --answers OK,Cancel
+  expect_declined_restart restarted restarted restarted
 }
 
 scenario_cancel_at_confirmation() {
@@ -161,6 +170,39 @@ scenario_install_path_expand_sz() {
   expect_nothing_changed
 }
 
+# Where a run that took "" for its install folder would write: the root of
+# its current drive and its current folder (both on C:, the updater's folder
+# made current), or anywhere else on C: by the data files' names.
+stray_files() {
+  local root names=() name
+  root=$(drive_root C:)
+  for name in "${FILE_ROWS_64[@]}" '*.bk0'; do names+=(-o -iname "$name"); done
+  find "$root" -xdev \( "${names[@]:1}" \) -printf 'C:/%P\n' | sort
+  find "$root" -mindepth 1 -maxdepth 1 -printf 'in C:/: %f\n' | sort
+  find "$(updater_folder)" -mindepth 1 -maxdepth 1 -printf 'in the updater folder: %f\n' | sort
+}
+
+updater_folder() { unixpath "${UPDATER_WIN%\\*}"; }
+
+# An empty install folder is no folder: refused before any service is stopped,
+# and no file is written anywhere.
+scenario_install_path_empty() {
+  arrange 0x09000000 || return
+  reg_set "$APP_KEY" InstallPath REG_SZ "textz:" || return
+  local name
+  for name in "${FILE_ROWS_64[@]}"; do rm -f "$(drive_root C:)$name" "$(updater_folder)/$name"; done
+  cd "$(updater_folder)" || return
+  stray_files >"$SCENARIO_DIR/stray-before.txt"
+  act -- /S
+  stray_files >"$SCENARIO_DIR/stray-after.txt"
+  expect_exit 1
+  expect_boxes
+  expect_nothing_changed
+  expect_restart not_requested
+  cmp -s "$SCENARIO_DIR/stray-before.txt" "$SCENARIO_DIR/stray-after.txt" ||
+    fail "written outside the install folder: $(diff "$SCENARIO_DIR/stray-before.txt" "$SCENARIO_DIR/stray-after.txt" | sed -n 's/^> //p' | tr '\n' ' ')"
+}
+
 # Windows NT 4.0 and a non-NT Windows are refused; silently without a box.
 scenario_windows_too_old() {
   arrange 0x09000000 || return
@@ -201,15 +243,20 @@ scenario_second_instance() {
 
 # ---- the application running: services stay stopped, files untouched ------------------
 
-scenario_application_running() {
-  arrange 0x09000000 || return
-  start_application_as CVMaker.exe || return
-  act --answers OK
+# The interactive run confirmed, then stopped by the running application.
+expect_stopped_by_running_application() { # Control Copy Monitor, as for expect_services
   expect_exit 1
   expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OK:MSG_APP_RUNNING
   expect_files untouched
   expect_registry_untouched
-  expect_services stopped stopped untouched
+  expect_services "$@"
+}
+
+scenario_application_running() {
+  arrange 0x09000000 || return
+  start_application_as CVMaker.exe || return
+  act --answers OK
+  expect_stopped_by_running_application stopped stopped untouched
 }
 
 scenario_application_running_lower_case() {
@@ -253,6 +300,27 @@ scenario_stale_read_only_backup() {
   rm -f "$SCENARIO_DIR/before/files/SupVer.inf.bk0"
   expect_files rolled_back 1
   act -- /S
+  expect_silent_success 1
+}
+
+# A backup name left as a hard link to a file elsewhere: the update does not
+# write through it, and succeeds.
+scenario_backup_name_is_a_hard_link() {
+  arrange 0x09000000 || return
+  local outside
+  outside=$(unixpath 'C:\e2e\outside')
+  rm -rf "$outside"
+  mkdir -p "$outside"
+  printf 'kept outside the install folder\r\n' >"$outside/kept.txt"
+  cp "$outside/kept.txt" "$SCENARIO_DIR/kept-before.txt"
+  ln "$outside/kept.txt" "$(install_folder)/DrvClass.ini.bk0" || {
+    harness_fail "could not link DrvClass.ini.bk0"
+    return
+  }
+  act -- /S
+  cmp -s "$SCENARIO_DIR/kept-before.txt" "$outside/kept.txt" ||
+    fail "the file linked as DrvClass.ini.bk0 changed: $(od -An -c "$outside/kept.txt" | head -n2 | tr -s ' \n' ' ')"
+  rm -f "$SCENARIO_DIR/before/files/DrvClass.ini.bk0"
   expect_silent_success 1
 }
 
@@ -348,7 +416,7 @@ scenario_vendor_key_missing_and_partial_slot() {
   act -- /S
   expect_exit 0
   expect_boxes
-  expect_key present 4 "ROVE vendor key"
+  expect_key present ROVE_key "ROVE vendor key"
   expect_product_list ROVE "$PRODUCT_ID"
   expect_product_list ODRIX "$UPDATED_LIST_ODRIX"
   expect_list_writes ${#PRODUCT_ID} ${#UPDATED_LIST_ODRIX}
@@ -376,9 +444,9 @@ scenario_filter_key_missing() {
   expect_exit 0
   expect_boxes
   expect_files deployed 0
-  expect_key absent 3 "Filter key"
-  expect_key absent 4 "ROVE vendor key"
-  expect_key absent 6 "ODRIX vendor key"
+  expect_key absent filter_key "Filter key"
+  expect_key absent ROVE_key "ROVE vendor key"
+  expect_key absent ODRIX_key "ODRIX vendor key"
   expect_list_writes
 }
 
@@ -534,23 +602,14 @@ scenario_silent_update_class1_32bit() {
 scenario_declined_restart_32bit() {
   arrange 0x09000000 || return
   act --answers OK,Cancel
-  expect_exit 0
-  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT
-  expect_files deployed 1
-  expect_lists_updated
-  expect_restart not_requested
-  expect_services restarted restarted untouched
+  expect_declined_restart restarted restarted untouched
 }
 
 scenario_application_running_32bit() {
   arrange 0x0A000000 || return
   start_application_as CVMaker.exe || return
   act --answers OK
-  expect_exit 1
-  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OK:MSG_APP_RUNNING
-  expect_files untouched
-  expect_registry_untouched
-  expect_services stopped stopped stopped
+  expect_stopped_by_running_application stopped stopped stopped
 }
 
 scenario_read_only_first_row_32bit() {

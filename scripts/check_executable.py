@@ -6,6 +6,7 @@ from KnownDLLs, only functions that Windows 2000 has, and must carry its payload
 byte for byte, and says which payload it holds: the repository's test tables
 or the publisher's supplied files. Usage: check_executable.py <exe> <payload-folder>
 """
+import re
 import struct
 import sys
 from pathlib import Path
@@ -43,11 +44,22 @@ WINDOWS_2000_FUNCTIONS = {
     },
 }
 
-PAYLOAD = {
-    200: "class0/XVT-7Q2RN3.txt", 201: "class0/DrvClass.ini", 202: "class0/DrvClass64.ini",
-    203: "class0/SupVer.inf", 210: "class1/XVT-7Q2RN3.txt", 211: "class1/DrvClass.ini",
-    212: "class1/DrvClass64.ini", 213: "class1/SupVer.inf",
-}
+PAYLOAD_IDS_HEADER = Path(__file__).resolve().parent.parent / "payload" / "payload_ids.h"
+PAYLOAD_COUNT = 8
+
+
+def read_payload_ids(header):
+    """The payload resources as {id: path in the payload folder}, from the #defines of payload_ids.h."""
+    text = header.read_text()
+    ids = {name: int(value) for name, value in re.findall(r"^#define PAYLOAD_ID_(\w+) (\d+)\s*$", text, re.M)}
+    files = dict(re.findall(r'^#define PAYLOAD_FILE_(\w+) "([^"]+)"\s*$', text, re.M))
+    if len(ids) != PAYLOAD_COUNT or set(ids) != set(files) or len(set(ids.values())) != PAYLOAD_COUNT:
+        raise ValueError("%s: expected %d payload resources, each with an id and a file, found ids %s and files %s"
+                         % (header, PAYLOAD_COUNT, sorted(ids), sorted(files)))
+    return {ids[name]: files[name] for name in ids}
+
+
+PAYLOAD = read_payload_ids(PAYLOAD_IDS_HEADER)
 RT_RCDATA = 10
 RT_VERSION = 16
 RT_MANIFEST = 24
@@ -198,8 +210,8 @@ def main():
     if problems:
         return 1
     count = sum(len(names) for names in imports.values())
-    print("executable ok: %d bytes, %d imports from %s, manifest and 8 payload resources in place"
-          % (size, count, ", ".join(sorted(imports))))
+    print("executable ok: %d bytes, %d imports from %s, manifest and %d payload resources in place"
+          % (size, count, ", ".join(sorted(imports)), len(PAYLOAD)))
     if mark is None:
         print("payload: the publisher's supplied files (no test mark in the version resource)")
     else:

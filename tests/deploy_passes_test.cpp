@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/updater.h"
-#include "messages/message_box.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
@@ -84,10 +83,7 @@ class DeployPassesTest : public MachineTest {
     const winsim::MessageBoxRecord& box = winsim::MessageBoxes()[0];
     std::string text = Text(MSG_FILE_COPY_ERROR);
     text.replace(text.find("%s"), 2, name);
-    EXPECT_EQ(box.text, text);
-    EXPECT_EQ(box.caption, MESSAGE_CAPTION);
-    EXPECT_EQ(box.style, MB_OK);
-    EXPECT_EQ(box.owner, nullptr);
+    ExpectUpdaterBox(box, text);
   }
 
   // The copies made since a mark, as (from, to) paths.

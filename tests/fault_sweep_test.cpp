@@ -67,6 +67,26 @@ unsigned ReportBroken(const Configuration& configuration, const std::string& poi
   return static_cast<unsigned>(promises.size());
 }
 
+// Every point of every configuration, each on a freshly installed application:
+// `tryPoint` runs it, names it and answers the promises it broke.
+template <typename PointsOf, typename TryPoint>
+void Sweep(const char* sweep, const char* points, PointsOf pointsOf, TryPoint tryPoint) {
+  unsigned tried = 0;
+  unsigned broken = 0;
+  for (const Configuration& configuration : CONFIGURATIONS) {
+    for (const auto& point : pointsOf(configuration)) {
+      installed::Install(configuration.version, configuration.windows);
+      const std::map<std::string, std::string> before = installed::InstallFolder();
+      std::string where;
+      const std::vector<std::string> promises = tryPoint(configuration, point, before, &where);
+      ++tried;
+      broken += ReportBroken(configuration, where, promises);
+    }
+  }
+  std::printf("%s: %u %s tried, %u promises broken\n", sweep, tried, points, broken);
+  EXPECT_GT(tried, 400u);
+}
+
 void CheckNothingHeld(std::vector<std::string>* broken) {
   if (winsim::OpenHandleCount() != 0) broken->push_back(std::to_string(winsim::OpenHandleCount()) + " handles open");
   if (winsim::LiveLocalAllocations() != 0) broken->push_back("LocalAlloc block not freed");
@@ -269,42 +289,31 @@ class CrashSweepTest : public MachineTest {
 };
 
 TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe) {
-  unsigned tried = 0;
-  unsigned broken = 0;
-  for (const Configuration& configuration : CONFIGURATIONS) {
-    for (const Fault& fault : FaultPoints(configuration)) {
-      installed::Install(configuration.version, configuration.windows);
-      const std::map<std::string, std::string> before = installed::InstallFolder();
-      fault.inject(fault.function, fault.nth);
-      const int exitCode = RunUpdater(L"/S");
-      ++tried;
-      broken += ReportBroken(configuration,
-                             fault.what + " #" + std::to_string(fault.nth) + " failing, exit " + std::to_string(exitCode),
-                             BrokenPromises(configuration, fault, exitCode, before));
-    }
-  }
-  std::printf("fault sweep: %u fault points tried, %u promises broken\n", tried, broken);
-  EXPECT_GT(tried, 400u);
+  Sweep("fault sweep", "fault points",
+        [this](const Configuration& configuration) { return FaultPoints(configuration); },
+        [this](const Configuration& configuration, const Fault& fault, const std::map<std::string, std::string>& before,
+               std::string* point) {
+          fault.inject(fault.function, fault.nth);
+          const int exitCode = RunUpdater(L"/S");
+          *point = fault.what + " #" + std::to_string(fault.nth) + " failing, exit " + std::to_string(exitCode);
+          return BrokenPromises(configuration, fault, exitCode, before);
+        });
 }
 
 TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingAndTheNextRunFinishesIt) {
-  unsigned tried = 0;
-  unsigned broken = 0;
-  for (const Configuration& configuration : CONFIGURATIONS) {
-    for (const CutPoint& point : CutPoints(configuration)) {
-      installed::Install(configuration.version, configuration.windows);
-      const std::map<std::string, std::string> before = installed::InstallFolder();
-      RunCutOff(point);
-      std::vector<std::string> promises = BrokenAfterCut(configuration, before);
-      const std::size_t boxes = winsim::MessageBoxes().size();
-      const int exitCode = RunUpdater(L"/S");
-      for (const std::string& promise : BrokenAfterRerun(configuration, exitCode, boxes)) promises.push_back(promise);
-      ++tried;
-      broken += ReportBroken(configuration, "cut " + point.what, promises);
-    }
-  }
-  std::printf("crash sweep: %u cut points tried, %u promises broken\n", tried, broken);
-  EXPECT_GT(tried, 400u);
+  Sweep("crash sweep", "cut points", &CutPoints,
+        [](const Configuration& configuration, const CutPoint& cut, const std::map<std::string, std::string>& before,
+           std::string* point) {
+          RunCutOff(cut);
+          std::vector<std::string> promises = BrokenAfterCut(configuration, before);
+          const std::size_t boxes = winsim::MessageBoxes().size();
+          const int exitCode = RunUpdater(L"/S");
+          for (const std::string& promise : BrokenAfterRerun(configuration, exitCode, boxes)) {
+            promises.push_back(promise);
+          }
+          *point = "cut " + cut.what;
+          return promises;
+        });
 }
 
 }  // namespace

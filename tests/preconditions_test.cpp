@@ -36,18 +36,6 @@ class PreconditionsTest : public MachineTest {
     winsim::SetRegistryDword(HKLM, APP_KEY, "Version", version);
   }
 
-  // The texts of the boxes shown so far.
-  std::vector<std::string> Boxes() const {
-    std::vector<std::string> texts;
-    for (const winsim::MessageBoxRecord& box : winsim::MessageBoxes()) {
-      EXPECT_EQ(box.caption, "ODRIX Carvella Maker Updater");
-      EXPECT_EQ(box.style, MB_OK);
-      EXPECT_EQ(box.owner, nullptr);
-      texts.push_back(box.text);
-    }
-    return texts;
-  }
-
   Updater updater;
 };
 
@@ -70,7 +58,7 @@ TEST_F(PreconditionsTest, InstalledVersionMustLieInTheSupportedWindow) {
     EXPECT_STREQ(record.installDir, INSTALL_DIR);
     ASSERT_NE(record.sourceDir, nullptr);
     EXPECT_STREQ(record.sourceDir, "D:\\Tools\\");
-    EXPECT_EQ(Boxes(), c.passes ? std::vector<std::string>{} : std::vector<std::string>{Text(MSG_NOT_INSTALLED)});
+    EXPECT_EQ(UpdaterBoxTexts(), c.passes ? std::vector<std::string>{} : std::vector<std::string>{Text(MSG_NOT_INSTALLED)});
   }
 }
 
@@ -110,7 +98,7 @@ TEST_F(PreconditionsTest, BrokenRegistrationGivesItsMessage) {
     Updater record;
     record.SetMessages(messageTable.Text());
     EXPECT_FALSE(record.CheckPreconditions());
-    EXPECT_EQ(Boxes(), std::vector<std::string>{Text(c.slot)});
+    EXPECT_EQ(UpdaterBoxTexts(), std::vector<std::string>{Text(c.slot)});
     EXPECT_EQ(record.installedVersion, 0u);
   }
 }
@@ -173,7 +161,7 @@ TEST_F(PreconditionsTest, InstallPathMustBeAnAbsoluteLocalPathToAPlainFolder) {
     Updater record;
     record.SetMessages(messageTable.Text());
     EXPECT_EQ(record.CheckPreconditions(), c.passes);
-    EXPECT_EQ(Boxes(), c.passes ? std::vector<std::string>{} : std::vector<std::string>{Text(MSG_INSTALL_BROKEN)});
+    EXPECT_EQ(UpdaterBoxTexts(), c.passes ? std::vector<std::string>{} : std::vector<std::string>{Text(MSG_INSTALL_BROKEN)});
     EXPECT_STREQ(record.installDir, c.passes ? c.path.c_str() : nullptr);
   }
 }
@@ -229,7 +217,7 @@ TEST_F(PreconditionsTest, OsAndRightsFailuresAreToldOnlyInInteractiveRuns) {
       record.SetMessages(messageTable.Text());
       record.SetShowUi(showUi);
       EXPECT_FALSE(record.CheckPreconditions());
-      EXPECT_EQ(Boxes(), showUi ? std::vector<std::string>{Text(c.slot)} : std::vector<std::string>{});
+      EXPECT_EQ(UpdaterBoxTexts(), showUi ? std::vector<std::string>{Text(c.slot)} : std::vector<std::string>{});
       EXPECT_EQ(winsim::CallCount("OpenProcessToken"), c.oldWindows ? 0u : 1u);
       EXPECT_TRUE(winsim::RegistryOpens().empty());
     }
@@ -312,7 +300,7 @@ TEST_F(PreconditionsTest, PassesOnWindows2000AndReadsTheSixtyFourBitViewUnderWow
   winsim::UseWindows2000();
   Install(0x09000000);
   EXPECT_TRUE(updater.CheckPreconditions());
-  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(UpdaterBoxTexts().empty());
 
   winsim::ResetMachine();
   winsim::UseWow64Windows7();

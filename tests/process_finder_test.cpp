@@ -263,11 +263,7 @@ TEST_F(CheckAppNotRunningTest, RunningApplicationStopsTheRunAndIsToldOnlyInterac
     EXPECT_EQ(updater.CheckAppNotRunning(), -1);
     ASSERT_EQ(winsim::MessageBoxes().size(), boxesBefore + (showUi ? 1 : 0));
     if (showUi) {
-      const winsim::MessageBoxRecord& box = winsim::MessageBoxes().back();
-      EXPECT_EQ(box.text, Text(MSG_APP_RUNNING));
-      EXPECT_EQ(box.caption, "ODRIX Carvella Maker Updater");
-      EXPECT_EQ(box.style, MB_OK);
-      EXPECT_EQ(box.owner, nullptr);
+      ExpectUpdaterBox(winsim::MessageBoxes().back(), Text(MSG_APP_RUNNING));
     }
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
   }

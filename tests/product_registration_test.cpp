@@ -42,9 +42,7 @@ class ProductRegistrationTest : public MachineTest {
   std::size_t RegistryErrorBoxes() const {
     std::size_t count = 0;
     for (const winsim::MessageBoxRecord& box : winsim::MessageBoxes()) {
-      EXPECT_EQ(box.text, Text(MSG_REGISTRY_ERROR));
-      EXPECT_EQ(box.caption, "ODRIX Carvella Maker Updater");
-      EXPECT_EQ(box.style, MB_OK);
+      ExpectUpdaterBox(box, Text(MSG_REGISTRY_ERROR));
       ++count;
     }
     return count;

@@ -1,5 +1,4 @@
 #include "app/run.h"
-#include "messages/message_box.h"
 #include "tests/machine_test.h"
 #include "winsim/mutex.h"
 #include "winsim/user.h"
@@ -25,11 +24,7 @@ TEST_F(SecondInstanceTest, InteractiveCopyTellsTheUserAndStops) {
   winsim::HoldMutexElsewhere(INSTANCE_MUTEX_NAME);
   EXPECT_EQ(RunUpdater(L""), EXIT_STOPPED);
   ASSERT_EQ(winsim::MessageBoxes().size(), 1u);
-  const winsim::MessageBoxRecord& box = winsim::MessageBoxes()[0];
-  EXPECT_EQ(box.text, Text(MSG_ALREADY_RUNNING));
-  EXPECT_EQ(box.caption, "ODRIX Carvella Maker Updater");
-  EXPECT_EQ(box.style, MB_OK);
-  EXPECT_EQ(box.owner, nullptr);
+  ExpectUpdaterBox(winsim::MessageBoxes()[0], Text(MSG_ALREADY_RUNNING));
   EXPECT_TRUE(winsim::MutexExists(INSTANCE_MUTEX_NAME)) << "the first copy keeps its mutex";
   EXPECT_EQ(winsim::OpenHandleCount(), 0u);
 }

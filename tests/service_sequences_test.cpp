@@ -43,6 +43,43 @@ class ServiceSequencesTest : public MachineTest {
     return false;
   }
 
+  // One stop or start of the Control service, from a state (0: not installed) and with a behaviour.
+  template <typename Behaviour>
+  struct WaitCase {
+    const char* what;
+    DWORD state;
+    Behaviour behaviour;
+    unsigned pendingQueries;
+    bool result;
+    std::vector<ServiceRequest> requests;
+    unsigned sleeps;  // of 500 ms each
+  };
+
+  static void SetBehaviour(winsim::StopBehaviour behaviour, unsigned pendingQueries) {
+    winsim::SetStopBehaviour(CONTROL, behaviour, pendingQueries);
+  }
+  static void SetBehaviour(winsim::StartBehaviour behaviour, unsigned pendingQueries) {
+    winsim::SetStartBehaviour(CONTROL, behaviour, pendingQueries);
+  }
+
+  // Each case on a fresh machine: what the sequence answers, asks of the service and waits.
+  template <typename Behaviour>
+  void ExpectRequestsAndWaits(Sequence sequence, DWORD version, const std::vector<WaitCase<Behaviour>>& cases) {
+    for (const WaitCase<Behaviour>& c : cases) {
+      SCOPED_TRACE(c.what);
+      winsim::ResetMachine();
+      if (c.state != 0) {
+        winsim::InstallService(CONTROL, c.state);
+        SetBehaviour(c.behaviour, c.pendingQueries);
+      }
+      updater.installedVersion = version;
+      EXPECT_EQ(Run(sequence), c.result);
+      EXPECT_EQ(winsim::ServiceRequests(CONTROL), c.requests);
+      EXPECT_EQ(winsim::SleepCount(), c.sleeps);
+      EXPECT_EQ(winsim::SleptMilliseconds(), c.sleeps * 500);
+    }
+  }
+
   Updater updater;
 };
 
@@ -75,44 +112,23 @@ TEST_F(ServiceSequencesTest, InstalledVersionDecidesWhichServicesAreHandled) {
 }
 
 TEST_F(ServiceSequencesTest, StopRequestsAndWaitsOnlyAsMuchAsNeeded) {
-  struct Case {
-    const char* what;
-    DWORD state;
-    winsim::StopBehaviour behaviour;
-    unsigned pendingQueries;
-    bool result;
-    std::vector<ServiceRequest> requests;
-    unsigned sleeps;
-  } cases[] = {
-      {"not installed", 0, winsim::StopBehaviour::AtOnce, 0, true, {}, 0},
-      {"already stopped", SERVICE_STOPPED, winsim::StopBehaviour::AtOnce, 0, true, {}, 0},
-      {"paused", SERVICE_PAUSED, winsim::StopBehaviour::AtOnce, 0, true, {}, 0},
-      {"stop pending", SERVICE_STOP_PENDING, winsim::StopBehaviour::AtOnce, 0, true, {}, 0},
-      {"stops at once", SERVICE_RUNNING, winsim::StopBehaviour::AtOnce, 0, true, {ServiceRequest::Stop}, 0},
-      {"stops by itself", SERVICE_RUNNING, winsim::StopBehaviour::StopsByItself, 0, true, {ServiceRequest::Stop},
-       0},
-      {"stops after 4 polls", SERVICE_RUNNING, winsim::StopBehaviour::AfterQueries, 4, true,
-       {ServiceRequest::Stop}, 4},
-      {"stops at the 30500 ms poll", SERVICE_RUNNING, winsim::StopBehaviour::AfterQueries, 61, true,
-       {ServiceRequest::Stop}, 61},
-      {"still pending at 30500 ms", SERVICE_RUNNING, winsim::StopBehaviour::AfterQueries, 62, false,
-       {ServiceRequest::Stop}, 61},
-      {"stuck in stop pending", SERVICE_RUNNING, winsim::StopBehaviour::StuckPending, 0, false,
-       {ServiceRequest::Stop}, 61},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    winsim::ResetMachine();
-    if (c.state != 0) {
-      winsim::InstallService(CONTROL, c.state);
-      winsim::SetStopBehaviour(CONTROL, c.behaviour, c.pendingQueries);
-    }
-    updater.installedVersion = 0x09000000;
-    EXPECT_EQ(Run(&Updater::StopControlService), c.result);
-    EXPECT_EQ(winsim::ServiceRequests(CONTROL), c.requests);
-    EXPECT_EQ(winsim::SleepCount(), c.sleeps);
-    EXPECT_EQ(winsim::SleptMilliseconds(), c.sleeps * 500);
-  }
+  using winsim::StopBehaviour;
+  ExpectRequestsAndWaits<StopBehaviour>(
+      &Updater::StopControlService, 0x09000000,
+      {
+          {"not installed", 0, StopBehaviour::AtOnce, 0, true, {}, 0},
+          {"already stopped", SERVICE_STOPPED, StopBehaviour::AtOnce, 0, true, {}, 0},
+          {"paused", SERVICE_PAUSED, StopBehaviour::AtOnce, 0, true, {}, 0},
+          {"stop pending", SERVICE_STOP_PENDING, StopBehaviour::AtOnce, 0, true, {}, 0},
+          {"stops at once", SERVICE_RUNNING, StopBehaviour::AtOnce, 0, true, {ServiceRequest::Stop}, 0},
+          {"stops by itself", SERVICE_RUNNING, StopBehaviour::StopsByItself, 0, true, {ServiceRequest::Stop}, 0},
+          {"stops after 4 polls", SERVICE_RUNNING, StopBehaviour::AfterQueries, 4, true, {ServiceRequest::Stop}, 4},
+          {"stops at the 30500 ms poll", SERVICE_RUNNING, StopBehaviour::AfterQueries, 61, true,
+           {ServiceRequest::Stop}, 61},
+          {"still pending at 30500 ms", SERVICE_RUNNING, StopBehaviour::AfterQueries, 62, false,
+           {ServiceRequest::Stop}, 61},
+          {"stuck in stop pending", SERVICE_RUNNING, StopBehaviour::StuckPending, 0, false, {ServiceRequest::Stop}, 61},
+      });
 }
 
 TEST_F(ServiceSequencesTest, StuckStopFailsAfterJustOverThirtySeconds) {
@@ -149,40 +165,21 @@ TEST_F(ServiceSequencesTest, TickCounterWrapNeitherShortensNorStretchesTheWait) 
 }
 
 TEST_F(ServiceSequencesTest, StartRequestsAndWaitsOnlyAsMuchAsNeeded) {
-  struct Case {
-    const char* what;
-    DWORD state;
-    winsim::StartBehaviour behaviour;
-    unsigned pendingQueries;
-    bool result;
-    std::vector<ServiceRequest> requests;
-    unsigned sleeps;
-  } cases[] = {
-      {"already running", SERVICE_RUNNING, winsim::StartBehaviour::AtOnce, 0, true, {}, 0},
-      {"starts at once", SERVICE_STOPPED, winsim::StartBehaviour::AtOnce, 0, true, {ServiceRequest::Start}, 0},
-      {"started by someone else", SERVICE_STOPPED, winsim::StartBehaviour::StartedByOther, 0, true,
-       {ServiceRequest::Start}, 0},
-      {"starts after 3 polls", SERVICE_STOPPED, winsim::StartBehaviour::AfterQueries, 3, true,
-       {ServiceRequest::Start}, 3},
-      {"never starts", SERVICE_STOPPED, winsim::StartBehaviour::NeverStarts, 0, false, {ServiceRequest::Start},
-       SLEEPS_UNTIL_TIMEOUT},
-      {"paused: start refused, never running", SERVICE_PAUSED, winsim::StartBehaviour::AtOnce, 0, false,
-       {ServiceRequest::Start}, SLEEPS_UNTIL_TIMEOUT},
-      {"not installed: waits the full time", 0, winsim::StartBehaviour::AtOnce, 0, false, {},
-       SLEEPS_UNTIL_TIMEOUT},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    winsim::ResetMachine();
-    if (c.state != 0) {
-      winsim::InstallService(CONTROL, c.state);
-      winsim::SetStartBehaviour(CONTROL, c.behaviour, c.pendingQueries);
-    }
-    updater.installedVersion = 0x07000000;
-    EXPECT_EQ(Run(&Updater::StartControlService), c.result);
-    EXPECT_EQ(winsim::ServiceRequests(CONTROL), c.requests);
-    EXPECT_EQ(winsim::SleepCount(), c.sleeps);
-  }
+  using winsim::StartBehaviour;
+  ExpectRequestsAndWaits<StartBehaviour>(
+      &Updater::StartControlService, 0x07000000,
+      {
+          {"already running", SERVICE_RUNNING, StartBehaviour::AtOnce, 0, true, {}, 0},
+          {"starts at once", SERVICE_STOPPED, StartBehaviour::AtOnce, 0, true, {ServiceRequest::Start}, 0},
+          {"started by someone else", SERVICE_STOPPED, StartBehaviour::StartedByOther, 0, true,
+           {ServiceRequest::Start}, 0},
+          {"starts after 3 polls", SERVICE_STOPPED, StartBehaviour::AfterQueries, 3, true, {ServiceRequest::Start}, 3},
+          {"never starts", SERVICE_STOPPED, StartBehaviour::NeverStarts, 0, false, {ServiceRequest::Start},
+           SLEEPS_UNTIL_TIMEOUT},
+          {"paused: start refused, never running", SERVICE_PAUSED, StartBehaviour::AtOnce, 0, false,
+           {ServiceRequest::Start}, SLEEPS_UNTIL_TIMEOUT},
+          {"not installed: waits the full time", 0, StartBehaviour::AtOnce, 0, false, {}, SLEEPS_UNTIL_TIMEOUT},
+      });
 }
 
 TEST_F(ServiceSequencesTest, MissingServiceStartTimesOutAfterTheFullWait) {

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/updater.h"
+#include "payload/payload_ids.h"
 #include "tests/machine_test.h"
 #include "winsim/system.h"
 
@@ -105,8 +106,8 @@ TEST_F(ConfigureTest, ClassOutsideTheTablesTakesClassZeroRows) {
     Updater other;
     other.versionClass = outside;
     other.ConfigureFileTable(outside, 1);
-    EXPECT_EQ(other.resourceIds[0], 201);
-    EXPECT_EQ(other.resourceIds[1], 202);
+    EXPECT_EQ(other.resourceIds[0], PAYLOAD_ID_CLASS0_DRVCLASS);
+    EXPECT_EQ(other.resourceIds[1], PAYLOAD_ID_CLASS0_DRVCLASS64);
     EXPECT_EQ(other.versionClass, outside) << "only the argument falls back";
   }
 }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/run.h"
-#include "messages/message_box.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
@@ -38,15 +37,13 @@ class WholeRunTest : public MachineTest {
   std::vector<int> Boxes() const {
     std::vector<int> slots;
     for (const winsim::MessageBoxRecord& box : winsim::MessageBoxes()) {
-      EXPECT_EQ(box.caption, MESSAGE_CAPTION);
-      EXPECT_EQ(box.owner, nullptr);
       int slot = -1;
       for (int candidate = 0; candidate < MESSAGE_COUNT; ++candidate) {
         if (box.text == Text(candidate)) slot = candidate;
       }
       if (box.text.compare(0, 18, "File copy error. [") == 0) slot = MSG_FILE_COPY_ERROR;
       const bool question = slot == MSG_CONFIRM_ADD_DRIVE || slot == MSG_DONE_REBOOT_PROMPT;
-      EXPECT_EQ(box.style, question ? MB_OKCANCEL : MB_OK) << box.text;
+      ExpectUpdaterBoxStyle(box, question ? MB_OKCANCEL : MB_OK);
       slots.push_back(slot);
     }
     return slots;

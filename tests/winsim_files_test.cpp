@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "payload/payload_ids.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 #include "winsim/resources.h"
@@ -295,9 +296,14 @@ TEST_F(WinsimFilesTest, PayloadResourcesAreThePayloadFiles) {
   const struct {
     int id;
     const char* file;
-  } payload[] = {{200, "class0/XVT-7Q2RN3.txt"}, {201, "class0/DrvClass.ini"}, {202, "class0/DrvClass64.ini"},
-                 {203, "class0/SupVer.inf"},     {210, "class1/XVT-7Q2RN3.txt"}, {211, "class1/DrvClass.ini"},
-                 {212, "class1/DrvClass64.ini"}, {213, "class1/SupVer.inf"}};
+  } payload[] = {{PAYLOAD_ID_CLASS0_MARKER, PAYLOAD_FILE_CLASS0_MARKER},
+                 {PAYLOAD_ID_CLASS0_DRVCLASS, PAYLOAD_FILE_CLASS0_DRVCLASS},
+                 {PAYLOAD_ID_CLASS0_DRVCLASS64, PAYLOAD_FILE_CLASS0_DRVCLASS64},
+                 {PAYLOAD_ID_CLASS0_SUPVER, PAYLOAD_FILE_CLASS0_SUPVER},
+                 {PAYLOAD_ID_CLASS1_MARKER, PAYLOAD_FILE_CLASS1_MARKER},
+                 {PAYLOAD_ID_CLASS1_DRVCLASS, PAYLOAD_FILE_CLASS1_DRVCLASS},
+                 {PAYLOAD_ID_CLASS1_DRVCLASS64, PAYLOAD_FILE_CLASS1_DRVCLASS64},
+                 {PAYLOAD_ID_CLASS1_SUPVER, PAYLOAD_FILE_CLASS1_SUPVER}};
   for (const auto& p : payload) {
     SCOPED_TRACE(p.id);
     std::string expected;
@@ -313,13 +319,13 @@ TEST_F(WinsimFilesTest, PayloadResourcesAreThePayloadFiles) {
   }
   EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(204), RT_RCDATA), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(200), MAKEINTRESOURCEW(6)), nullptr);
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(PAYLOAD_ID_CLASS0_MARKER), MAKEINTRESOURCEW(6)), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
 
-  winsim::SetResource(200, "other");
-  EXPECT_EQ(SizeofResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(200), RT_RCDATA)), 5u);
-  winsim::RemoveResource(200);
-  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(200), RT_RCDATA), nullptr);
+  winsim::SetResource(PAYLOAD_ID_CLASS0_MARKER, "other");
+  EXPECT_EQ(SizeofResource(nullptr, FindResourceW(nullptr, MAKEINTRESOURCEW(PAYLOAD_ID_CLASS0_MARKER), RT_RCDATA)), 5u);
+  winsim::RemoveResource(PAYLOAD_ID_CLASS0_MARKER);
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(PAYLOAD_ID_CLASS0_MARKER), RT_RCDATA), nullptr);
 }
 
 }  // namespace

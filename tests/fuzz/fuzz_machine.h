@@ -13,7 +13,9 @@ struct StoredValue {
   std::string bytes;
 };
 
-// The first input byte picks the type (mostly the ones the program meets), the rest are the bytes.
-StoredValue ValueFromInput(const std::uint8_t* data, std::size_t size);
+// A fresh machine whose one registry value, `name` in the key HKLM\`key`, is built from
+// the input: the first byte picks the type (mostly the ones the program meets), the rest
+// are the bytes.
+StoredValue StoreValueFromInput(const std::uint8_t* data, std::size_t size, const char* key, const char* name);
 
 }  // namespace fuzzing

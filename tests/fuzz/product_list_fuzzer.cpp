@@ -35,10 +35,7 @@ std::string StoredText(const winsim::RegistryValue& value) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const fuzzing::StoredValue stored = fuzzing::ValueFromInput(data, size);
-  winsim::ResetMachine();
-  winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, VENDOR_KEY);
-  winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, VENDOR_KEY, "Products", stored.type, stored.bytes);
+  const fuzzing::StoredValue stored = fuzzing::StoreValueFromInput(data, size, VENDOR_KEY, "Products");
   MessageTable messages;
   messages.Load();
   Updater updater;

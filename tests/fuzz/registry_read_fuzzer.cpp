@@ -16,10 +16,7 @@ const char KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker";
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const fuzzing::StoredValue stored = fuzzing::ValueFromInput(data, size);
-  winsim::ResetMachine();
-  winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, KEY);
-  winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, KEY, "Value", stored.type, stored.bytes);
+  fuzzing::StoreValueFromInput(data, size, KEY, "Value");
   winsim::RegistryValue held;
   winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, KEY, "Value", &held);
 
