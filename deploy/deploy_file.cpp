@@ -73,6 +73,24 @@ bool DeployFile::Exists(int* error) {
   return true;
 }
 
+bool DeployFile::IsLink() {
+  if (BuildPath() != 0) return false;
+  const DWORD attributes = GetFileAttributesA(fullPath);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+  // Opened for no data and sharing everything, the name itself and not what
+  // it may point to: only its link count is read.
+  const KernelHandle file(CreateFileA(fullPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                      nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!file.IsSet() || !GetFileInformationByHandle(file.Get(), &information)) return true;
+  return information.nNumberOfLinks > 1 || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 // Works on the path as last built. Every attribute goes, not only read-only,
 // so that nothing keeps the file from being replaced or deleted.
 int DeployFile::ClearReadOnly() {

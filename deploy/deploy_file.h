@@ -9,6 +9,8 @@ constexpr int ERR_NO_NAME = 2;
 constexpr int ERR_NO_DIRECTORY = 3;
 // A short write of a payload resource.
 constexpr int ERR_WRITE_INCOMPLETE = ERROR_WRITE_FAULT;
+// A target that is a link: writing it would write a file elsewhere.
+constexpr int ERR_LINKED_FILE = 23;
 constexpr int NO_RESOURCE = -1;
 
 class DeployFile {
@@ -27,6 +29,10 @@ class DeployFile {
   // Whether the file can be opened for reading while others may only read it;
   // the error out-parameter may be null.
   bool Exists(int* error);
+  // Whether the name leads to a file elsewhere: a reparse point (a symbolic
+  // link, a junction, a mount point) or one of several names of one file. A
+  // name that is there but cannot be examined counts as one; none there does not.
+  bool IsLink();
   int ClearReadOnly();
   // Whether the file at the path as last built carries the read-only attribute.
   bool IsReadOnly() const;

@@ -55,6 +55,33 @@ int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYT
   return result;
 }
 
+// A backup name is removed without acting through it: a link loses only its
+// name, a plain file its read-only bit first.
+void RemoveBackup(DeployFile& backup) {
+  if (!backup.IsLink()) backup.ClearReadOnly();
+  backup.Delete();
+}
+
+// Before the backup is made, a backup name that is a link goes, so that the
+// copy makes a plain new file instead of writing through it; a target that is
+// a link is not written at all.
+int RefuseLinks(DeployFile& target, DeployFile& backup) {
+  if (backup.IsLink()) {
+    const int removed = backup.Delete();
+    if (removed != 0) return removed;
+  }
+  return target.IsLink() ? ERR_LINKED_FILE : 0;
+}
+
+// The target's old content into its backup; *existed tells whether it had any.
+int BackUpTarget(DeployFile& target, DeployFile& backup, bool* existed) {
+  int existsError = 0;
+  *existed = target.Exists(&existsError);
+  if (*existed) return target.CopyTo(backup);
+  // Other than a missing file, there may be one, and it cannot be read to back it up.
+  return existsError == ERROR_FILE_NOT_FOUND ? 0 : existsError;
+}
+
 // The payload is written only over a target that was backed up or is known
 // to be absent: a target replaced without a backup could not be restored.
 // A row that fails leaves its target as it was and no backup behind, unless
@@ -67,13 +94,9 @@ int DeployRow(Updater& updater, int row) {
   if (error == 0) error = MakeRowFile(updater.installDir, updater.backupNames[row], NO_RESOURCE, &backup);
   if (error != 0) return error;
 
-  int existsError = 0;
-  const bool existed = target->Exists(&existsError);
-  if (existed) {
-    error = target->CopyTo(*backup);
-  } else if (existsError != ERROR_FILE_NOT_FOUND) {
-    error = existsError;  // there may be a file, and it cannot be read to back it up
-  }
+  error = RefuseLinks(*target, *backup);
+  bool existed = false;
+  if (error == 0) error = BackUpTarget(*target, *backup, &existed);
   if (error == 0) error = MakeSourceFile(updater, row, &source);
   bool restored = true;
   if (error == 0) error = WritePayload(*source, *target, *backup, updater.overwrite[row], existed, &restored);
@@ -85,8 +108,7 @@ int DeployRow(Updater& updater, int row) {
     updater.keepBackup[row] = 1;
     return error;
   }
-  backup->ClearReadOnly();
-  backup->Delete();
+  RemoveBackup(*backup);
   return error;
 }
 
@@ -142,10 +164,7 @@ int Updater::DeleteBackups() {
     if (keepBackup[row]) continue;
     FilePointer backup;
     if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
-    if (backup->Exists(nullptr)) {
-      backup->ClearReadOnly();
-      backup->Delete();
-    }
+    if (backup->Exists(nullptr)) RemoveBackup(*backup);
   }
   return 0;
 }

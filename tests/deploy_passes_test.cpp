@@ -246,7 +246,8 @@ TEST_F(DeployPassesTest, RowRefusedBeforeItsTargetIsWrittenLeavesItAndNoBackup) 
        [](const std::string& target) {
          winsim::HoldOpenElsewhere(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
        }},
-      {"target cannot be read", [](const std::string&) { winsim::FailCall("CreateFileA", 4, ERROR_ACCESS_DENIED); }},
+      // Row 0 opens its target three times (link check, backup, overwrite test) and writes it.
+      {"target cannot be read", [](const std::string&) { winsim::FailCall("CreateFileA", 6, ERROR_ACCESS_DENIED); }},
       {"target held open for reading, so neither the write nor the copy back may open it",
        [](const std::string& target) { winsim::HoldOpenElsewhere(target, GENERIC_READ, FILE_SHARE_READ); }},
   };

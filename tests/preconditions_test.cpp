@@ -147,6 +147,8 @@ TEST_F(PreconditionsTest, InstallPathMustBeAnAbsoluteLocalPathToAPlainFolder) {
       {"C:\\Carvella:stream", false, nullptr},
       {"C:\\Carvella\\D:\\x", false, nullptr},
       {"C:\\Carvella.ini", false, [](const std::string& path) { winsim::PutFile(path, "a file, not a folder"); }},
+      {"C:\\Carvella Maker", false, [](const std::string& path) { winsim::MakeJunction(path, "C:\\Windows"); }},
+      {"C:\\Carvella Maker\\", false, [](const std::string& path) { winsim::MakeSymbolicLink(path, "C:\\Windows"); }},
       {"C:\\Locked\\Carvella", false,
        [](const std::string&) { winsim::FailCall("GetFileAttributesA", 1, ERROR_ACCESS_DENIED); }},
   };

@@ -178,6 +178,56 @@ TEST_F(WholeRunTest, HiddenOrSystemTargetIsUpdatedAndKeepsItsAttributes) {
   }
 }
 
+// A standard user who can write the install folder may plant links there; no
+// write of the elevated updater may reach the file they lead to.
+TEST_F(WholeRunTest, PlantedLinksNeverCarryAWriteOutOfTheFolder) {
+  static const std::string OUTSIDE = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+  static const std::string FOLDER = std::string(installed::INSTALL_DIR) + "\\";
+  struct Case {
+    const char* what;
+    DWORD outsideAttributes;
+    void (*plant)();
+    const char* failingRow;  // nullptr: the update goes through
+  } cases[] = {
+      {"backup name hard-linked", 0, [] { winsim::MakeHardLink(OUTSIDE, FOLDER + "DrvClass.ini.bk0"); }, nullptr},
+      {"backup name a symbolic link", FILE_ATTRIBUTE_READONLY,
+       [] { winsim::MakeSymbolicLink(FOLDER + "SupVer.inf.bk0", OUTSIDE); }, nullptr},
+      {"read-only backup name hard-linked, so it cannot go", FILE_ATTRIBUTE_READONLY,
+       [] { winsim::MakeHardLink(OUTSIDE, FOLDER + "DrvClass64.ini.bk0"); }, "DrvClass64.ini"},
+      {"target hard-linked", 0, [] { winsim::MakeHardLink(FOLDER + "DrvClass64.ini", OUTSIDE); }, "DrvClass64.ini"},
+      {"target a symbolic link", 0,
+       [] { winsim::MakeSymbolicLink(FOLDER + "SupVer.inf", OUTSIDE); }, "SupVer.inf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Install(0x09000000);
+    winsim::PutFile(OUTSIDE, "127.0.0.1 localhost\r\n", c.outsideAttributes);
+    c.plant();
+    const std::string outsideBytes = winsim::FileBytes(OUTSIDE);
+    const std::map<std::string, std::string> planted = installed::InstallFolder();
+    const int exitCode = RunUpdater(L"/S");
+    EXPECT_EQ(winsim::FileBytes(OUTSIDE), outsideBytes);
+    EXPECT_EQ(winsim::FileAttributes(OUTSIDE), c.outsideAttributes);
+    if (c.failingRow == nullptr) {
+      EXPECT_EQ(exitCode, EXIT_FINISHED);
+      EXPECT_TRUE(winsim::MessageBoxes().empty());
+      ExpectFilesUpdated();
+    } else {
+      EXPECT_EQ(exitCode, EXIT_STOPPED);
+      ASSERT_EQ(Boxes(), std::vector<int>{MSG_FILE_COPY_ERROR});
+      EXPECT_EQ(winsim::MessageBoxes()[0].text,
+                std::string("File copy error. [") + c.failingRow + "]\nUpdate has been canceled.");
+      std::map<std::string, std::string> expected = planted;
+      if (std::string(c.failingRow) == "SupVer.inf") {
+        expected["XVT-7Q2RN3.txt"] = installed::PayloadFor(version, "XVT-7Q2RN3.txt");
+      }
+      EXPECT_EQ(installed::InstallFolder(), expected);
+      ExpectProductListsUntouched();
+    }
+    ExpectNothingLeftOpen();
+  }
+}
+
 TEST_F(WholeRunTest, RefusedPreconditionsChangeNothing) {
   struct Case {
     const char* what;
