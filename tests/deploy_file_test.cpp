@@ -2,6 +2,7 @@
 #include <string>
 
 #include "deploy/deploy_file.h"
+#include "payload/payload_ids.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
@@ -121,7 +122,7 @@ TEST_F(DeployFileTest, TooLongTextsAreRefusedNeverCutShort) {
   EXPECT_STREQ(named.fullPath, "");
   EXPECT_EQ(named.ClearReadOnly(), 0);
   DeployFile payload;
-  Name(payload, kFolder, "x.ini", 211);
+  Name(payload, kFolder, "x.ini", PAYLOAD_ID_CLASS1_DRVCLASS);
   EXPECT_EQ(payload.CopyTo(named), ERR_TEXT_TOO_LONG);
   EXPECT_EQ(winsim::CallCount("CreateFileA"), 0u);
   EXPECT_EQ(winsim::CallCount("SetFileAttributesA"), 0u);
@@ -241,7 +242,7 @@ TEST_F(DeployFileTest, FileCopyCarriesBytesAndAttributesOverAnExistingFile) {
 }
 
 TEST_F(DeployFileTest, ReadOnlyDestinationIsRefusedByCopyAndByResource) {
-  for (int resourceId : {NO_RESOURCE, 211}) {
+  for (int resourceId : {NO_RESOURCE, PAYLOAD_ID_CLASS1_DRVCLASS}) {
     SCOPED_TRACE(resourceId);
     winsim::ResetMachine();
     winsim::PutFile("E:\\Setup\\DrvClass.ini", "source bytes");
@@ -262,7 +263,7 @@ TEST_F(DeployFileTest, ResourceReplacesALongerFileWithExactlyItsBytes) {
   winsim::PutFile(kIni, payload + std::string(5000, 'x'), FILE_ATTRIBUTE_ARCHIVE);
   DeployFile source;
   DeployFile target;
-  Name(source, "E:\\Not\\There", "DrvClass.ini", 211);
+  Name(source, "E:\\Not\\There", "DrvClass.ini", PAYLOAD_ID_CLASS1_DRVCLASS);
   Name(target, kFolder, "DrvClass.ini");
   EXPECT_EQ(source.CopyTo(target), 0);
   EXPECT_EQ(winsim::FileBytes(kIni), payload);
@@ -275,12 +276,12 @@ TEST_F(DeployFileTest, ResourceReplacesALongerFileWithExactlyItsBytes) {
 TEST_F(DeployFileTest, SourceWithAResourceStillNeedsItsFolder) {
   DeployFile source;
   source.SetName("DrvClass.ini");
-  source.SetResourceId(211);
+  source.SetResourceId(PAYLOAD_ID_CLASS1_DRVCLASS);
   DeployFile target;
   Name(target, kFolder, "DrvClass.ini");
   EXPECT_EQ(source.CopyTo(target), ERR_NO_DIRECTORY);
   DeployFile unnamedTarget;
-  Name(source, "E:\\Setup", "DrvClass.ini", 211);
+  Name(source, "E:\\Setup", "DrvClass.ini", PAYLOAD_ID_CLASS1_DRVCLASS);
   EXPECT_EQ(source.CopyTo(unnamedTarget), ERR_NO_DIRECTORY);
   EXPECT_FALSE(winsim::FileExists(kIni));
 }
@@ -293,7 +294,7 @@ TEST_F(DeployFileTest, ExtractionFailuresAreReportedAndTouchNoFile) {
     const char* path;
     int error;
   } cases[] = {
-      {"missing id", [] { winsim::RemoveResource(213); }, kIni, ERROR_RESOURCE_NAME_NOT_FOUND},
+      {"missing id", [] { winsim::RemoveResource(PAYLOAD_ID_CLASS1_SUPVER); }, kIni, ERROR_RESOURCE_NAME_NOT_FOUND},
       {"load fails", [] { winsim::FailCall("LoadResource", 1, ERROR_NOT_ENOUGH_MEMORY); }, kIni,
        ERROR_NOT_ENOUGH_MEMORY},
       {"folder missing", [] {}, inMissingFolder, ERROR_PATH_NOT_FOUND},
@@ -310,7 +311,7 @@ TEST_F(DeployFileTest, ExtractionFailuresAreReportedAndTouchNoFile) {
     winsim::MakeFolder(kFolder);
     c.arrange();
     const bool existed = winsim::FileExists(c.path);
-    EXPECT_EQ(ExtractResourceToFile(213, c.path), c.error);
+    EXPECT_EQ(ExtractResourceToFile(PAYLOAD_ID_CLASS1_SUPVER, c.path), c.error);
     EXPECT_EQ(winsim::FileExists(c.path), existed);
     if (existed) {
       EXPECT_EQ(winsim::FileBytes(c.path), "kept");
@@ -329,7 +330,7 @@ TEST_F(DeployFileTest, AWriteThatStopsShortIsAFailure) {
     winsim::ResetMachine();
     winsim::MakeFolder(kFolder);
     winsim::StopWritePartWay(1, 100, c.writeError);
-    EXPECT_EQ(ExtractResourceToFile(211, kIni), c.result);
+    EXPECT_EQ(ExtractResourceToFile(PAYLOAD_ID_CLASS1_DRVCLASS, kIni), c.result);
     EXPECT_EQ(winsim::FileBytes(kIni), installed::PayloadFile("class1/DrvClass.ini").substr(0, 100));
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
   }

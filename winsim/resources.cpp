@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 
+#include "payload/payload_ids.h"
 #include "winsim/internal.h"
 #include "winsim/machine.h"
 
@@ -20,12 +21,16 @@ struct PayloadFile {
   const char* path;  // below PAYLOAD_DIR
 };
 
-// The ids and files of payload/updater.rc.
+#define PAYLOAD_ROW(name) {PAYLOAD_ID_##name, PAYLOAD_FILE_##name}
+
+// The ids and files that payload/updater.rc embeds.
 const PayloadFile PAYLOAD_FILES[] = {
-    {200, "class0/XVT-7Q2RN3.txt"}, {201, "class0/DrvClass.ini"}, {202, "class0/DrvClass64.ini"},
-    {203, "class0/SupVer.inf"},     {210, "class1/XVT-7Q2RN3.txt"}, {211, "class1/DrvClass.ini"},
-    {212, "class1/DrvClass64.ini"}, {213, "class1/SupVer.inf"},
+    PAYLOAD_ROW(CLASS0_MARKER), PAYLOAD_ROW(CLASS0_DRVCLASS), PAYLOAD_ROW(CLASS0_DRVCLASS64),
+    PAYLOAD_ROW(CLASS0_SUPVER), PAYLOAD_ROW(CLASS1_MARKER),   PAYLOAD_ROW(CLASS1_DRVCLASS),
+    PAYLOAD_ROW(CLASS1_DRVCLASS64), PAYLOAD_ROW(CLASS1_SUPVER),
 };
+
+#undef PAYLOAD_ROW
 
 // Resource handles carry the id above this base, so a made-up handle is recognised.
 const ULONG_PTR RESOURCE_HANDLE_BASE = 0x52000000;
