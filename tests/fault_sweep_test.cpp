@@ -26,7 +26,7 @@ using installed::Windows;
 
 const char* const SWEPT_FUNCTIONS[] = {
     "CreateFileA",   "WriteFile",    "CopyFileExA",   "DeleteFileA",     "SetFileAttributesA",
-    "GetFileInformationByHandle",
+    "GetFileAttributesA", "GetFileInformationByHandle",
     "FindResourceW", "LoadResource", "LockResource",  "RegOpenKeyExA",   "RegCreateKeyExA",
     "RegQueryValueExA", "RegSetValueExA",
 };
