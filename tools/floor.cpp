@@ -6,13 +6,16 @@
 // It knows only the benchmark's layout (e2e/benchmark): a 64-bit prefix, so
 // WOW64 and the 64-bit registry view; version 9.xx installed, so the class 1
 // payload and no Monitor service; the services stopped and the application not
-// running. On it, it backs up, writes and removes what the updater would, adds
+// running. On it, it checks the install folder and every name it writes or
+// removes for a link, backs up, writes and removes what the updater would, adds
 // the new drive to both product lists, and asks for a restart, which the
 // benchmark refuses as it does for the updater (wineboot disabled); anywhere
 // else that restart goes ahead. It embeds the updater's payload resources and
 // manifest (floor.rc). Its names and paths are copies of the updater's, kept
 // apart from the product code; the benchmark checks that it leaves the machine
-// as the updater does, so that a change on either side shows there.
+// as the updater does, so that a change on either side shows there. The
+// updater's own reading of its paths character by character (IsDBCSLeadByte)
+// is its logic, not work for Windows, and stays out.
 //
 //   floor.exe     exit 0 when every call answered as in the updater's run on
 //                 that layout; otherwise the FloorExit of the first stage that
@@ -126,6 +129,13 @@ bool WriteString(const char* path, const char* valueName, const char* text, DWOR
   return written == ERROR_SUCCESS;
 }
 
+// The install folder is there as a plain folder, as on the benchmark's layout.
+bool IsPlainFolder(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 // A folder whose paths fit MAX_PATH with every name of the table.
 bool TakesEveryName(const char* folder) { return static_cast<int>(std::strlen(folder)) + 1 + LONGEST_NAME < MAX_PATH; }
 
@@ -214,6 +224,23 @@ DWORD OpenForReading(const char* path) {
   return ERROR_SUCCESS;
 }
 
+// The updater's link check of a name: ERROR_SUCCESS for a file that is no
+// reparse point and has no other name, why not for nothing there, and
+// ERROR_CANT_RESOLVE_FILENAME for a link or a name that could not be examined.
+DWORD LinkCheck(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return ERROR_CANT_RESOLVE_FILENAME;
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (file == INVALID_HANDLE_VALUE) return ERROR_CANT_RESOLVE_FILENAME;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  const bool plain = GetFileInformationByHandle(file, &information) && information.nNumberOfLinks == 1 &&
+                     (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+  CloseHandle(file);
+  return plain ? ERROR_SUCCESS : ERROR_CANT_RESOLVE_FILENAME;
+}
+
 // A file of the table is there, or known to be absent, as on the benchmark's layout.
 bool AsLaidOut(DWORD opened, bool present) { return opened == (present ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND); }
 
@@ -225,6 +252,8 @@ bool WriteResource(int resourceId, const char* path) {
   HGLOBAL loaded = LoadResource(NULL, resource);
   const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
   if (bytes == NULL || size == 0) return false;
+  // The updater asks which attributes the file keeps; the benchmark's files are plain.
+  GetFileAttributesA(path);
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -240,6 +269,11 @@ bool Deploy(const char* installDir, const char* sourceDir) {
   char backup[MAX_PATH];
   char source[MAX_PATH];
   for (const Row& row : ROWS) {
+    // No backup is there yet, and no name is a link.
+    wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
+    if (!AsLaidOut(LinkCheck(backup), false)) return false;
+    wsprintfA(target, PATH_FORMAT, installDir, row.name);
+    if (!AsLaidOut(LinkCheck(target), row.present)) return false;
     wsprintfA(target, PATH_FORMAT, installDir, row.name);
     if (!AsLaidOut(OpenForReading(target), row.present)) return false;
     if (row.present) {
@@ -248,6 +282,7 @@ bool Deploy(const char* installDir, const char* sourceDir) {
       BOOL cancel = FALSE;
       if (!CopyFileExA(target, backup, NULL, NULL, &cancel, 0)) return false;
     }
+    wsprintfA(source, PATH_FORMAT, sourceDir, row.name);
     wsprintfA(target, PATH_FORMAT, installDir, row.name);
     OpenForReading(target);
     wsprintfA(source, PATH_FORMAT, sourceDir, row.name);
@@ -284,6 +319,8 @@ bool DeleteBackups(const char* installDir) {
     wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
     if (!AsLaidOut(OpenForReading(backup), row.present)) return false;
     if (!row.present) continue;
+    wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
+    if (LinkCheck(backup) != ERROR_SUCCESS) return false;
     GetFileAttributesA(backup);
     wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
     if (!DeleteFileA(backup)) return false;
@@ -344,7 +381,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   char* installDir = NULL;
   if (result == FLOOR_DONE) {
     installDir = OpenAndCloseKey(APPLICATION_KEY, ACCESS_EXISTS) ? ReadValue(APPLICATION_KEY, "InstallPath") : NULL;
-    char* installedVersion = ReadValue(APPLICATION_KEY, "Version");
+    const bool plainFolder = installDir != NULL && IsPlainFolder(installDir);
+    char* installedVersion = plainFolder ? ReadValue(APPLICATION_KEY, "Version") : NULL;
     if (installDir == NULL || installedVersion == NULL || !TakesEveryName(installDir)) result = FLOOR_APPLICATION_KEY;
     std::free(installedVersion);
   }
