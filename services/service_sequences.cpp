@@ -46,7 +46,8 @@ bool WaitForState(ServiceControl& control, StateQuestion reached) {
   }
 }
 
-bool StopSequence(DWORD installedVersion, const ApplicationService& service) {
+bool StopSequence(DWORD installedVersion, ApplicationServiceIndex index) {
+  const ApplicationService& service = APPLICATION_SERVICES[index];
   if (installedVersion < service.lowestVersion) return true;
   std::unique_ptr<ServiceControl> control = ControlFor(service);
   if (!control) return false;
@@ -55,7 +56,8 @@ bool StopSequence(DWORD installedVersion, const ApplicationService& service) {
   return WaitForState(*control, &ServiceControl::IsStopped);
 }
 
-bool StartSequence(DWORD installedVersion, const ApplicationService& service) {
+bool StartSequence(DWORD installedVersion, ApplicationServiceIndex index) {
+  const ApplicationService& service = APPLICATION_SERVICES[index];
   if (installedVersion < service.lowestVersion) return true;
   std::unique_ptr<ServiceControl> control = ControlFor(service);
   if (!control) return false;
@@ -66,21 +68,9 @@ bool StartSequence(DWORD installedVersion, const ApplicationService& service) {
 
 }  // namespace
 
-bool Updater::StopControlService() const {
-  return StopSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]);
-}
-bool Updater::StopCopyService() const {
-  return StopSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]);
-}
-bool Updater::StopMonitorService() const {
-  return StopSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]);
-}
-bool Updater::StartControlService() const {
-  return StartSequence(installedVersion, APPLICATION_SERVICES[CONTROL_SERVICE]);
-}
-bool Updater::StartCopyService() const {
-  return StartSequence(installedVersion, APPLICATION_SERVICES[COPY_SERVICE]);
-}
-bool Updater::StartMonitorService() const {
-  return StartSequence(installedVersion, APPLICATION_SERVICES[MONITOR_SERVICE]);
-}
+bool Updater::StopControlService() const { return StopSequence(installedVersion, CONTROL_SERVICE); }
+bool Updater::StopCopyService() const { return StopSequence(installedVersion, COPY_SERVICE); }
+bool Updater::StopMonitorService() const { return StopSequence(installedVersion, MONITOR_SERVICE); }
+bool Updater::StartControlService() const { return StartSequence(installedVersion, CONTROL_SERVICE); }
+bool Updater::StartCopyService() const { return StartSequence(installedVersion, COPY_SERVICE); }
+bool Updater::StartMonitorService() const { return StartSequence(installedVersion, MONITOR_SERVICE); }
