@@ -1,5 +1,8 @@
 #include "app/updater.h"
 
+#include <cstdarg>
+
+#include "log/run_log.h"
 #include "messages/message_box.h"
 #include "messages/message_table.h"
 #include "platform/system_functions.h"
@@ -26,6 +29,9 @@ Updater::Updater()
       fileCount(0),
       keepBackup(),
       messages(nullptr),
+      messageCodePage(CP_ACP),
+      suppressBoxes(0),
+      log(nullptr),
       isWow64(0),
       versionClass(0) {}
 
@@ -42,7 +48,13 @@ Updater::~Updater() {
 
 void Updater::SetShowUi(BYTE flag) { showUi = flag; }
 
+void Updater::SetSuppressBoxes(BYTE flag) { suppressBoxes = flag; }
+
 void Updater::SetMessages(const char* messageText) { messages = messageText; }
+
+void Updater::SetMessageCodePage(UINT codePage) { messageCodePage = codePage; }
+
+void Updater::SetLog(RunLog* runLog) { log = runLog; }
 
 // A failed query counts as WOW64: deploying the 64-bit drive classes as well
 // does no harm on 32-bit Windows, missing them breaks 64-bit Windows. Windows
@@ -57,6 +69,7 @@ bool Updater::IsWow64() {
 
 void Updater::Configure() {
   isWow64 = IsWow64() ? 1 : 0;
+  Note("%s Windows", isWow64 ? "64-bit" : "32-bit");
   fileCount = isWow64 ? FILE_TABLE_WOW64.rowCount : FILE_TABLE_32BIT.rowCount;
   // 8.01 to 8.xx lie between the two ranges; they are 8.xx releases and take
   // the 7.xx-8.xx data, as the refusal text and the class 0 folder name say.
@@ -66,6 +79,7 @@ void Updater::Configure() {
   }
   ConfigureFileTable(versionClass, isWow64);
   AppendSourceSubFolder();
+  Note("version class %d: %d data files", versionClass, fileCount);
 }
 
 void Updater::ConfigureFileTable(int versionClassToUse, BYTE wow64) {
@@ -93,6 +107,18 @@ void Updater::AppendSourceSubFolder() {
 
 const char* Updater::MessageText(int slot) const { return messages + SlotOffset(slot); }
 
-void Updater::ReportMessage(int slot) const {
-  if (showUi) ShowMessageBox(MessageText(slot), MB_OK);
+BoxRules Updater::Boxes() const { return BoxRules{showUi, suppressBoxes, messageCodePage, log}; }
+
+bool Updater::Ask(int slot) const { return ShowBox(Boxes(), BOX_QUESTION, MessageText(slot)) == IDOK; }
+
+void Updater::ReportMessage(int slot) const { ShowBox(Boxes(), BOX_NOTICE, MessageText(slot)); }
+
+void Updater::ReportFailure(const char* text) const { ShowBox(Boxes(), BOX_FAILURE, text); }
+
+void Updater::Note(const char* format, ...) const {
+  if (log == nullptr || !log->IsOpen()) return;
+  va_list arguments;
+  va_start(arguments, format);
+  log->FormatList(format, arguments);
+  va_end(arguments);
 }

@@ -5,6 +5,12 @@
 #include "app/product_tables.h"
 #include "platform/win32.h"
 
+class RunLog;
+struct BoxRules;
+
+// The log's lines are formatted as by wsprintfA; the compiler checks them as printf formats.
+#define UPDATER_LOG_FORMAT __attribute__((format(printf, 2, 3)))
+
 class Updater {
  public:
   Updater();
@@ -14,7 +20,10 @@ class Updater {
 
   // Setup (app/)
   void SetShowUi(BYTE flag);
+  void SetSuppressBoxes(BYTE flag);
   void SetMessages(const char* messageText);
+  void SetMessageCodePage(UINT codePage);
+  void SetLog(RunLog* runLog);
   bool IsWow64();
   void Configure();
   void ConfigureFileTable(int versionClassToUse, BYTE wow64);
@@ -49,10 +58,16 @@ class Updater {
   static bool ProductListContains(const char* list, const char* productId);
   static int ParentPath(const char* path, char* buffer, int capacity);
 
-  // Messages
+  // Messages and the log
   const char* MessageText(int slot) const;
+  // The question of the slot; true for OK, and where no box may be shown.
+  bool Ask(int slot) const;
   // Shows the slot only in an interactive run.
   void ReportMessage(int slot) const;
+  // Shows a failure's text in a silent run too.
+  void ReportFailure(const char* text) const;
+  // One line of the run log, when there is one.
+  void Note(const char* format, ...) const UPDATER_LOG_FORMAT;
 
   // The record. Stages and tests read and set these directly.
   BYTE showUi;
@@ -68,9 +83,13 @@ class Updater {
   // Rows whose old content could not be put back: their backup is the only copy and stays.
   BYTE keepBackup[FILE_ROWS_MAX];
   const char* messages;
+  UINT messageCodePage;  // CP_ACP, or the code page the boxes read the texts in
+  BYTE suppressBoxes;    // no box at all, not even a failure's
+  RunLog* log;           // not owned; null: no log
   BYTE isWow64;
   int versionClass;
 
  private:
   void AppendSourceSubFolder();
+  BoxRules Boxes() const;
 };

@@ -65,6 +65,7 @@ bool Updater::CheckPreconditions() {
   }
   installDir = application->GetString(INSTALL_PATH_VALUE, &error);
   if (!IsUsableInstallFolder()) {
+    Note("install folder refused: %s", installDir != nullptr ? installDir : "(no text recorded)");
     delete[] installDir;
     installDir = nullptr;
     ReportMessage(MSG_INSTALL_BROKEN);
@@ -72,6 +73,7 @@ bool Updater::CheckPreconditions() {
   }
   installedVersion = application->GetDword(VERSION_VALUE, &error);
   application.reset();
+  Note("ODRIX Carvella Maker 0x%08X in %s", static_cast<unsigned>(installedVersion), installDir);
 
   if (!IsSupportedVersion(installedVersion)) {
     ReportMessage(MSG_NOT_INSTALLED);
@@ -84,6 +86,9 @@ bool Updater::IsSupportedOs() {
   OSVERSIONINFOW version = {};
   version.dwOSVersionInfoSize = sizeof(version);
   GetVersionExW(&version);  // a failed call leaves the record zero: unsupported
+  Note("Windows %u.%u build %u, platform %u", static_cast<unsigned>(version.dwMajorVersion),
+       static_cast<unsigned>(version.dwMinorVersion), static_cast<unsigned>(version.dwBuildNumber),
+       static_cast<unsigned>(version.dwPlatformId));
   return version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= FIRST_NT_MAJOR_VERSION;
 }
 

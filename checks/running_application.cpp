@@ -22,6 +22,7 @@ int Updater::CheckAppNotRunning() const {
   finder->SetName(APPLICATION_EXECUTABLE);
   const bool running = finder->IsRunning();
   finder.reset();
+  Note("%s %s", APPLICATION_EXECUTABLE, running ? "is running" : "is not running");
   if (!running) return APPLICATION_NOT_RUNNING;
   ReportMessage(MSG_APP_RUNNING);
   return APPLICATION_RUNNING;

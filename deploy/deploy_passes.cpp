@@ -6,7 +6,6 @@
 #include "app/updater.h"
 #include "deploy/deploy_file.h"
 #include "messages/catalogues.h"
-#include "messages/message_box.h"
 #include "platform/text.h"
 
 namespace {
@@ -122,7 +121,7 @@ void ShowCopyError(const Updater& updater, int row) {
   } else {
     CopyText(text, format, MAX_PATH);
   }
-  ShowMessageBox(text, MB_OK);
+  updater.ReportFailure(text);
 }
 
 }  // namespace
@@ -134,7 +133,10 @@ int Updater::DeployFiles() {
   for (; row < fileCount; ++row) {
     if (fileNames[row][0] == '\0') continue;
     deployedCount = row;
-    if (DeployRow(*this, row) != 0) {
+    const int error = DeployRow(*this, row);
+    Note("file %s: %s (%d)%s", fileNames[row], error == 0 ? "written" : "not written", error,
+         keepBackup[row] ? ", its backup kept as the only whole copy of the old content" : "");
+    if (error != 0) {
       ShowCopyError(*this, row);
       return -1;
     }
@@ -153,6 +155,9 @@ int Updater::RollBack() {
     if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
     const int restored = backup->CopyTo(*target);
     if (restored != 0 && restored != ERROR_FILE_NOT_FOUND) keepBackup[row] = 1;
+    Note("file %s: %s (%d)%s", fileNames[row],
+         restored == 0 ? "put back from its backup" : restored == ERROR_FILE_NOT_FOUND ? "had no backup, kept" : "not put back",
+         restored, keepBackup[row] ? ", its backup kept as the only whole copy of the old content" : "");
   }
   return 0;
 }

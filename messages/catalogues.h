@@ -26,5 +26,7 @@ constexpr int MESSAGE_SLOT_SIZE = 256;
 // Where a slot's text starts in a table of all slots.
 constexpr std::ptrdiff_t SlotOffset(int slot) { return static_cast<std::ptrdiff_t>(slot) * MESSAGE_SLOT_SIZE; }
 
+// The Japanese texts are Shift_JIS bytes, as code page 932 reads them.
+constexpr unsigned JAPANESE_CODE_PAGE = 932;
 extern const char* const JAPANESE_TEXTS[MESSAGE_COUNT];
 extern const char* const ENGLISH_TEXTS[MESSAGE_COUNT];

@@ -5,7 +5,6 @@
 
 #include "app/updater.h"
 #include "messages/catalogues.h"
-#include "messages/message_box.h"
 #include "platform/text.h"
 #include "registry/registry_key.h"
 #include "registry/registry_op_table.h"
@@ -14,10 +13,24 @@ namespace {
 
 typedef std::unique_ptr<char[]> ListText;
 
-// Shown in silent runs too: the run is about to undo the deployed files.
-int RegistryFailure(const Updater& updater) {
-  ShowMessageBox(updater.MessageText(MSG_REGISTRY_ERROR), MB_OK);
+// The write's line of the log, then its answer: 0, or -1 after the box,
+// which silent runs show too, since the run is about to undo the deployed files.
+int Outcome(const Updater& updater, const char* keyPath, const char* valueName, int status, const char* done) {
+  const char* key = keyPath != nullptr ? keyPath : "";
+  const char* value = valueName != nullptr ? valueName : "";
+  if (status == 0) {
+    updater.Note("registry HKLM\\%s \"%s\": %s", key, value, done);
+    return 0;
+  }
+  updater.Note("registry HKLM\\%s \"%s\": not written (%d)", key, value, status);
+  updater.ReportFailure(updater.MessageText(MSG_REGISTRY_ERROR));
   return -1;
+}
+
+int FirstFailure(int first, int second, int third, int fourth = 0) {
+  if (first != 0) return first;
+  if (second != 0) return second;
+  return third != 0 ? third : fourth;
 }
 
 // The filter driver's key is the vendor key's parent. Without it there is no
@@ -38,7 +51,7 @@ int FindFilterDriver(const char* vendorKeyPath, bool* present) {
 }
 
 // The list as stored; where there is none yet, the id alone, written as the list.
-int ReadOrSeedList(RegistryKey& key, const char* valueName, const char* productId, ListText* list) {
+int ReadOrSeedList(RegistryKey& key, const char* valueName, const char* productId, ListText* list, bool* written) {
   if (!key.Exists(nullptr)) key.Create();  // a failure here shows as a failed read
   int status = 0;
   list->reset(key.GetString(valueName, &status));
@@ -47,13 +60,14 @@ int ReadOrSeedList(RegistryKey& key, const char* valueName, const char* productI
   list->reset(new (std::nothrow) char[PRODUCT_ID_LEN + 1]);
   if (!*list) return ERR_OUT_OF_MEMORY;
   CopyText(list->get(), productId, PRODUCT_ID_LEN + 1);
+  *written = true;
   return key.SetString(valueName, list->get());
 }
 
 // Only whole slots count; a cut trailing slot reaches the registry only with
 // an append. The id goes after them in a buffer of its own sized to fit, so
 // that a list of any length takes it whole.
-int AppendToList(RegistryKey& key, const char* valueName, char* list, const char* productId) {
+int AppendToList(RegistryKey& key, const char* valueName, char* list, const char* productId, bool* written) {
   int length = TextLength(list);
   length -= length % PRODUCT_ID_LEN;
   list[length] = '\0';
@@ -62,6 +76,7 @@ int AppendToList(RegistryKey& key, const char* valueName, char* list, const char
   if (!joined) return ERR_OUT_OF_MEMORY;
   for (int i = 0; i < length; ++i) joined[i] = list[i];
   CopyText(joined.get() + length, productId, PRODUCT_ID_LEN + 1);
+  *written = true;
   return key.SetString(valueName, joined.get());
 }
 
@@ -91,38 +106,42 @@ int Updater::UpdateRegistry() const {
 
 int Updater::WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value) const {
   std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);
-  if (!key) return RegistryFailure(*this);
+  if (!key) return Outcome(*this, keyPath, valueName, ERR_OUT_OF_MEMORY, "");
   const int rooted = key->SetRoot(HKEY_LOCAL_MACHINE);
   const int named = key->SetPath(keyPath);
   const int written = key->SetDword(valueName, value);
-  return rooted != 0 || named != 0 || written != 0 ? RegistryFailure(*this) : 0;
+  return Outcome(*this, keyPath, valueName, FirstFailure(rooted, named, written), "written");
 }
 
 int Updater::WriteStringValue(const char* keyPath, const char* valueName, const char* text) const {
   std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);
-  if (!key) return RegistryFailure(*this);
+  if (!key) return Outcome(*this, keyPath, valueName, ERR_OUT_OF_MEMORY, "");
   const int rooted = key->SetRoot(HKEY_LOCAL_MACHINE);
   const int named = key->SetPath(keyPath);
   const int created = key->Exists(nullptr) ? 0 : key->Create();
   const int written = key->SetString(valueName, text);
-  return rooted != 0 || named != 0 || created != 0 || written != 0 ? RegistryFailure(*this) : 0;
+  return Outcome(*this, keyPath, valueName, FirstFailure(rooted, named, created, written), "written");
 }
 
 int Updater::AppendProductId(const char* keyPath, const char* valueName, const char* productId) const {
   // An id of another length would shift every slot after it.
-  if (productId == nullptr || TextLength(productId) != PRODUCT_ID_LEN) return RegistryFailure(*this);
+  if (productId == nullptr || TextLength(productId) != PRODUCT_ID_LEN) {
+    return Outcome(*this, keyPath, valueName, ERROR_INVALID_PARAMETER, "");
+  }
   bool driverPresent = true;
-  if (FindFilterDriver(keyPath, &driverPresent) != 0) return RegistryFailure(*this);
-  if (!driverPresent) return 0;
+  const int found = FindFilterDriver(keyPath, &driverPresent);
+  if (found != 0) return Outcome(*this, keyPath, valueName, found, "");
+  if (!driverPresent) return Outcome(*this, keyPath, valueName, 0, "no filter driver key, nothing to register");
 
   std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);
-  if (!key) return RegistryFailure(*this);
+  if (!key) return Outcome(*this, keyPath, valueName, ERR_OUT_OF_MEMORY, "");
   key->SetRoot(HKEY_LOCAL_MACHINE);
   key->SetPath(keyPath);
   ListText list;
-  int status = ReadOrSeedList(*key, valueName, productId, &list);
-  if (status == 0) status = AppendToList(*key, valueName, list.get(), productId);
-  return status != 0 ? RegistryFailure(*this) : 0;
+  bool written = false;
+  int status = ReadOrSeedList(*key, valueName, productId, &list, &written);
+  if (status == 0) status = AppendToList(*key, valueName, list.get(), productId, &written);
+  return Outcome(*this, keyPath, valueName, status, written ? "the id added" : "holds the id already");
 }
 
 // Compares whole slots only, up to the list's terminator, ignoring ASCII letter case.

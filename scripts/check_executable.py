@@ -16,18 +16,18 @@ ALLOWED_DLLS = {"KERNEL32.dll", "ADVAPI32.dll", "USER32.dll", "msvcrt.dll"}
 # Everything imported must exist on Windows 2000; this list only grows after checking that.
 WINDOWS_2000_FUNCTIONS = {
     "KERNEL32.dll": {
-        "CloseHandle", "CopyFileExA", "CreateFileA", "CreateMutexA", "DeleteCriticalSection",
+        "CloseHandle", "CopyFileExA", "CreateFileA", "CreateFileW", "CreateMutexA", "DeleteCriticalSection",
         "DeleteFileA", "EnterCriticalSection", "ExitProcess", "FindResourceW", "FreeLibrary",
-        "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
+        "GetACP", "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
         "GetCurrentThreadId", "GetFileAttributesA", "GetFileInformationByHandle", "GetLastError",
-        "GetModuleFileNameA",
+        "GetLocalTime", "GetModuleFileNameA",
         "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",
-        "GetStartupInfoW", "GetSystemDirectoryA", "GetSystemTimeAsFileTime", "GetTickCount",
-        "GetUserDefaultLangID", "GetVersionExW", "InitializeCriticalSection", "IsDBCSLeadByte",
+        "GetStartupInfoW", "GetSystemDirectoryA", "GetSystemTimeAsFileTime", "GetTempPathW", "GetTickCount",
+        "GetUserDefaultLangID", "GetVersionExW", "InitializeCriticalSection", "IsDBCSLeadByte", "IsValidCodePage",
         "LeaveCriticalSection", "LoadLibraryA", "LoadResource", "LocalAlloc", "LocalFree",
-        "LockResource", "OpenProcess", "QueryPerformanceCounter", "SetFileAttributesA",
+        "LockResource", "MultiByteToWideChar", "OpenProcess", "QueryPerformanceCounter", "SetFileAttributesA",
         "SetLastError", "SetUnhandledExceptionFilter", "SizeofResource", "Sleep", "TlsGetValue",
-        "UnhandledExceptionFilter", "VirtualProtect", "VirtualQuery", "WriteFile",
+        "UnhandledExceptionFilter", "VirtualProtect", "VirtualQuery", "WideCharToMultiByte", "WriteFile",
     },
     "ADVAPI32.dll": {
         "AdjustTokenPrivileges", "AllocateAndInitializeSid", "CloseServiceHandle", "ControlService",
@@ -35,7 +35,10 @@ WINDOWS_2000_FUNCTIONS = {
         "OpenSCManagerW", "OpenServiceA", "QueryServiceStatus", "RegCloseKey", "RegCreateKeyExA",
         "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "StartServiceW",
     },
-    "USER32.dll": {"CharUpperW", "ExitWindowsEx", "MessageBoxA", "wsprintfA"},
+    "USER32.dll": {
+        "CharUpperW", "ExitWindowsEx", "GetProcessWindowStation", "GetUserObjectInformationW", "MessageBoxA",
+        "MessageBoxW", "wsprintfA", "wvsprintfA",
+    },
     "msvcrt.dll": {
         "__getmainargs", "__wgetmainargs", "__initenv", "__winitenv", "__p__commode", "__p__fmode",
         "__p__wcmdln", "__p__acmdln", "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit",

@@ -46,31 +46,49 @@ bool WaitForState(ServiceControl& control, StateQuestion reached) {
   }
 }
 
-bool StopSequence(DWORD installedVersion, ApplicationServiceIndex index) {
-  const ApplicationService& service = APPLICATION_SERVICES[index];
-  if (installedVersion < service.lowestVersion) return true;
-  std::unique_ptr<ServiceControl> control = ControlFor(service);
-  if (!control) return false;
-  if (!control->IsRunning(nullptr)) return true;
-  control->Stop();
-  return WaitForState(*control, &ServiceControl::IsStopped);
-}
+// One way of changing a service: the command, the state it must reach, and
+// whether it is for a service that runs (a stop) or for one that does not (a start).
+struct ServiceChange {
+  const char* verb;
+  bool forRunningService;
+  int (ServiceControl::*command)();
+  StateQuestion reached;
+};
 
-bool StartSequence(DWORD installedVersion, ApplicationServiceIndex index) {
+constexpr ServiceChange STOP = {"stop", true, &ServiceControl::Stop, &ServiceControl::IsStopped};
+constexpr ServiceChange START = {"start", false, &ServiceControl::Start, &ServiceControl::IsRunning};
+
+// A service of a later version than the installed one is left alone; one
+// already as wanted is not asked.
+bool ChangeService(const Updater& updater, ApplicationServiceIndex index, const ServiceChange& change) {
   const ApplicationService& service = APPLICATION_SERVICES[index];
-  if (installedVersion < service.lowestVersion) return true;
+  if (updater.installedVersion < service.lowestVersion) return true;
   std::unique_ptr<ServiceControl> control = ControlFor(service);
-  if (!control) return false;
-  if (control->IsRunning(nullptr)) return true;
-  control->Start();
-  return WaitForState(*control, &ServiceControl::IsRunning);
+  if (!control) {
+    updater.Note("service \"%s\": could not be asked to %s", service.name, change.verb);
+    return false;
+  }
+  if (control->IsRunning(nullptr) != change.forRunningService) {
+    updater.Note("service \"%s\": %s, not asked to %s", service.name,
+                 change.forRunningService ? "not running" : "running", change.verb);
+    return true;
+  }
+  const int requested = ((*control).*change.command)();
+  const bool reached = WaitForState(*control, change.reached);
+  if (reached) {
+    updater.Note("service \"%s\": asked to %s (%d), done", service.name, change.verb, requested);
+  } else {
+    updater.Note("service \"%s\": asked to %s (%d), not done within %u ms", service.name, change.verb, requested,
+                 static_cast<unsigned>(WAIT_TIMEOUT_MS));
+  }
+  return reached;
 }
 
 }  // namespace
 
-bool Updater::StopControlService() const { return StopSequence(installedVersion, CONTROL_SERVICE); }
-bool Updater::StopCopyService() const { return StopSequence(installedVersion, COPY_SERVICE); }
-bool Updater::StopMonitorService() const { return StopSequence(installedVersion, MONITOR_SERVICE); }
-bool Updater::StartControlService() const { return StartSequence(installedVersion, CONTROL_SERVICE); }
-bool Updater::StartCopyService() const { return StartSequence(installedVersion, COPY_SERVICE); }
-bool Updater::StartMonitorService() const { return StartSequence(installedVersion, MONITOR_SERVICE); }
+bool Updater::StopControlService() const { return ChangeService(*this, CONTROL_SERVICE, STOP); }
+bool Updater::StopCopyService() const { return ChangeService(*this, COPY_SERVICE, STOP); }
+bool Updater::StopMonitorService() const { return ChangeService(*this, MONITOR_SERVICE, STOP); }
+bool Updater::StartControlService() const { return ChangeService(*this, CONTROL_SERVICE, START); }
+bool Updater::StartCopyService() const { return ChangeService(*this, COPY_SERVICE, START); }
+bool Updater::StartMonitorService() const { return ChangeService(*this, MONITOR_SERVICE, START); }

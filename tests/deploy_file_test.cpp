@@ -7,7 +7,7 @@
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 #include "winsim/resources.h"
-#include "winsim/system.h"
+#include "winsim/code_pages.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "tests/machine_test.h"
 #include "winsim/files.h"
 #include "winsim/registry.h"
-#include "winsim/system.h"
+#include "winsim/code_pages.h"
 #include "winsim/system_info.h"
 #include "winsim/token_groups.h"
 #include "winsim/user.h"

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdarg>
 #include <cwchar>
 
 #define WINAPI
@@ -98,6 +99,7 @@ typedef void* PSID;
 #define ERROR_MORE_DATA 234L
 #define ERROR_PARTIAL_COPY 299L
 #define ERROR_NOACCESS 998L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
 #define ERROR_SERVICE_ALREADY_RUNNING 1056L
 #define ERROR_SERVICE_DISABLED 1058L
@@ -135,6 +137,32 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 
+// Code pages
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+UINT WINAPI GetACP();
+BOOL WINAPI IsValidCodePage(UINT codePage);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount, LPWSTR wide,
+                               int wideCount);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR multiByte,
+                               int multiByteCount, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+// Local time and the temporary folder
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
+
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
@@ -167,6 +195,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, 
 #define GENERIC_WRITE 0x40000000u
 #define GENERIC_EXECUTE 0x20000000u
 #define GENERIC_ALL 0x10000000u
+#define FILE_APPEND_DATA 0x00000004
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
@@ -194,6 +223,8 @@ typedef OVERLAPPED* LPOVERLAPPED;
 typedef DWORD(CALLBACK* LPPROGRESS_ROUTINE)(std::int64_t, std::int64_t, std::int64_t, std::int64_t, DWORD,
                                              DWORD, HANDLE, HANDLE, LPVOID);
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
+                          DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                           DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
 BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_ROUTINE progressRoutine, LPVOID data,
@@ -384,6 +415,21 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
 #define EWX_REBOOT 0x00000002
 #define EWX_FORCE 0x00000004
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+int WINAPI wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments);
 LPWSTR WINAPI CharUpperW(LPWSTR text);
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason);
+
+// Window stations
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+HWINSTA WINAPI GetProcessWindowStation();
+BOOL WINAPI GetUserObjectInformationW(HANDLE object, int index, LPVOID information, DWORD length, LPDWORD needed);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "winsim/code_pages.h"
 #include "winsim/internal.h"
 #include "winsim/machine.h"
 
@@ -247,7 +248,9 @@ void MakeParentFolder(const std::string& key) {
 }
 
 bool Reads(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
-bool Writes(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
+bool Writes(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_APPEND_DATA)) != 0; }
+// A handle that may only append writes at the end, wherever it last wrote.
+bool AppendsOnly(DWORD access) { return (access & FILE_APPEND_DATA) != 0 && (access & (GENERIC_WRITE | GENERIC_ALL)) == 0; }
 bool UsesData(DWORD access) { return Reads(access) || Writes(access); }
 
 // Opens without read or write access neither restrict others nor are restricted.
@@ -416,10 +419,10 @@ const std::vector<std::pair<std::string, std::string>>& CopyLog() { return Files
 
 // Links are followed unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link
 // itself; a folder opens only with FILE_FLAG_BACKUP_SEMANTICS.
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                          DWORD flagsAndAttributes, HANDLE) {
-  using namespace winsim;
-  if (Faulted("CreateFileA")) return INVALID_HANDLE_VALUE;
+namespace winsim {
+namespace {
+
+HANDLE OpenFile(LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes) {
   const bool followLink = (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
   std::string key;
   std::string name;
@@ -462,6 +465,24 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
   return OpenOn(file, access, shareMode, lastError);
 }
 
+}  // namespace
+}  // namespace winsim
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flagsAndAttributes, HANDLE) {
+  if (winsim::Faulted("CreateFileA")) return INVALID_HANDLE_VALUE;
+  return winsim::OpenFile(fileName, access, shareMode, disposition, flagsAndAttributes);
+}
+
+// The wide name as UTF-8: the simulated file system keeps narrow names.
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD flagsAndAttributes, HANDLE) {
+  if (winsim::Faulted("CreateFileW")) return INVALID_HANDLE_VALUE;
+  const std::string name = winsim::Utf8Of(fileName);
+  return winsim::OpenFile(fileName != nullptr ? name.c_str() : nullptr, access, shareMode, disposition,
+                          flagsAndAttributes);
+}
+
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED) {
   using namespace winsim;
   if (Faulted("WriteFile")) return FALSE;
@@ -477,6 +498,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
   const bool stops = files.stopWriteAt != 0 && CallCount("WriteFile") == files.stopWriteAt;
   const DWORD count = stops ? std::min(bytesToWrite, files.stopWriteAfter) : bytesToWrite;
   std::string& bytes = opener.file->bytes;
+  if (AppendsOnly(opener.access)) opener.position = bytes.size();
   if (bytes.size() < opener.position + count) bytes.resize(opener.position + count);
   if (count != 0) bytes.replace(opener.position, count, static_cast<const char*>(buffer), count);
   opener.position += count;

@@ -1,8 +1,9 @@
 // System facts: the last error, the user language, WOW64, the system folder
-// and the ANSI code page.
+// and the temporary folder.
 #include "winsim/system.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "winsim/internal.h"
 #include "winsim/machine.h"
@@ -15,7 +16,7 @@ struct SystemState {
   LANGID userLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   Wow64Query wow64 = Wow64Query::Reports32BitWindows;
   std::string systemDirectory = "C:\\WINDOWS\\system32";
-  UINT ansiCodePage = 1252;
+  std::wstring temporaryFolder = L"C:\\WINDOWS\\TEMP\\";
 };
 
 SystemState& System() {
@@ -42,7 +43,7 @@ void SetWow64Query(Wow64Query query) {
 }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
 const std::string& SystemDirectory() { return System().systemDirectory; }
-void SetAnsiCodePage(UINT codePage) { System().ansiCodePage = codePage; }
+void SetTemporaryFolder(const std::wstring& path) { System().temporaryFolder = path; }
 
 }  // namespace winsim
 
@@ -78,8 +79,12 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   return static_cast<UINT>(folder.size());
 }
 
-// Code page 932 opens a double-byte character with 0x81-0x9F or 0xE0-0xFC.
-BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
-  if (winsim::System().ansiCodePage != 932) return FALSE;
-  return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC) ? TRUE : FALSE;
+// The folder with its trailing backslash; a buffer too small gets nothing and
+// the size it would need, terminator included.
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
+  if (winsim::Faulted("GetTempPathW")) return 0;
+  const std::wstring& folder = winsim::System().temporaryFolder;
+  if (buffer == nullptr || size <= folder.size()) return static_cast<DWORD>(folder.size() + 1);
+  std::wmemcpy(buffer, folder.c_str(), folder.size() + 1);
+  return static_cast<DWORD>(folder.size());
 }

@@ -1,5 +1,5 @@
 // System facts a program asks Windows for: the user language, whether it runs
-// under WOW64, the system folder and the ANSI code page.
+// under WOW64, the system folder and the temporary folder.
 #pragma once
 
 #include <string>
@@ -17,7 +17,8 @@ void SetWow64Query(Wow64Query query);
 void SetSystemDirectory(const char* path);
 const std::string& SystemDirectory();
 
-// The ANSI code page: 1252 (no double-byte characters) or 932 (Japanese).
-void SetAnsiCodePage(UINT codePage);
+// What GetTempPathW reports, with its trailing backslash; a fresh machine has
+// "C:\\WINDOWS\\TEMP\\" (a test makes the folder where it needs it).
+void SetTemporaryFolder(const std::wstring& path);
 
 }  // namespace winsim

@@ -2,14 +2,20 @@
 // much time passes.
 #include "winsim/time.h"
 
+#include <ctime>
+
 #include "winsim/internal.h"
 #include "winsim/machine.h"
 
 namespace winsim {
 namespace {
 
+const DWORD FIRST_TICKS = 1000000;
+// The local time at FIRST_TICKS: 2024-01-01 09:00:00, in seconds since 1970.
+const std::time_t FIRST_LOCAL_TIME = 1704099600;
+
 struct TimeState {
-  DWORD ticks = 1000000;
+  DWORD ticks = FIRST_TICKS;
   unsigned sleeps = 0;
   DWORD slept = 0;
 };
@@ -38,4 +44,16 @@ void WINAPI Sleep(DWORD milliseconds) {
   ++time.sleeps;
   time.slept += milliseconds;
   time.ticks += milliseconds;  // wraps like the real counter
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME time) {
+  winsim::CountCall("GetLocalTime");
+  const DWORD elapsed = winsim::Time().ticks - winsim::FIRST_TICKS;
+  const std::time_t seconds = winsim::FIRST_LOCAL_TIME + elapsed / 1000;
+  std::tm parts = {};
+  gmtime_r(&seconds, &parts);
+  *time = SYSTEMTIME{static_cast<WORD>(parts.tm_year + 1900), static_cast<WORD>(parts.tm_mon + 1),
+                     static_cast<WORD>(parts.tm_wday), static_cast<WORD>(parts.tm_mday),
+                     static_cast<WORD>(parts.tm_hour), static_cast<WORD>(parts.tm_min),
+                     static_cast<WORD>(parts.tm_sec), static_cast<WORD>(elapsed % 1000)};
 }

@@ -1,4 +1,5 @@
-// Time as a program sees it: GetTickCount, moved on by Sleep alone.
+// Time as a program sees it: GetTickCount, moved on by Sleep alone, and the
+// local time, which moves with it from 2024-01-01 09:00:00.000.
 #pragma once
 
 #include "winsim/api.h"
