@@ -47,7 +47,10 @@ bool TakeLogPath(const wchar_t* value, int valueLength, wchar_t* path) {
   int count = 0;
   for (int i = 0; i < valueLength; ++i) {
     if (value[i] == L'"') continue;
-    if (count == MAX_PATH - 1) return false;
+    if (count == MAX_PATH - 1) {
+      path[0] = L'\0';
+      return false;
+    }
     path[count++] = value[i];
   }
   path[count] = L'\0';

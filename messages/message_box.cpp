@@ -37,13 +37,15 @@ const char* AnswerName(int answer) {
   }
 }
 
-void LogBox(const BoxRules& rules, bool shown, int answer, const char* text) {
+void LogBox(const BoxRules& rules, BoxKind kind, bool shown, int answer, const char* text) {
   if (rules.log == nullptr || !rules.log->IsOpen()) return;
   char label[LOG_LABEL_SIZE];
+  const char* box = kind == BOX_QUESTION ? "question" : "box";
   if (shown) {
-    wsprintfA(label, "box shown, answer %s: ", AnswerName(answer));
+    wsprintfA(label, "%s shown, answer %s: ", box, AnswerName(answer));
   } else {
-    wsprintfA(label, "box not shown (%s), taken as OK: ", rules.suppressBoxes ? "no box can or may be seen" : "silent run");
+    wsprintfA(label, "%s not shown (%s)%s: ", box, rules.suppressBoxes ? "boxes suppressed" : "silent run",
+              kind == BOX_QUESTION ? ", taken as OK" : "");
   }
   rules.log->Text(label, text, rules.textCodePage);
 }
@@ -53,7 +55,7 @@ void LogBox(const BoxRules& rules, bool shown, int answer, const char* text) {
 int ShowBox(const BoxRules& rules, BoxKind kind, const char* text) {
   const bool shown = MayShow(rules, kind);
   const int answer = shown ? Show(text, kind == BOX_QUESTION ? MB_OKCANCEL : MB_OK, rules.textCodePage) : IDOK;
-  LogBox(rules, shown, answer, text);
+  LogBox(rules, kind, shown, answer, text);
   return answer;
 }
 

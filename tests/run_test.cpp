@@ -1,5 +1,8 @@
+#include <string>
+
 #include "app/run.h"
 #include "tests/machine_test.h"
+#include "winsim/code_pages.h"
 #include "winsim/mutex.h"
 #include "winsim/user.h"
 
@@ -15,6 +18,39 @@ TEST(SilentRunTest, OnlySlashSAsFirstArgument) {
   for (const Case& c : cases) {
     winsim::ResetMachine();
     EXPECT_EQ(IsSilentRun(c.commandLine), c.silent) << (c.commandLine ? "with argument" : "no argument");
+  }
+}
+
+// "/S" keeps its place as the first argument; the other switches are whole
+// tokens anywhere, in either case, and everything else is ignored.
+TEST(RunSwitchesTest, SwitchesAreWholeTokensAnywhere) {
+  const std::wstring tooLong = L"/S /LOG=C:\\" + std::wstring(MAX_PATH, L'x');
+  struct Case {
+    const wchar_t* commandLine;
+    bool silent, suppressBoxes, noRestart, log;
+    const wchar_t* logPath;
+  } cases[] = {
+      {nullptr, false, false, false, false, L""},
+      {L"/S /NORESTART /LOG", true, false, true, true, L""},
+      {L"/s /norestart /SuppressMsgBoxes", true, true, true, false, L""},
+      {L"/NORESTART /S", false, false, true, false, L""},
+      {L"/SUPPRESSMSGBOXES", true, true, false, false, L""},
+      {L"/S\t/NORESTART  /LOG=\"C:\\Update Logs\\run 1.log\"", true, false, true, true, L"C:\\Update Logs\\run 1.log"},
+      {L"/S /log=C:\\x.log /LOG", true, false, false, true, L""},
+      {L"/S /LOG=", true, false, false, true, L""},
+      {L"/S /NORESTARTNOW /LOGFILE \"/NORESTART\" -NORESTART /SUPPRESS", true, false, false, false, L""},
+      {tooLong.c_str(), true, false, false, false, L""},
+  };
+  for (const Case& c : cases) {
+    winsim::ResetMachine();
+    SCOPED_TRACE(c.commandLine != nullptr ? winsim::Utf8Of(c.commandLine) : "no argument");
+    RunSwitches switches;
+    ReadSwitches(c.commandLine, &switches);
+    EXPECT_EQ(switches.silent, c.silent);
+    EXPECT_EQ(switches.suppressBoxes, c.suppressBoxes);
+    EXPECT_EQ(switches.noRestart, c.noRestart);
+    EXPECT_EQ(switches.log, c.log);
+    EXPECT_EQ(std::wstring(switches.logPath), c.logPath);
   }
 }
 

@@ -8,12 +8,14 @@
 #include "app/run.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
+#include "winsim/code_pages.h"
 #include "winsim/files.h"
 #include "winsim/privileges.h"
 #include "winsim/processes.h"
 #include "winsim/registry.h"
 #include "winsim/services.h"
 #include "winsim/shutdown.h"
+#include "winsim/system.h"
 #include "winsim/system_info.h"
 #include "winsim/time.h"
 #include "winsim/user.h"
@@ -23,6 +25,44 @@ namespace {
 using installed::Windows;
 
 const char* const SERVICES[] = {installed::CONTROL_SERVICE, installed::COPY_SERVICE, installed::MONITOR_SERVICE};
+
+const std::string SUPVER_PATH = std::string(installed::INSTALL_DIR) + "\\SupVer.inf";
+void ReadOnlySupVer() { winsim::PutFile(SUPVER_PATH, installed::OldContent("SupVer.inf"), FILE_ATTRIBUTE_READONLY); }
+void MultiStringOdrixList() {
+  winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_MULTI_SZ,
+                           std::string("DVR-XD10J  KR300") + '\0' + '\0');
+}
+void CopyServiceStuck() { winsim::SetStopBehaviour(installed::COPY_SERVICE, winsim::StopBehaviour::StuckPending); }
+
+enum class FilesAfter { Untouched, RolledBack, Updated };
+
+const std::string DEFAULT_LOG = "C:\\WINDOWS\\TEMP\\CarvellaMakerUpdater.log";
+const std::size_t TIME_STAMP_LENGTH = std::string("2024-01-01 09:00:00.000  ").size();
+
+// The lines of a log, each checked for its time stamp and CR LF and given
+// without them; the file must begin with UTF-8's byte-order mark.
+std::vector<std::string> LogLines(const std::string& path) {
+  const std::string bytes = winsim::FileBytes(path);
+  std::vector<std::string> lines;
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) {
+    ADD_FAILURE() << "no byte-order mark in " << path;
+    return lines;
+  }
+  for (std::size_t start = 3; start < bytes.size();) {
+    const std::size_t end = bytes.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "a line without CR LF: " << bytes.substr(start);
+      break;
+    }
+    const std::string line = bytes.substr(start, end - start);
+    const bool stamped = line.size() >= TIME_STAMP_LENGTH && line[4] == '-' && line[10] == ' ' && line[13] == ':' &&
+                         line[19] == '.' && line.compare(TIME_STAMP_LENGTH - 2, 2, "  ") == 0;
+    EXPECT_TRUE(stamped) << line;
+    lines.push_back(stamped ? line.substr(TIME_STAMP_LENGTH) : line);
+    start = end + 2;
+  }
+  return lines;
+}
 
 class WholeRunTest : public MachineTest {
  protected:
@@ -50,6 +90,14 @@ class WholeRunTest : public MachineTest {
   }
 
   void ExpectFilesUntouched() const { EXPECT_EQ(installed::InstallFolder(), before); }
+
+  // Rolled back: the old files, and the marker file that a first update created, which has no backup.
+  void ExpectFiles(FilesAfter after) const {
+    if (after == FilesAfter::Updated) return ExpectFilesUpdated();
+    std::map<std::string, std::string> expected = before;
+    if (after == FilesAfter::RolledBack) expected["XVT-7Q2RN3.txt"] = installed::PayloadFor(version, "XVT-7Q2RN3.txt");
+    EXPECT_EQ(installed::InstallFolder(), expected);
+  }
 
   void ExpectFilesUpdated() const {
     std::map<std::string, std::string> expected = before;
@@ -86,6 +134,7 @@ class WholeRunTest : public MachineTest {
 
 const std::vector<DWORD> ALL_RUNNING = {SERVICE_RUNNING, SERVICE_RUNNING, SERVICE_RUNNING};
 const std::vector<DWORD> TWO_STOPPED = {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_RUNNING};
+
 
 // The run the administrator expects most often: 64-bit Windows, 9.xx installed,
 // the user confirms and accepts the restart.
@@ -225,6 +274,236 @@ TEST_F(WholeRunTest, PlantedLinksNeverCarryAWriteOutOfTheFolder) {
       ExpectProductListsUntouched();
     }
     ExpectNothingLeftOpen();
+  }
+}
+
+// Deployment tools run the updater where nobody can answer a box. There it
+// shows none, not even a failure's, and ends by itself with its roll-back and
+// exit code; a station that cannot be asked is taken for a visible one.
+TEST_F(WholeRunTest, NoBoxIsShownWhereNobodyCouldAnswerIt) {
+  using winsim::WindowStation;
+  const struct {
+    WindowStation station;
+    const wchar_t* commandLine;
+    void (*arrange)();
+    int exitCode;
+    std::vector<int> boxes;
+    FilesAfter files;
+  } rows[] = {
+      {WindowStation::Hidden, L"/S", ReadOnlySupVer, EXIT_STOPPED, {}, FilesAfter::RolledBack},
+      {WindowStation::Hidden, L"", ReadOnlySupVer, EXIT_STOPPED, {}, FilesAfter::RolledBack},
+      {WindowStation::Hidden, L"/S", MultiStringOdrixList, EXIT_STOPPED, {}, FilesAfter::RolledBack},
+      {WindowStation::Hidden, L"/S", CopyServiceStuck, EXIT_STOPPED, {}, FilesAfter::Untouched},
+      {WindowStation::Hidden, L"", [] {}, EXIT_FINISHED, {}, FilesAfter::Updated},
+      {WindowStation::Visible, L"/S /SUPPRESSMSGBOXES", ReadOnlySupVer, EXIT_STOPPED, {}, FilesAfter::RolledBack},
+      {WindowStation::Visible, L"/S /suppressmsgboxes", CopyServiceStuck, EXIT_STOPPED, {}, FilesAfter::Untouched},
+      {WindowStation::Visible, L"/NORESTART /SUPPRESSMSGBOXES", ReadOnlySupVer, EXIT_STOPPED,
+       {MSG_CONFIRM_ADD_DRIVE, MSG_FILE_COPY_ERROR}, FilesAfter::RolledBack},
+      {WindowStation::Unaskable, L"/S", ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, FilesAfter::RolledBack},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << " in station " << static_cast<int>(row.station));
+    Install(0x0A000000);
+    winsim::SetWindowStation(row.station);
+    row.arrange();
+    EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
+    EXPECT_EQ(Boxes(), row.boxes);
+    ExpectFiles(row.files);
+    EXPECT_EQ(winsim::ExitWindowsCalls().size(), row.exitCode == EXIT_FINISHED ? 1u : 0u);
+    ExpectNothingLeftOpen();
+  }
+}
+
+// The restart is the caller's; the services work again until it comes, and
+// 3010 says the update wants it. Every other ending keeps its code.
+TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
+  const struct {
+    const wchar_t* commandLine;
+    std::vector<int> answers;
+    void (*arrange)();
+    int exitCode;
+    std::vector<int> boxes;
+    std::vector<DWORD> services;
+  } rows[] = {
+      {L"/S /NORESTART", {}, [] {}, EXIT_RESTART_REQUIRED, {}, ALL_RUNNING},
+      {L"/NoRestart", {IDOK}, [] {}, EXIT_RESTART_REQUIRED, {MSG_CONFIRM_ADD_DRIVE}, ALL_RUNNING},
+      {L"/NORESTART", {IDCANCEL}, [] {}, EXIT_FINISHED, {MSG_CONFIRM_ADD_DRIVE}, ALL_RUNNING},
+      {L"/S /NORESTART",
+       {},
+       [] { winsim::SetStartBehaviour(installed::COPY_SERVICE, winsim::StartBehaviour::NeverStarts); },
+       EXIT_STOPPED,
+       {MSG_SERVICE_ERROR},
+       {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_STOPPED}},
+      {L"/S /NORESTART", {}, ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR},
+       {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", answers " << row.answers.size());
+    Install(0x0A000000);
+    row.arrange();
+    winsim::ScriptAnswers(row.answers);
+    EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
+    EXPECT_EQ(Boxes(), row.boxes);
+    EXPECT_EQ(ServiceStates(), row.services);
+    EXPECT_TRUE(winsim::ExitWindowsCalls().empty());
+    EXPECT_TRUE(winsim::PrivilegeAdjustments().empty());
+    ExpectNothingLeftOpen();
+  }
+}
+
+// What an administrator reads after a deployment: every stage's outcome in
+// order, appended run after run.
+TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
+  Install(0x09000000);
+  winsim::MakeFolder("C:\\WINDOWS\\TEMP");
+  const std::vector<std::string> run = {
+      "ODRIX Carvella Maker Updater 1.1.0.0, command line: /S /LOG",
+      "silent run; boxes: failures only; restart: at the end; texts: English",
+      "Windows 6.1 build 2600, platform 2",
+      "ODRIX Carvella Maker 0x09000000 in C:\\Program Files\\ODRIX\\Carvella Maker",
+      "64-bit Windows",
+      "version class 1: 4 data files",
+      "question not shown (silent run), taken as OK: Do you want to add the drive that ODRIX Carvella Maker supports?",
+      "service \"ODRIX Carvella Control Service\": asked to stop (0), done",
+      "service \"ODRIX Carvella Copy Service\": asked to stop (0), done",
+      "CVMaker.exe is not running",
+      "file DrvClass.ini: written (0)",
+      "file DrvClass64.ini: written (0)",
+      "file XVT-7Q2RN3.txt: written (0)",
+      "file SupVer.inf: written (0)",
+      "registry HKLM\\SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter\\ROVE \"Products\": the id added",
+      "registry HKLM\\SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter\\ODRIX \"Products\": the id added",
+      "question not shown (silent run), taken as OK: Update has been finished correctly.\\nRestart Windows to enable "
+      "the ODRIX Carvella Maker.\\nRestart Windows right now?",
+      "restart requested: Windows is restarting",
+      "exit code 0",
+  };
+  ASSERT_EQ(RunUpdater(L"/S /LOG"), EXIT_FINISHED);
+  EXPECT_EQ(LogLines(DEFAULT_LOG), run);
+  ExpectFilesUpdated();
+
+  // The second run comes after the first, the services it finds stopped and the lists already extended.
+  EXPECT_EQ(RunUpdater(L"/S /LOG"), EXIT_FINISHED);
+  const std::vector<std::string> lines = LogLines(DEFAULT_LOG);
+  ASSERT_GT(lines.size(), run.size());
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + run.size()), run);
+  EXPECT_EQ(lines[run.size()], run.front());
+  EXPECT_EQ(lines.back(), run.back());
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "service \"ODRIX Carvella Copy Service\": not running, not asked to stop"), 1);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.find("holds the id already") != std::string::npos; }),
+            2);
+  ExpectNothingLeftOpen();
+}
+
+// A failed run tells why, the text of every box (Japanese as UTF-8) and
+// whether it was shown, and what the roll-back did.
+TEST_F(WholeRunTest, TheLogOfAFailedRunTellsTheCauseTheBoxesAndTheRollBack) {
+  Install(0x09000000);
+  winsim::SetUserLanguage(0x0411);
+  winsim::SetAnsiCodePage(932);
+  winsim::SetWindowStation(winsim::WindowStation::Hidden);
+  ReadOnlySupVer();
+  winsim::MakeFolder("D:\\Logs");
+  ASSERT_EQ(RunUpdater(L"/LOG=\"D:\\Logs\\update.log\""), EXIT_STOPPED);
+  const std::vector<std::string> lines = LogLines("D:\\Logs\\update.log");
+  const std::vector<std::string> expected = {
+      "interactive run; boxes: none, the window station is not visible; restart: at the end; texts: Japanese",
+      "question not shown (boxes suppressed), taken as OK: ODRIX Carvella Maker がサポートしているドライブを追加します。",
+      "file SupVer.inf: not written (5)",
+      "box not shown (boxes suppressed): ファイルの書き換えに失敗しました。[SupVer.inf]\\nアップデートを終了します。",
+      "file XVT-7Q2RN3.txt: had no backup, kept (2)",
+      "file DrvClass64.ini: put back from its backup (0)",
+      "file DrvClass.ini: put back from its backup (0)",
+      "exit code 1",
+  };
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    if (std::find(expected.begin(), expected.end(), line) != expected.end()) found.push_back(line);
+  }
+  EXPECT_EQ(found, expected) << testing::PrintToString(lines);
+  ExpectFiles(FilesAfter::RolledBack);
+}
+
+// The log never changes the run: a file that cannot be opened or written, or
+// whose name leads to a file elsewhere, gets no line and the update goes on.
+TEST_F(WholeRunTest, ALogThatCannotOrMayNotBeWrittenLeavesTheRunAsItIs) {
+  static const std::string OUTSIDE = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+  const struct {
+    const char* what;
+    void (*arrange)();
+    const char* logAfter;  // the bytes under the log's name afterwards; nullptr: the file outside
+  } rows[] = {
+      {"folder missing", [] { winsim::SetTemporaryFolder(L"C:\\WINDOWS\\NO TEMP\\"); }, ""},
+      {"read-only log", [] { winsim::PutFile(DEFAULT_LOG, "kept", FILE_ATTRIBUTE_READONLY); }, "kept"},
+      {"log held open elsewhere for writing",
+       [] {
+         winsim::PutFile(DEFAULT_LOG, "kept");
+         winsim::HoldOpenElsewhere(DEFAULT_LOG, GENERIC_WRITE, FILE_SHARE_READ);
+       },
+       "kept"},
+      {"log name hard-linked", [] { winsim::MakeHardLink(OUTSIDE, DEFAULT_LOG); }, nullptr},
+      {"log name a symbolic link", [] { winsim::MakeSymbolicLink(DEFAULT_LOG, OUTSIDE); }, ""},
+      {"first line cannot be written", [] { winsim::FailCall("WriteFile", 2, ERROR_HANDLE_DISK_FULL); },
+       "\xEF\xBB\xBF"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Install(0x09000000);
+    winsim::PutFile(OUTSIDE, "127.0.0.1 localhost\r\n");
+    winsim::MakeFolder("C:\\WINDOWS\\TEMP");
+    row.arrange();
+    EXPECT_EQ(RunUpdater(L"/S /LOG"), EXIT_FINISHED);
+    EXPECT_TRUE(winsim::MessageBoxes().empty());
+    ExpectFilesUpdated();
+    ExpectProductListsExtended();
+    EXPECT_EQ(winsim::FileBytes(OUTSIDE), "127.0.0.1 localhost\r\n");
+    if (row.logAfter != nullptr) {
+      EXPECT_EQ(winsim::FileBytes(DEFAULT_LOG), row.logAfter);
+    }
+    EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
+}
+
+// Japanese boxes are code page 932 text: handed over as bytes where the ANSI
+// code page is 932, converted for MessageBoxW elsewhere, and English where
+// Windows lacks code page 932 or a text will not convert.
+TEST_F(WholeRunTest, JapaneseBoxesReadAsJapaneseWhateverTheAnsiCodePage) {
+  const std::string confirm = "ODRIX Carvella Maker がサポートしているドライブを追加します。";
+  const std::string copyError = "ファイルの書き換えに失敗しました。[SupVer.inf]\nアップデートを終了します。";
+  const std::string englishCopyError = "File copy error. [SupVer.inf]\nUpdate has been canceled.";
+  char copyErrorBytes[MAX_PATH];
+  wsprintfA(copyErrorBytes, JAPANESE_TEXTS[MSG_FILE_COPY_ERROR], "SupVer.inf");
+  const struct {
+    UINT ansiCodePage;
+    bool codePage932;
+    unsigned failingConversion;  // 0: none
+    bool unicode;
+    std::string confirmation;
+    std::string failure;
+  } rows[] = {
+      {932, true, 0, false, JAPANESE_TEXTS[MSG_CONFIRM_ADD_DRIVE], copyErrorBytes},
+      {1252, true, 0, true, confirm, copyError},
+      {1252, false, 0, false, ENGLISH_TEXTS[MSG_CONFIRM_ADD_DRIVE], englishCopyError},
+      {1252, true, MESSAGE_COUNT, false, ENGLISH_TEXTS[MSG_CONFIRM_ADD_DRIVE], englishCopyError},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "code page " << row.ansiCodePage << (row.codePage932 ? "" : " without 932")
+                                    << ", conversion " << row.failingConversion << " failing");
+    Install(0x09000000);
+    winsim::SetUserLanguage(0x0411);
+    winsim::SetAnsiCodePage(row.ansiCodePage);
+    winsim::SetCodePageInstalled(932, row.codePage932);
+    if (row.failingConversion != 0) winsim::FailCall("MultiByteToWideChar", row.failingConversion, ERROR_NO_UNICODE_TRANSLATION);
+    ReadOnlySupVer();
+    EXPECT_EQ(RunUpdater(L""), EXIT_STOPPED);
+    const std::vector<winsim::MessageBoxRecord>& boxes = winsim::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    ExpectUpdaterBox(boxes[0], row.confirmation, MB_OKCANCEL);
+    ExpectUpdaterBox(boxes[1], row.failure);
+    EXPECT_EQ(boxes[0].unicode, row.unicode);
+    EXPECT_EQ(boxes[1].unicode, row.unicode);
   }
 }
 
