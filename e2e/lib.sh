@@ -138,7 +138,7 @@ create_prefix() {
   # The first program initialises the prefix; Mono and Gecko are not wanted.
   printf '%s\n' \
     $'set\tHKCU\\Software\\Wine\\X11 Driver\tManaged\tREG_SZ\ttextz:N' \
-    $'set\tHKCU\\Software\\Wine\\Debug\tRelayInclude\tREG_SZ\ttextz:user32.MessageBoxA;user32.ExitWindowsEx;advapi32.RegSetValueExA' \
+    $'set\tHKCU\\Software\\Wine\\Debug\tRelayInclude\tREG_SZ\ttextz:user32.MessageBoxA;user32.MessageBoxW;user32.ExitWindowsEx;advapi32.RegSetValueExA' \
     >"$settings"
   WINE_TIMEOUT=180 wine_in WINEDLLOVERRIDES='mscoree=;mshtml=' "$BUILD_DIR/tools/regtool.exe" \
     "$(winpath "$dir-settings.out")" "@$(winpath "$settings")" >"$setupLog" 2>&1 ||
@@ -377,6 +377,19 @@ make_read_only() { chmod a-w "$(install_folder)/$1"; }
 # Wine reports this Windows version to the updater alone.
 report_windows_version() { reg_set "$APP_DEFAULTS_KEY" Version REG_SZ "textz:$1"; }
 
+# need_locales <language_COUNTRY>...: the glibc UTF-8 locales that Wine takes
+# its languages and code pages from; the scenario is skipped without them.
+need_locales() {
+  local available name
+  available=$(locale -a 2>/dev/null)
+  for name in "$@"; do
+    grep -qix "$name\.utf-\?8" <<<"$available" || {
+      skip_scenario "no $name.UTF-8 locale (scripts/install-deps makes it)"
+      return 1
+    }
+  done
+}
+
 # Runs the stand-in under an executable name while the updater runs.
 start_application_as() { # name [windows folder]
   local folder=${2:-${INSTALL_DIR_WIN[$P]}}
@@ -391,29 +404,38 @@ hold_instance_mutex() { start_waiting_process "$TOOLS_WIN\\mutex_holder.exe" "e2
 
 # ---- running the updater -----------------------------------------------------------
 
-# act [--answers LIST] [--japanese | --language LOCALE] [--refuse-restart] [--timeout S] [--end-when FILE]
-#     [-- updater arguments]
+# act [--answers LIST] [--japanese | --japanese-on-1252 | --language LOCALE] [--refuse-restart] [--timeout S]
+#     [--end-when FILE] [--hidden-station] [-- updater arguments]
 # --end-when ends the updater abruptly once that Windows path exists.
+# --japanese gives a Japanese user on code page 932; --japanese-on-1252 a
+# Japanese user language on the English code page 1252 (LC_MESSAGES alone).
+# --hidden-station runs the updater in a window station nobody sees.
 # Runs the updater under the pilot; the pilot's log and Wine's call trace stay
 # in the scenario folder for the checks.
 act() {
-  local answers=- timeout=100 environment=() arguments=() endWhen=()
+  local answers=- timeout=100 environment=() arguments=() endWhen=() station=()
   MESSAGE_LANGUAGE=EN
   while [[ $# -gt 0 ]]; do
     case $1 in
       --answers) answers=$2; shift 2 ;;
       --japanese) environment+=(LC_ALL=ja_JP.UTF-8); MESSAGE_LANGUAGE=JA; shift ;;
+      --japanese-on-1252)
+        environment+=(LC_ALL= LC_CTYPE= LANG=en_US.UTF-8 LC_MESSAGES=ja_JP.UTF-8)
+        MESSAGE_LANGUAGE=JA
+        shift
+        ;;
       --language) environment+=("LC_ALL=$2"); shift 2 ;;
       --refuse-restart) environment+=(WINEDLLOVERRIDES=wineboot.exe=d); shift ;;
       --timeout) timeout=$2; shift 2 ;;
       --end-when) endWhen=(--end-when "$2"); shift 2 ;;
+      --hidden-station) station=(--hidden-station); shift ;;
       --) shift; arguments=("$@"); break ;;
       *) arguments+=("$1"); shift ;;
     esac
   done
   snapshot "$SCENARIO_DIR/before"
   WINE_TIMEOUT=$((timeout + 30)) wine_in "${environment[@]}" WINEDEBUG=-all,+relay "$TOOLS_WIN\\pilot.exe" \
-    "$(winpath "$SCENARIO_DIR/pilot.log")" "$answers" "$((timeout * 1000))" "${endWhen[@]}" "$UPDATER_WIN" "${arguments[@]}" \
+    "$(winpath "$SCENARIO_DIR/pilot.log")" "$answers" "$((timeout * 1000))" "${endWhen[@]}" "${station[@]}" "$UPDATER_WIN" "${arguments[@]}" \
     >"$SCENARIO_DIR/pilot.out" 2>"$SCENARIO_DIR/trace.log"
   snapshot "$SCENARIO_DIR/after"
 }
@@ -489,6 +511,9 @@ expect_exit() {
   esac
 }
 
+# The milliseconds from the updater's start to its end, as the pilot measured them.
+elapsed_ms() { sed -n 's/^elapsed\t//p' "$SCENARIO_DIR/pilot.log" 2>/dev/null | head -n1; }
+
 message_text() { # slot [file name]
   local -n catalogue=MESSAGE_$MESSAGE_LANGUAGE
   local text=${catalogue[$1]}
@@ -496,10 +521,16 @@ message_text() { # slot [file name]
   printf '%s' "$text"
 }
 
-# expect_boxes [OK|OKCANCEL:MSG_NAME[:file]]... in the order shown; none when no argument.
+# expect_boxes [--wide] [OK|OKCANCEL:MSG_NAME[:file]]... in the order shown; none when no argument.
 # Each box has the caption (the pilot finds it by it), no icon and no owner, and
-# MessageBoxA was called with exactly the MB_OK (0) or MB_OKCANCEL (1) style.
+# MessageBoxA (MessageBoxW with --wide) was called with exactly the MB_OK (0) or
+# MB_OKCANCEL (1) style; the other function not at all.
 expect_boxes() {
+  local function=MessageBoxA other=MessageBoxW
+  if [[ ${1:-} == --wide ]]; then
+    function=MessageBoxW other=MessageBoxA
+    shift
+  fi
   local expected=() entry buttons style styles=()
   for entry in "$@"; do
     IFS=: read -r buttons slot file <<<"$entry"
@@ -517,10 +548,13 @@ expect_boxes() {
     return
   fi
   local calls=()
-  mapfile -t calls < <(sed -n 's/.*:Call user32\.MessageBoxA(\([0-9a-f]*\),.*,\([0-9a-f]\{8\}\)) ret=.*/\1 \2/p' \
+  mapfile -t calls < <(sed -n "s/.*:Call user32\\.$function(\\([0-9a-f]*\\),.*,\\([0-9a-f]\\{8\\}\\)) ret=.*/\\1 \\2/p" \
     "$SCENARIO_DIR/trace.log")
   [[ "${calls[*]}" == "${styles[*]}" ]] ||
-    fail "MessageBoxA owner and style [${calls[*]}], expected [${styles[*]}]"
+    fail "$function owner and style [${calls[*]}], expected [${styles[*]}]"
+  local others
+  others=$(grep -a -c ":Call user32\.$other(" "$SCENARIO_DIR/trace.log")
+  [[ $others -eq 0 ]] || fail "$other called $others times, expected $function only"
 }
 
 describe_boxes() {
@@ -529,6 +563,46 @@ describe_boxes() {
     [[ $(cut -f2 <<<"$box") != - ]] && echo " ($(cut -f2 <<<"$box"))")"); done
   local IFS='|'
   printf '%s' "${out[*]}"
+}
+
+# expect_run_log <file> <runs> <command line> [line...]: the updater's log of
+# that many runs appended one after the other: UTF-8 with a byte-order mark at
+# its head only, every line ended by CR LF and begun by a local time stamp,
+# each run from its first line (the command line as given) to "exit code 0";
+# every further line named is in each run, whole after the time stamp.
+expect_run_log() {
+  local problems
+  problems=$(python3 - "$@" <<'EOF'
+import re, sys
+path, runs, command_line, wanted = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4:]
+try:
+    data = open(path, "rb").read()
+except OSError as error:
+    sys.exit(print("not readable: %s" % error.strerror))
+bom = b"\xef\xbb\xbf"
+problems = [] if data.startswith(bom) else ["no byte-order mark at the head"]
+data = data[len(bom):] if data.startswith(bom) else data
+ends = data.count(b"\r\n")
+if not data.endswith(b"\r\n") or data.count(b"\n") != ends or data.count(b"\r") != ends:
+    problems.append("a line not ended by CR LF")
+lines = data.decode("utf-8", "replace").split("\r\n")[:-1]
+stamp = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  ")
+unstamped = [line for line in lines if not stamp.match(line)]
+if unstamped:
+    problems.append("%d lines without a time stamp, the first %r" % (len(unstamped), unstamped[0][:60]))
+texts = [line[25:] for line in lines]
+first = re.compile(r"ODRIX Carvella Maker Updater \d+(\.\d+){3}( \([^)]*\))?, command line: " + re.escape(command_line) + "$")
+marks = ["first" if first.match(t) else t for t in texts if first.match(t) or t.startswith("exit code")]
+if marks != ["first", "exit code 0"] * runs or texts[-1:] != ["exit code 0"]:
+    problems.append("first and last lines [%s] (the first %r), expected %d runs, each ending with exit code 0"
+                    % (", ".join(marks), texts[0][:120] if texts else "", runs))
+starts = [i for i, t in enumerate(texts) if first.match(t)] + [len(texts)]
+for run in range(len(starts) - 1):
+    problems += ["run %d has no line %r" % (run + 1, line) for line in wanted if line not in texts[starts[run]:starts[run + 1]]]
+print("; ".join(problems))
+EOF
+  )
+  [[ -z $problems ]] || fail "log $1: $problems"
 }
 
 # expect_restart requested|not_requested: ExitWindowsEx(EWX_REBOOT, 0) and nothing else.

@@ -29,6 +29,8 @@ SCENARIOS=(
   "64 japanese_texts"
   "64 japanese_file_copy_error"
   "64 english_for_other_languages"
+  "64 japanese_on_code_page_1252_cancel"
+  "64 japanese_on_code_page_1252_file_copy_error"
   "64 second_update_over_updated_folder"
   "64 vendor_key_missing_and_partial_slot"
   "64 lists_holding_the_id"
@@ -39,6 +41,10 @@ SCENARIOS=(
   "64 disk_full"
   "64 cut_off_waiting_for_a_service"
   "64 cut_off_during_deployment"
+  "64 silent_update_no_restart"
+  "64 run_log_of_two_updates"
+  "64 hidden_station_copy_error"
+  "64 hidden_station_interactive_is_silent"
   "32 silent_update_class0_32bit"
   "32 silent_update_class1_32bit"
   "32 declined_restart_32bit"
@@ -392,6 +398,28 @@ scenario_english_for_other_languages() {
   expect_nothing_changed
 }
 
+# A Japanese user on the English code page: the boxes are Unicode, the texts
+# read as Japanese.
+scenario_japanese_on_code_page_1252_cancel() {
+  need_locales ja_JP en_US || return
+  arrange 0x09000000 || return
+  act --japanese-on-1252 --answers Cancel
+  expect_exit 0
+  expect_boxes --wide OKCANCEL:MSG_CONFIRM_ADD_DRIVE
+  expect_nothing_changed
+}
+
+scenario_japanese_on_code_page_1252_file_copy_error() {
+  need_locales ja_JP en_US || return
+  arrange 0x08000000 || return
+  make_read_only DrvClass.ini
+  act --japanese-on-1252 -- /S
+  expect_exit 1
+  expect_boxes --wide OK:MSG_FILE_COPY_ERROR:DrvClass.ini
+  expect_files untouched
+  expect_registry_untouched
+}
+
 # ---- product lists ----------------------------------------------------------------------------
 
 # Every file is backed up and rewritten again; lists that hold the id are not written.
@@ -583,6 +611,62 @@ scenario_cut_off_during_deployment() {
   rm -f "$SCENARIO_DIR/before/files/"*.bk0
   expect_silent_success 1
   expect_services STOPPED: STOPPED: untouched
+}
+
+# ---- what the caller chooses: the restart, a log, no one to see a box ----------------------
+
+# The restart is the caller's: the stopped services run again meanwhile.
+scenario_silent_update_no_restart() {
+  arrange 0x09000000 || return
+  act -- /S /NORESTART
+  expect_exit 3010
+  expect_boxes
+  expect_files deployed 1
+  expect_lists_updated
+  expect_restart not_requested
+  expect_services restarted restarted untouched
+}
+
+# Two runs append to one log named with a blank in it; the second updates the
+# updated folder again.
+scenario_run_log_of_two_updates() {
+  arrange 0x09000000 || return
+  local logFile='C:\e2e\logs\update log.txt'
+  local unixLog
+  unixLog=$(unixpath "$logFile")
+  mkdir -p "${unixLog%/*}"
+  rm -f "$unixLog"
+  local switch="/LOG=\"$logFile\"" run
+  for run in 1 2; do
+    act -- /S "$switch"
+    expect_exit 0
+    expect_files deployed 1
+  done
+  expect_run_log "$unixLog" 2 "/S $switch" "file DrvClass.ini: written (0)" "file SupVer.inf: written (0)" \
+    "exit code 0"
+}
+
+# A window station nobody sees: the copy error box is not shown, the run ends
+# by itself and rolls back.
+scenario_hidden_station_copy_error() {
+  arrange 0x09000000 || return
+  make_read_only SupVer.inf
+  act --hidden-station --timeout 40 -- /S
+  echo "time from start to exit: $(elapsed_ms) ms"
+  expect_exit 1
+  expect_boxes
+  expect_files rolled_back 1
+  expect_read_only SupVer.inf
+  expect_registry_untouched
+  expect_services stopped stopped untouched
+  expect_restart not_requested
+}
+
+# Without a switch the run would ask: in a hidden station it asks nothing.
+scenario_hidden_station_interactive_is_silent() {
+  arrange 0x09000000 || return
+  act --hidden-station --timeout 40
+  expect_silent_success 1
 }
 
 # ---- 32-bit Windows: three rows, DrvClass64.ini never touched ------------------------------

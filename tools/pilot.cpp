@@ -1,10 +1,14 @@
 // Runs a program and answers its message boxes the way a user would, recording
 // each box exactly: its text, its buttons, and the answer given.
 //
-//   pilot.exe <logfile> <answers> <timeout ms> [--end-when <file>] <program> [<argument>...]
+//   pilot.exe <logfile> <answers> <timeout ms> [--end-when <file>] [--hidden-station] <program> [<argument>...]
 //
 // With --end-when the program is ended abruptly (TerminateProcess, as a power
-// cut ends it) as soon as <file> exists.
+// cut ends it) as soon as <file> exists. With --hidden-station the program
+// runs on a desktop of a window station of its own, which nobody sees (only
+// WinSta0 is visible); its boxes, if any, cannot be answered there.
+// An argument that holds a double quote is passed as it is, already quoted by
+// the caller; one with a blank and no quote is put in quotes.
 //
 // <answers> is a comma-separated list of button names (OK, Cancel, Yes, No) used
 // in order, one per box, or "-" for none. A box beyond the list is answered with
@@ -12,6 +16,7 @@
 // Only boxes with the updater's caption count. The log gets UTF-8 lines:
 //   box TAB <buttons> TAB <answer> TAB <flags> TAB <text, with \n \t \\ escaped>
 //   exit TAB <exit code>   or   timeout (ended after the timeout)   or   ended (ended by --end-when)
+//   elapsed TAB <milliseconds from the program's start to its end>
 // After the program's exit the pilot also waits until Wine's restart work
 // (wineboot.exe, started by a restart request) has finished, so that what the
 // tests look at next is not changing under them.
@@ -104,8 +109,12 @@ std::wstring CommandLine(int argc, wchar_t** argv, int first) {
   for (int i = first; i < argc; ++i) {
     std::wstring argument = argv[i];
     if (!line.empty()) line += L' ';
-    if (argument.empty() || argument.find_first_of(L" \t") != std::wstring::npos) line += L"\"" + argument + L"\"";
-    else line += argument;
+    const bool quoted = argument.find(L'"') != std::wstring::npos;
+    if (!quoted && (argument.empty() || argument.find_first_of(L" \t") != std::wstring::npos)) {
+      line += L"\"" + argument + L"\"";
+    } else {
+      line += argument;
+    }
   }
   return line;
 }
@@ -192,6 +201,68 @@ class Pilot {
   std::set<HWND> answered;
 };
 
+// A window station other than WinSta0 is not visible. The desktop is made
+// while the pilot is attached to the new station, since CreateDesktop makes
+// it in the calling process's one; the handles stay open until the pilot
+// ends, so that both outlive the program's start.
+class HiddenStation {
+ public:
+  ~HiddenStation() {
+    if (desktop != NULL) CloseDesktop(desktop);
+    if (station != NULL) CloseWindowStation(station);
+  }
+
+  bool Create() {
+    // Named after the pilot, so that no earlier pilot's station is opened instead.
+    const std::string name = "e2e-hidden-" + std::to_string(GetCurrentProcessId());
+    station = CreateWindowStationA(name.c_str(), 0, WINSTA_ALL_ACCESS, NULL);
+    if (station == NULL) return false;
+    HWINSTA own = GetProcessWindowStation();
+    if (own == NULL || !SetProcessWindowStation(station)) return false;
+    desktop = CreateDesktopA(DESKTOP_NAME, NULL, NULL, 0, GENERIC_ALL, NULL);
+    const DWORD error = GetLastError();
+    if (!SetProcessWindowStation(own)) return false;
+    SetLastError(error);
+    if (desktop == NULL) return false;
+    path = FromUtf8(name + "\\" + DESKTOP_NAME);
+    return !IsVisible();
+  }
+
+  // A station that turned out visible would test nothing.
+  bool IsVisible() const {
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    return !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed) ||
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+  }
+
+  // "station\desktop", as STARTUPINFO.lpDesktop takes it.
+  wchar_t* DesktopPath() { return &path[0]; }
+
+ private:
+  static constexpr char DESKTOP_NAME[] = "hidden";
+  HWINSTA station = NULL;
+  HDESK desktop = NULL;
+  std::wstring path;
+};
+
+class Stopwatch {
+ public:
+  Stopwatch() {
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+  }
+  long long Milliseconds() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
+  }
+
+ private:
+  LARGE_INTEGER frequency;
+  LARGE_INTEGER start;
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -202,43 +273,63 @@ int wmain(int argc, wchar_t** argv) {
   Pilot pilot(logPath, Utf8(argv[2]));
   int programArgument = 4;
   std::wstring endWhen;
-  if (std::wstring(argv[4]) == L"--end-when") {
-    if (argc < 7) return 2;
-    endWhen = argv[5];
-    programArgument = 6;
+  bool hiddenStation = false;
+  for (;;) {
+    const std::wstring option = programArgument < argc ? argv[programArgument] : L"";
+    if (option == L"--end-when" && programArgument + 1 < argc) {
+      endWhen = argv[programArgument + 1];
+      programArgument += 2;
+    } else if (option == L"--hidden-station") {
+      hiddenStation = true;
+      ++programArgument;
+    } else {
+      break;
+    }
   }
+  if (programArgument >= argc) return 2;
 
   std::wstring commandLine = CommandLine(argc, argv, programArgument);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  HiddenStation station;
+  if (hiddenStation) {
+    if (!station.Create()) {
+      pilot.Record("error\thidden station " + std::to_string(GetLastError()));
+      return 1;
+    }
+    startup.lpDesktop = station.DesktopPath();
+  }
   PROCESS_INFORMATION process = {};
+  const Stopwatch stopwatch;
   if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
     pilot.Record("error\tstart " + std::to_string(GetLastError()));
     return 1;
   }
   CloseHandle(process.hThread);
   DWORD start = GetTickCount();
-  while (WaitForSingleObject(process.hProcess, POLL_MS) == WAIT_TIMEOUT) {
+  std::string outcome;
+  int result = 0;
+  while (outcome.empty() && WaitForSingleObject(process.hProcess, POLL_MS) == WAIT_TIMEOUT) {
     pilot.AnswerBoxes();
     if (!endWhen.empty() && GetFileAttributesW(endWhen.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      TerminateProcess(process.hProcess, 0xDEAD);
-      WaitForSingleObject(process.hProcess, CLOSE_TIMEOUT_MS);
-      pilot.Record("ended");
-      CloseHandle(process.hProcess);
-      return 0;
-    }
-    if (GetTickCount() - start > timeoutMs) {
-      TerminateProcess(process.hProcess, 0xDEAD);
-      WaitForSingleObject(process.hProcess, CLOSE_TIMEOUT_MS);
-      pilot.Record("timeout");
-      CloseHandle(process.hProcess);
-      return 3;
+      outcome = "ended";
+    } else if (GetTickCount() - start > timeoutMs) {
+      outcome = "timeout";
+      result = 3;
     }
   }
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
+  if (outcome.empty()) {
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    outcome = "exit\t" + std::to_string(exitCode);
+  } else {
+    TerminateProcess(process.hProcess, 0xDEAD);
+    WaitForSingleObject(process.hProcess, CLOSE_TIMEOUT_MS);
+  }
+  const long long elapsedMs = stopwatch.Milliseconds();
   CloseHandle(process.hProcess);
-  pilot.Record("exit\t" + std::to_string(exitCode));
-  WaitForRestartWork();
-  return 0;
+  pilot.Record(outcome);
+  pilot.Record("elapsed\t" + std::to_string(elapsedMs));
+  if (outcome.compare(0, 4, "exit") == 0) WaitForRestartWork();
+  return result;
 }
