@@ -362,8 +362,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   SetDefaultDllDirectoriesFunction restrictSearch =
       AsFunction<SetDefaultDllDirectoriesFunction>(KernelExport("SetDefaultDllDirectories"));
   if (restrictSearch != NULL) restrictSearch(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
-  // The updater's test for its silent switch, and its choice of catalogue.
+  // The updater's test for its silent switch, whether its window station can
+  // be seen (a box where nobody sees one is not shown), and its choice of catalogue.
   CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(L'S')));
+  USEROBJECTFLAGS stationFlags = {};
+  DWORD stationFlagsSize = 0;
+  GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &stationFlags, sizeof stationFlags,
+                            &stationFlagsSize);
   GetUserDefaultLangID();
 
   HANDLE mutex = CreateMutexA(NULL, FALSE, INSTANCE_MUTEX_NAME);
