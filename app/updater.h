@@ -30,7 +30,7 @@ class Updater {
 
   // Machine checks (checks/)
   bool CheckPreconditions();
-  bool IsSupportedOs();
+  bool IsSupportedOs() const;
   bool IsAdministrator();
   bool IsUsableInstallFolder() const;
   DWORD ModuleDirectory(char* buffer, DWORD size);

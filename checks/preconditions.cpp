@@ -82,7 +82,7 @@ bool Updater::CheckPreconditions() {
   return true;
 }
 
-bool Updater::IsSupportedOs() {
+bool Updater::IsSupportedOs() const {
   OSVERSIONINFOW version = {};
   version.dwOSVersionInfoSize = sizeof(version);
   GetVersionExW(&version);  // a failed call leaves the record zero: unsupported

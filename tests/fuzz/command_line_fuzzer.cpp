@@ -1,7 +1,9 @@
 // Any command line: the run is silent exactly for a slash and an s of either
-// case at its start, and reading it never goes past its end.
+// case at its start, reading it never goes past its end, and a log file's
+// name is whole and terminated, or there is no log.
 #include <cstdint>
 #include <cstdlib>
+#include <cwchar>
 #include <vector>
 
 #include "app/run.h"
@@ -18,5 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   winsim::ResetMachine();
   const bool expected = commandLine[0] == L'/' && (commandLine[1] == L's' || commandLine[1] == L'S');
   if (IsSilentRun(commandLine.data()) != expected) std::abort();
+  RunSwitches switches;
+  ReadSwitches(commandLine.data(), &switches);
+  if (switches.silent != expected) std::abort();
+  const wchar_t* end = std::wmemchr(switches.logPath, L'\0', MAX_PATH);
+  if (end == nullptr || (!switches.log && end != switches.logPath)) std::abort();
   return 0;
 }
