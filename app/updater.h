@@ -5,11 +5,9 @@
 #include "app/product_tables.h"
 #include "platform/win32.h"
 
-class RunLog;
-struct BoxRules;
+#include "log/run_log.h"
 
-// The log's lines are formatted as by wsprintfA; the compiler checks them as printf formats.
-#define UPDATER_LOG_FORMAT __attribute__((format(printf, 2, 3)))
+struct BoxRules;
 
 class Updater {
  public:
@@ -67,7 +65,7 @@ class Updater {
   // Shows a failure's text in a silent run too.
   void ReportFailure(const char* text) const;
   // One line of the run log, when there is one.
-  void Note(const char* format, ...) const UPDATER_LOG_FORMAT;
+  void Note(const char* format, ...) const RUN_LOG_FORMAT;
 
   // The record. Stages and tests read and set these directly.
   BYTE showUi;

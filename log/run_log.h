@@ -13,6 +13,10 @@
 extern const wchar_t LOG_FILE_NAME[];
 constexpr int LOG_LINE_SIZE = 4096;
 
+// A member function whose first argument is a wsprintfA format: the compiler
+// checks the arguments against it as against a printf format.
+#define RUN_LOG_FORMAT __attribute__((format(printf, 2, 3)))
+
 class RunLog {
  public:
   RunLog();
@@ -28,7 +32,7 @@ class RunLog {
   bool IsOpen() const;
 
   // One line of narrow text in the ANSI code page, formatted as by wsprintfA.
-  void Format(const char* format, ...);
+  void Format(const char* format, ...) RUN_LOG_FORMAT;
   void FormatList(const char* format, va_list arguments);
   // One line: an ASCII label, then a text in its code page (CP_ACP: the ANSI one).
   void Text(const char* label, const char* text, UINT codePage);
