@@ -28,6 +28,7 @@ Updater::Updater()
       resourceIds(),
       fileCount(0),
       keepBackup(),
+      record(),
       messages(nullptr),
       messageCodePage(CP_ACP),
       suppressBoxes(0),

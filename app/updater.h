@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/product_tables.h"
+#include "deploy/update_record.h"
 #include "platform/win32.h"
 
 #include "log/run_log.h"
@@ -80,6 +81,8 @@ class Updater {
   int fileCount;
   // Rows whose old content could not be put back: their backup is the only copy and stays.
   BYTE keepBackup[FILE_ROWS_MAX];
+  // Which backups hold old content, this run's and those of a run cut off before it.
+  UpdateRecord record;
   const char* messages;
   UINT messageCodePage;  // CP_ACP, or the code page the boxes read the texts in
   BYTE suppressBoxes;    // no box at all, not even a failure's

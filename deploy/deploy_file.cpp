@@ -8,14 +8,76 @@
 namespace {
 
 constexpr char PATH_FORMAT[] = "%s\\%s";
-constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+// A copy moves through a buffer of this size, whatever the file's.
+constexpr DWORD COPY_CHUNK_SIZE = 64 * 1024;
+constexpr DWORD COPIED_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Windows refuses to replace a hidden or system file unless the new one is
-// asked to be hidden or system as well; the file keeps those bits.
-DWORD ReplacementAttributes(const char* path) {
-  const DWORD existing = GetFileAttributesA(path);
-  if (existing == INVALID_FILE_ATTRIBUTES || (existing & KEPT_ATTRIBUTES) == 0) return FILE_ATTRIBUTE_NORMAL;
-  return existing & KEPT_ATTRIBUTES;
+int LastError() { return static_cast<int>(GetLastError()); }
+
+// Only a plain file with this one name may be written or copied: a reparse
+// point or a second name would carry the bytes to a file elsewhere.
+int CheckPlainFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+  if (!GetFileInformationByHandle(file, information)) return LastError();
+  const bool linked = (information->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+                      information->nNumberOfLinks > 1;
+  return linked ? ERR_LINKED_FILE : 0;
+}
+
+// The name itself is opened, never what it links to, and keeps its bytes
+// until the handle has shown a plain file; only then is it cut to nothing.
+// Every write through the handle goes to the disk. attributesIfNew are those
+// of a file that the open creates; an existing file keeps its own.
+int OpenForRewrite(const char* path, DWORD attributesIfNew, KernelHandle* file, bool* opened) {
+  file->Reset(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                          attributesIfNew | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!file->IsSet()) return LastError();
+  BY_HANDLE_FILE_INFORMATION information = {};
+  const int plain = CheckPlainFile(file->Get(), &information);
+  if (plain != 0) return plain;
+  SetOutParameter(opened, true);
+  return SetEndOfFile(file->Get()) ? 0 : LastError();
+}
+
+int WriteWhole(HANDLE file, const void* bytes, DWORD size) {
+  DWORD written = 0;
+  if (!WriteFile(file, bytes, size, &written, nullptr)) return LastError();
+  return written == size ? 0 : ERR_WRITE_INCOMPLETE;
+}
+
+// What was written must be on the disk before anything that counts on it.
+int Flush(HANDLE file) { return FlushFileBuffers(file) ? 0 : LastError(); }
+
+int CopyBytes(HANDLE source, HANDLE destination) {
+  char* buffer = new (std::nothrow) char[COPY_CHUNK_SIZE];
+  if (buffer == nullptr) return ERR_OUT_OF_MEMORY;
+  int result = 0;
+  for (DWORD got = COPY_CHUNK_SIZE; result == 0 && got != 0;) {
+    result = ReadFile(source, buffer, COPY_CHUNK_SIZE, &got, nullptr) ? WriteWhole(destination, buffer, got) : LastError();
+  }
+  delete[] buffer;
+  return result;
+}
+
+// Bytes, attributes and last-write time, as a file copy carries them, from a
+// plain source into a plain destination, on the disk when it answers 0.
+int CopyFileThroughHandles(const char* sourcePath, const char* destinationPath, bool* destinationOpened) {
+  const KernelHandle source(CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!source.IsSet()) return LastError();
+  BY_HANDLE_FILE_INFORMATION information = {};
+  int result = CheckPlainFile(source.Get(), &information);
+  if (result != 0) return result;
+  const DWORD attributes = information.dwFileAttributes & COPIED_ATTRIBUTES;
+  KernelHandle destination;
+  result = OpenForRewrite(destinationPath, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, &destination,
+                          destinationOpened);
+  if (result == 0) result = CopyBytes(source.Get(), destination.Get());
+  if (result == 0 && !SetFileTime(destination.Get(), nullptr, nullptr, &information.ftLastWriteTime)) {
+    result = LastError();
+  }
+  if (result == 0) result = Flush(destination.Get());
+  return result;
 }
 
 }  // namespace
@@ -112,7 +174,6 @@ int DeployFile::Delete() {
 }
 
 // A source with a resource id still needs its path: both paths are checked first.
-// A failed plain copy may have gone as far as the destination: it says so.
 int DeployFile::CopyTo(DeployFile& destination, bool* destinationOpened) {
   SetOutParameter(destinationOpened, false);
   int result = BuildPath();
@@ -120,10 +181,18 @@ int DeployFile::CopyTo(DeployFile& destination, bool* destinationOpened) {
   result = destination.BuildPath();
   if (result != 0) return result;
   if (resourceId != NO_RESOURCE) return ExtractResourceToFile(resourceId, destination.fullPath, destinationOpened);
-  BOOL cancel = FALSE;
-  if (CopyFileExA(fullPath, destination.fullPath, nullptr, nullptr, &cancel, 0)) return 0;
-  SetOutParameter(destinationOpened, true);
-  return static_cast<int>(GetLastError());
+  return CopyFileThroughHandles(fullPath, destination.fullPath, destinationOpened);
+}
+
+int DeployFile::MoveOver(DeployFile& destination) {
+  int result = BuildPath();
+  if (result != 0) return result;
+  result = destination.BuildPath();
+  if (result != 0) return result;
+  if (!MoveFileExA(fullPath, destination.fullPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return static_cast<int>(GetLastError());
+  }
+  return 0;
 }
 
 // The lookup, the load and the open come before the destination is touched, so
@@ -142,11 +211,9 @@ int ExtractResourceToFile(int resourceId, const char* destinationPath, bool* des
   const void* bytes = LockResource(loaded);
   if (bytes == nullptr) return static_cast<int>(GetLastError());
 
-  const KernelHandle file(CreateFileA(destinationPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     ReplacementAttributes(destinationPath) | FILE_FLAG_WRITE_THROUGH, nullptr));
-  if (!file.IsSet()) return static_cast<int>(GetLastError());
-  SetOutParameter(destinationOpened, true);
-  DWORD written = 0;
-  if (!WriteFile(file.Get(), bytes, size, &written, nullptr)) return static_cast<int>(GetLastError());
-  return written == size ? 0 : ERR_WRITE_INCOMPLETE;
+  KernelHandle file;
+  int result = OpenForRewrite(destinationPath, FILE_ATTRIBUTE_NORMAL, &file, destinationOpened);
+  if (result == 0) result = WriteWhole(file.Get(), bytes, size);
+  if (result == 0) result = Flush(file.Get());
+  return result;
 }

@@ -37,10 +37,15 @@ class DeployFile {
   // Whether the file at the path as last built carries the read-only attribute.
   bool IsReadOnly() const;
   int Delete();
-  // A plain file copy, or the own payload resource written into the destination.
+  // The own file's bytes, attributes and last-write time, or the own payload
+  // resource, into the destination: each file through one handle, neither
+  // followed through a link, and on the disk when it answers 0.
   // *destinationOpened (may be null) tells a failure that may have changed the
   // destination from one that was refused before it was opened.
   int CopyTo(DeployFile& destination, bool* destinationOpened = nullptr);
+  // This file renamed over the destination, which it replaces: it needs no
+  // room, and the file keeps its bytes, attributes and time.
+  int MoveOver(DeployFile& destination);
 
   // Read by tests; set only through the operations above.
   char* name;
@@ -52,5 +57,6 @@ class DeployFile {
 };
 
 // Writes the RT_RCDATA resource of that id (low 16 bits) whole into the file,
-// replacing what it held; *destinationOpened (may be null) as for CopyTo.
+// replacing what it held, through one handle and on the disk when it answers
+// 0; *destinationOpened (may be null) as for CopyTo.
 int ExtractResourceToFile(int resourceId, const char* destinationPath, bool* destinationOpened = nullptr);

@@ -33,25 +33,26 @@ int MakeSourceFile(const Updater& updater, int row, FilePointer* source) {
   return (*source)->SetDirectory("");
 }
 
-// A write that failed may have left the target cut short: the old content
-// comes back from the backup just made, attributes included, before that
-// backup is removed; a target that was not there before is removed again.
-// When the old content cannot be put back, *restored says so and the backup
-// must stay: it is then the only copy.
-int WritePayload(DeployFile& source, DeployFile& target, DeployFile& backup, BYTE overwrite, bool existed,
-                 bool* restored) {
-  if (target.Exists(nullptr) && !overwrite) return 0;
-  bool targetOpened = false;
-  const int result = source.CopyTo(target, &targetOpened);
-  if (result == 0) return 0;
-  if (existed) {
-    // A write refused before the target was opened (read-only, held open
-    // elsewhere) left it intact, whether or not the copy back succeeds.
-    *restored = backup.CopyTo(target) == 0 || !targetOpened;
-  } else {
-    target.Delete();
-  }
-  return result;
+// The name a backup is written under until it is whole on the disk.
+constexpr char FRESH_BACKUP_SUFFIX[] = ".tmp";
+constexpr int FRESH_BACKUP_NAME_SIZE = BACKUP_NAME_SIZE + sizeof FRESH_BACKUP_SUFFIX;
+
+// The names of one row in the install folder: the target, its backup, and
+// the name its backup is written under before it takes the backup's name.
+struct RowFiles {
+  FilePointer target;
+  FilePointer backup;
+  FilePointer fresh;
+};
+
+int MakeRowFiles(const Updater& updater, int row, RowFiles* files) {
+  char freshName[FRESH_BACKUP_NAME_SIZE];
+  CopyText(freshName, updater.backupNames[row], FRESH_BACKUP_NAME_SIZE);
+  CopyText(freshName + TextLength(freshName), FRESH_BACKUP_SUFFIX, FRESH_BACKUP_NAME_SIZE - TextLength(freshName));
+  int error = MakeRowFile(updater.installDir, updater.fileNames[row], NO_RESOURCE, &files->target);
+  if (error == 0) error = MakeRowFile(updater.installDir, updater.backupNames[row], NO_RESOURCE, &files->backup);
+  if (error == 0) error = MakeRowFile(updater.installDir, freshName, NO_RESOURCE, &files->fresh);
+  return error;
 }
 
 // A backup name is removed without acting through it: a link loses only its
@@ -61,53 +62,96 @@ void RemoveBackup(DeployFile& backup) {
   backup.Delete();
 }
 
-// Before the backup is made, a backup name that is a link goes, so that the
-// copy makes a plain new file instead of writing through it; a target that is
-// a link is not written at all.
-int RefuseLinks(DeployFile& target, DeployFile& backup) {
-  if (backup.IsLink()) {
-    const int removed = backup.Delete();
-    if (removed != 0) return removed;
+bool IsGone(DeployFile& file) {
+  int error = 0;
+  return !file.Exists(&error) && error == ERROR_FILE_NOT_FOUND;
+}
+
+// A backup is whole or not there: written under a name of its own, on the
+// disk, and only then renamed to the backup's name, replacing a backup an
+// earlier run left. A read-only one is not replaced, as Windows refuses to
+// rename over it; the failing row removes it, so the next run gets past it.
+int BackUpTarget(RowFiles& files) {
+  RemoveBackup(*files.fresh);
+  if (!files.backup->IsLink() && files.backup->IsReadOnly()) return ERROR_ACCESS_DENIED;
+  int error = files.target->CopyTo(*files.fresh);
+  if (error == 0) error = files.fresh->MoveOver(*files.backup);
+  if (error != 0) RemoveBackup(*files.fresh);
+  return error;
+}
+
+// Before the target changes, the record says where its old content is: in
+// the backup just made, or nowhere, as there was no file. A row the run
+// before recorded keeps what it said; a backup of it that is gone was put
+// back by that run's roll-back, so the target holds the old content again.
+int RecordOldContent(Updater& updater, int row, RowFiles& files) {
+  UpdateRecord& record = updater.record;
+  if (record.State(row) == ROW_IN_BACKUP && IsGone(*files.backup)) {
+    const int forgotten = record.Mark(row, ROW_UNTOUCHED);
+    if (forgotten != 0) return forgotten;
   }
-  return target.IsLink() ? ERR_LINKED_FILE : 0;
-}
-
-// The target's old content into its backup; *existed tells whether it had any.
-int BackUpTarget(DeployFile& target, DeployFile& backup, bool* existed) {
+  if (record.State(row) != ROW_UNTOUCHED) return 0;
   int existsError = 0;
-  *existed = target.Exists(&existsError);
-  if (*existed) return target.CopyTo(backup);
-  // Other than a missing file, there may be one, and it cannot be read to back it up.
-  return existsError == ERROR_FILE_NOT_FOUND ? 0 : existsError;
+  if (!files.target->Exists(&existsError)) {
+    // Other than a missing file, there may be one, and it cannot be read to back it up.
+    return existsError == ERROR_FILE_NOT_FOUND ? record.Mark(row, ROW_WAS_ABSENT) : existsError;
+  }
+  int error = BackUpTarget(files);
+  if (error == 0) error = record.Mark(row, ROW_IN_BACKUP);
+  // Unrecorded, the backup is a stale copy of a target that did not change.
+  if (error != 0) RemoveBackup(*files.backup);
+  return error;
 }
 
-// The payload is written only over a target that was backed up or is known
-// to be absent: a target replaced without a backup could not be restored.
-// A row that fails leaves its target as it was and no backup behind, unless
-// the backup holds the only copy of the old content.
-int DeployRow(Updater& updater, int row) {
-  FilePointer target;
-  FilePointer backup;
-  FilePointer source;
-  int error = MakeRowFile(updater.installDir, updater.fileNames[row], NO_RESOURCE, &target);
-  if (error == 0) error = MakeRowFile(updater.installDir, updater.backupNames[row], NO_RESOURCE, &backup);
-  if (error != 0) return error;
+// A failed write may have left the target cut short: a recorded backup then
+// stays for the roll-back to put back. A target that was not there before
+// is removed again; one that the write never opened is as it was, and its
+// own fresh backup goes, the record first.
+void SettleFailedRow(Updater& updater, int row, RowFiles& files, bool targetOpened) {
+  UpdateRecord& record = updater.record;
+  if (record.State(row) == ROW_WAS_ABSENT) {
+    if (files.target->Delete() == 0 || IsGone(*files.target)) record.Mark(row, ROW_UNTOUCHED);
+  } else if (record.State(row) == ROW_IN_BACKUP && !targetOpened && !record.TakenOver(row)) {
+    if (record.Mark(row, ROW_UNTOUCHED) == 0) RemoveBackup(*files.backup);
+  }
+}
 
-  error = RefuseLinks(*target, *backup);
-  bool existed = false;
-  if (error == 0) error = BackUpTarget(*target, *backup, &existed);
-  if (error == 0) error = MakeSourceFile(updater, row, &source);
-  bool restored = true;
-  if (error == 0) error = WritePayload(*source, *target, *backup, updater.overwrite[row], existed, &restored);
+// The payload is written only over a target whose old content is recorded
+// as backed up or absent: a target replaced without that could not be restored.
+int DeployRow(Updater& updater, int row) {
+  RowFiles files;
+  int error = MakeRowFiles(updater, row, &files);
+  if (error != 0) return error;
+  error = RecordOldContent(updater, row, files);
+  if (error != 0) return error;
+  FilePointer source;
+  error = MakeSourceFile(updater, row, &source);
+  bool targetOpened = false;
+  if (error == 0 && (updater.overwrite[row] || !files.target->Exists(nullptr))) {
+    error = source->CopyTo(*files.target, &targetOpened);
+  }
   if (error == 0) {
-    target->ClearReadOnly();
+    files.target->ClearReadOnly();
     return 0;
   }
-  if (!restored) {
-    updater.keepBackup[row] = 1;
-    return error;
+  SettleFailedRow(updater, row, files, targetOpened);
+  return error;
+}
+
+// The backup goes back by rename, which needs no room and brings the old
+// attributes and time along; only where the rename is refused is it copied.
+// A target that is a link keeps it: the rename replaces the name, and the
+// copy refuses to write through it.
+int RestoreRow(Updater& updater, int row) {
+  RowFiles files;
+  int error = MakeRowFiles(updater, row, &files);
+  if (error != 0) return error;
+  if (!IsGone(*files.backup)) {
+    if (!files.target->IsLink()) files.target->ClearReadOnly();
+    if (files.backup->MoveOver(*files.target) != 0) error = files.backup->CopyTo(*files.target);
   }
-  RemoveBackup(*backup);
+  if (error == 0) error = updater.record.Mark(row, ROW_UNTOUCHED);
+  if (error != 0) updater.keepBackup[row] = 1;
   return error;
 }
 
@@ -126,16 +170,30 @@ void ShowCopyError(const Updater& updater, int row) {
 
 }  // namespace
 
-// deployedCount always counts the rows before the current one, all deployed,
-// so that RollBack restores exactly those.
+// deployedCount always counts the rows before the current one, all deployed.
+// A record left by a run that did not end is taken over first; one that
+// cannot be read stops the run before any file is touched.
 int Updater::DeployFiles() {
+  bool otherFolder = false;
+  const int loaded = record.Load(installDir, fileNames, fileCount, &otherFolder);
+  if (otherFolder) Note("a record of an unfinished update of another folder is set aside; its backups stay there");
+  for (int row = 0; row < fileCount && loaded == 0; ++row) {
+    if (record.TakenOver(row)) {
+      Note("file %s: %s, as recorded by a run that did not end", fileNames[row],
+           record.State(row) == ROW_IN_BACKUP ? "its old content is in its backup" : "it had no file");
+    }
+  }
+  if (loaded != 0) {
+    Note("the record of an unfinished update cannot be read (%d): no file is touched, every backup stays", loaded);
+    ShowCopyError(*this, 0);
+    return -1;
+  }
   int row = 0;
   for (; row < fileCount; ++row) {
     if (fileNames[row][0] == '\0') continue;
     deployedCount = row;
     const int error = DeployRow(*this, row);
-    Note("file %s: %s (%d)%s", fileNames[row], error == 0 ? "written" : "not written", error,
-         keepBackup[row] ? ", its backup kept as the only whole copy of the old content" : "");
+    Note("file %s: %s (%d)", fileNames[row], error == 0 ? "written" : "not written", error);
     if (error != 0) {
       ShowCopyError(*this, row);
       return -1;
@@ -145,31 +203,40 @@ int Updater::DeployFiles() {
   return 0;
 }
 
-// Last row first; a row without a backup keeps its new file. A backup that
-// could not be copied back is kept, so the old content is not lost with it.
+// Last row first, every row whose old content is recorded in its backup,
+// whichever run recorded it; a row that had no file keeps its new one. A
+// backup that could not be put back is kept, and so is the record.
 int Updater::RollBack() {
-  for (int row = deployedCount - 1; row >= 0; --row) {
-    FilePointer target;
-    FilePointer backup;
-    if (MakeRowFile(installDir, fileNames[row], NO_RESOURCE, &target) != 0) continue;
-    if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
-    const int restored = backup->CopyTo(*target);
-    if (restored != 0 && restored != ERROR_FILE_NOT_FOUND) keepBackup[row] = 1;
-    Note("file %s: %s (%d)%s", fileNames[row],
-         restored == 0 ? "put back from its backup" : restored == ERROR_FILE_NOT_FOUND ? "had no backup, kept" : "not put back",
-         restored, keepBackup[row] ? ", its backup kept as the only whole copy of the old content" : "");
+  for (int row = fileCount - 1; row >= 0; --row) {
+    if (record.State(row) == ROW_WAS_ABSENT) Note("file %s: had no backup, kept", fileNames[row]);
+    if (record.State(row) != ROW_IN_BACKUP) continue;
+    const int restored = RestoreRow(*this, row);
+    Note("file %s: %s (%d)%s", fileNames[row], restored == 0 ? "put back from its backup" : "not put back", restored,
+         keepBackup[row] ? ", its backup kept as the only whole copy of the old content" : "");
   }
   return 0;
 }
 
-// Every row, whatever the deployment reached: a backup left by an earlier run
-// goes too. Only a backup that holds the sole copy of old content stays.
+// The record goes before the backups it names, so that a cut in between
+// leaves only stale backups; it stays, naming them, while any backup is the
+// only copy of old content. Every row's backup goes, whatever the deployment
+// reached: one left by an earlier run too.
 int Updater::DeleteBackups() {
+  if (record.Unreadable()) return 0;
+  for (int row = 0; row < fileCount; ++row) {
+    if (!keepBackup[row]) record.Forget(row);
+  }
+  const int saved = record.Save();
+  if (saved != 0) {
+    Note("the record of this update could not be cleared (%d): every backup stays", saved);
+    return 0;
+  }
   for (int row = 0; row < fileCount; ++row) {
     if (keepBackup[row]) continue;
-    FilePointer backup;
-    if (MakeRowFile(installDir, backupNames[row], NO_RESOURCE, &backup) != 0) continue;
-    if (backup->Exists(nullptr)) RemoveBackup(*backup);
+    RowFiles files;
+    if (MakeRowFiles(*this, row, &files) != 0) continue;
+    if (files.backup->Exists(nullptr)) RemoveBackup(*files.backup);
+    RemoveBackup(*files.fresh);
   }
   return 0;
 }

@@ -117,6 +117,21 @@ int RegistryKey::SetDword(const char* valueName, const DWORD* value) {
   return Write(valueName, REG_DWORD, reinterpret_cast<const BYTE*>(value), DWORD_VALUE_SIZE);
 }
 
+int RegistryKey::DeleteValue(const char* valueName) {
+  RegistryHandle key;
+  const int opened = Open(REGISTRY_ACCESS_WRITE, &key);
+  if (opened != 0) return opened;
+  const LONG deleted = RegDeleteValueA(key.Get(), valueName);
+  return deleted == ERROR_FILE_NOT_FOUND ? 0 : static_cast<int>(deleted);
+}
+
+int RegistryKey::Flush() {
+  RegistryHandle key;
+  const int opened = Open(REGISTRY_ACCESS_WRITE, &key);
+  if (opened != 0) return opened;
+  return static_cast<int>(RegFlushKey(key.Get()));
+}
+
 char* RegistryKey::Query(const char* valueName, int* error, DWORD* valueType) const {
   RegistryHandle key;
   const int opened = Open(REGISTRY_ACCESS_READ, &key);

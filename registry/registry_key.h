@@ -37,6 +37,10 @@ class RegistryKey {
   // Writes a REG_SZ whose byte count is the text's length, without the NUL.
   int SetString(const char* valueName, const char* text);
   int SetDword(const char* valueName, const DWORD* value);
+  // A value that is not there is no error: it is gone either way.
+  int DeleteValue(const char* valueName);
+  // Returns once what was written to the key is on the disk.
+  int Flush();
 
   // The value's data in a buffer the caller releases with delete[]; the buffer
   // is zero-filled beyond the data and has 17 bytes more than the data's size.

@@ -1,7 +1,12 @@
 // Files and folders: case-insensitive paths where runs of backslashes count as
 // one, open handles with share modes, hard links, symbolic links and
-// junctions, and the documented failures of the kernel32 file functions the
-// updater calls.
+// junctions, a write cache, and the documented failures of the kernel32 file
+// functions the updater calls.
+//
+// The write cache is NTFS's: names, sizes and attributes reach the disk in
+// call order (the journal keeps them); file data only through a write-through
+// handle or FlushFileBuffers. A power cut gives every file back what its disk
+// holds: bytes that never got there read as zeros, at the size recorded.
 #include "winsim/files.h"
 
 #include <algorithm>
@@ -31,6 +36,7 @@ const DWORD FIRST_FILE_INDEX = 64;
 const DWORD FILE_INDEX_SEQUENCE = 0x00010000;
 // Every file's times: 2024-01-01 00:00 UTC.
 const FILETIME FILE_TIME = {0x7689C000, 0x01DA3C45};
+const std::uint64_t MINUTE = 600000000;  // in FILETIME's 100 ns
 
 // A file or a folder. A file may have several names (hard links); a symbolic
 // link is a file of its own and a junction a folder of its own, each with a
@@ -42,6 +48,8 @@ struct FileData {
   std::string target;  // of a symbolic link or junction, as made; empty otherwise
   DWORD volume;
   DWORD index;
+  std::string disk;    // the bytes as the disk holds them, at the recorded size
+  FILETIME lastWrite;
 };
 
 struct Name {
@@ -57,6 +65,7 @@ struct Opener {
   DWORD share;
   std::size_t position;
   bool open;
+  bool writeThrough;
 };
 
 struct FileSystem {
@@ -64,6 +73,8 @@ struct FileSystem {
   std::map<std::string, std::shared_ptr<FileData>> folders;  // by key; a drive root once it is opened
   std::vector<Opener> openers;                                // index = handle object
   std::vector<std::pair<std::string, std::string>> copies;
+  std::vector<std::pair<std::string, std::string>> moves;
+  DWORD clock = 0;  // minutes after FILE_TIME: one more for every change of a file's bytes
   unsigned stopWriteAt = 0;
   DWORD stopWriteAfter = 0;
   DWORD stopWriteError = 0;
@@ -126,8 +137,22 @@ DWORD VolumeOf(const std::string& key) {
 }
 
 std::shared_ptr<FileData> NewObject(bool folder, const std::string& key, DWORD attributes, DWORD index) {
-  return std::make_shared<FileData>(
-      FileData{folder, std::string(), attributes & SETTABLE_ATTRIBUTES, std::string(), VolumeOf(key), index});
+  return std::make_shared<FileData>(FileData{folder, std::string(), attributes & SETTABLE_ATTRIBUTES, std::string(),
+                                             VolumeOf(key), index, std::string(), FILE_TIME});
+}
+
+// The bytes changed now: the journal records the new size (new room reads as
+// zeros until its data arrives) and the file a later last-write time.
+void Changed(FileData& file) {
+  const std::uint64_t start = static_cast<std::uint64_t>(FILE_TIME.dwHighDateTime) << 32 | FILE_TIME.dwLowDateTime;
+  const std::uint64_t time = start + MINUTE * ++Files().clock;
+  file.lastWrite = FILETIME{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+  file.disk.resize(file.bytes.size(), '\0');
+}
+
+// Written through: these bytes are on the disk too.
+void Persist(FileData& file, std::size_t from, std::size_t count) {
+  file.disk.replace(from, count, file.bytes, from, count);
 }
 
 std::shared_ptr<FileData> NewFile(const std::string& key, DWORD attributes) {
@@ -281,8 +306,9 @@ Result Fail(DWORD error, Result result) {
   return result;
 }
 
-HANDLE OpenOn(const std::shared_ptr<FileData>& file, DWORD access, DWORD share, DWORD lastError) {
-  Files().openers.push_back(Opener{file, access, share, 0, true});
+HANDLE OpenOn(const std::shared_ptr<FileData>& file, DWORD access, DWORD share, DWORD lastError,
+              bool writeThrough = false) {
+  Files().openers.push_back(Opener{file, access, share, 0, true, writeThrough});
   SetLastError(lastError);
   return OpenHandle(HandleKind::File, Files().openers.size() - 1);
 }
@@ -320,6 +346,7 @@ void PutFile(const std::string& path, const std::string& bytes, DWORD attributes
   std::shared_ptr<FileData> file = Find(key);
   if (file == nullptr || !file->target.empty()) file = CreateEntry(key, BaseName(resolved), 0);
   file->bytes = bytes;
+  file->disk = bytes;
   file->attributes = attributes & SETTABLE_ATTRIBUTES;
 }
 
@@ -400,7 +427,7 @@ std::string LinkTarget(const std::string& path) {
 bool HoldOpenElsewhere(const std::string& path, DWORD access, DWORD shareMode) {
   std::shared_ptr<FileData> file = Find(ArrangedKey(path, true));
   if (file == nullptr) return false;
-  Files().openers.push_back(Opener{file, access, shareMode, 0, true});
+  Files().openers.push_back(Opener{file, access, shareMode, 0, true, false});
   return true;
 }
 
@@ -414,6 +441,13 @@ void StopWritePartWay(unsigned nth, DWORD bytesWritten, DWORD error) {
 }
 
 const std::vector<std::pair<std::string, std::string>>& CopyLog() { return Files().copies; }
+
+const std::vector<std::pair<std::string, std::string>>& MoveLog() { return Files().moves; }
+
+void CutPower() {
+  EndProcess();
+  for (auto& entry : Files().files) entry.second.file->bytes = entry.second.file->disk;
+}
 
 }  // namespace winsim
 
@@ -458,11 +492,14 @@ HANDLE OpenFile(LPCSTR fileName, DWORD access, DWORD shareMode, DWORD dispositio
       return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     if (ShareConflict(file, access, shareMode)) return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
-    if (replaces) file->bytes.clear();
+    if (replaces) {
+      file->bytes.clear();
+      Changed(*file);
+    }
     if (disposition == CREATE_ALWAYS) file->attributes = requested;
     if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) lastError = ERROR_ALREADY_EXISTS;
   }
-  return OpenOn(file, access, shareMode, lastError);
+  return OpenOn(file, access, shareMode, lastError, (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0);
 }
 
 }  // namespace
@@ -502,6 +539,8 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
   if (bytes.size() < opener.position + count) bytes.resize(opener.position + count);
   if (count != 0) bytes.replace(opener.position, count, static_cast<const char*>(buffer), count);
   opener.position += count;
+  Changed(*opener.file);
+  if (opener.writeThrough) Persist(*opener.file, opener.position - count, count);
   *bytesWritten = count;
   if (stops && files.stopWriteError != 0) return Fail(files.stopWriteError, FALSE);
   return TRUE;
@@ -544,6 +583,9 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
     destination = CreateEntry(destinationKey, destinationName, 0);
   }
   destination->bytes = source->bytes;
+  destination->disk.clear();
+  Changed(*destination);
+  destination->lastWrite = source->lastWrite;
   destination->attributes = source->attributes;
   return TRUE;
 }
@@ -599,12 +641,102 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
   information->dwFileAttributes = ReportedAttributes(*file);
   information->ftCreationTime = FILE_TIME;
   information->ftLastAccessTime = FILE_TIME;
-  information->ftLastWriteTime = FILE_TIME;
+  information->ftLastWriteTime = file->lastWrite;
   information->dwVolumeSerialNumber = file->volume;
   information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
   information->nFileSizeLow = static_cast<DWORD>(size);
   information->nNumberOfLinks = file->folder ? 1 : NameCount(file);
   information->nFileIndexHigh = FILE_INDEX_SEQUENCE;
   information->nFileIndexLow = file->index;
+  return TRUE;
+}
+
+namespace winsim {
+namespace {
+
+// The open file of a handle of this process, with the access a call needs.
+Opener* OpenerFor(HANDLE handle, bool (*allowed)(DWORD access)) {
+  std::size_t object = 0;
+  if (!FindHandle(handle, HandleKind::File, &object)) return Fail(ERROR_INVALID_HANDLE, nullptr);
+  Opener& opener = Files().openers[object];
+  if (!allowed(opener.access)) return Fail(ERROR_ACCESS_DENIED, nullptr);
+  if (opener.file->folder) return Fail(ERROR_INVALID_FUNCTION, nullptr);
+  return &opener;
+}
+
+}  // namespace
+}  // namespace winsim
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
+  using namespace winsim;
+  if (Faulted("ReadFile")) return FALSE;
+  Opener* opener = OpenerFor(handle, &Reads);
+  if (opener == nullptr) return FALSE;
+  if (bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) return Fail(ERROR_NOACCESS, FALSE);
+  const std::string& bytes = opener->file->bytes;
+  const std::size_t count = opener->position >= bytes.size() ? 0 : std::min<std::size_t>(bytesToRead, bytes.size() - opener->position);
+  bytes.copy(static_cast<char*>(buffer), count, opener->position);
+  opener->position += count;
+  *bytesRead = static_cast<DWORD>(count);
+  return TRUE;
+}
+
+// The size is the journal's: it is on the disk at once.
+BOOL WINAPI SetEndOfFile(HANDLE handle) {
+  using namespace winsim;
+  if (Faulted("SetEndOfFile")) return FALSE;
+  Opener* opener = OpenerFor(handle, &Writes);
+  if (opener == nullptr) return FALSE;
+  opener->file->bytes.resize(opener->position, '\0');
+  Changed(*opener->file);
+  return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE handle) {
+  using namespace winsim;
+  if (Faulted("FlushFileBuffers")) return FALSE;
+  Opener* opener = OpenerFor(handle, &Writes);
+  if (opener == nullptr) return FALSE;
+  opener->file->disk = opener->file->bytes;
+  return TRUE;
+}
+
+BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME*, const FILETIME*, const FILETIME* lastWriteTime) {
+  using namespace winsim;
+  if (Faulted("SetFileTime")) return FALSE;
+  Opener* opener = OpenerFor(handle, &Writes);
+  if (opener == nullptr) return FALSE;
+  if (lastWriteTime != nullptr) opener->file->lastWrite = *lastWriteTime;
+  return TRUE;
+}
+
+// A rename moves the one name, never what a link at either end leads to; the
+// file keeps its bytes, attributes and other names. Windows refuses to
+// replace a read-only file or one that is open.
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+  using namespace winsim;
+  Files().moves.emplace_back(existingFileName != nullptr ? existingFileName : "", newFileName != nullptr ? newFileName : "");
+  if (Faulted("MoveFileExA")) return FALSE;
+  std::string sourceKey;
+  std::string sourceName;
+  DWORD error = FilePathError(existingFileName, false, &sourceKey, &sourceName);
+  if (error != 0) return Fail(error, FALSE);
+  std::shared_ptr<FileData> source = Find(sourceKey);
+  if (source == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (BlocksDelete(source)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  std::string destinationKey;
+  std::string destinationName;
+  error = FilePathError(newFileName, false, &destinationKey, &destinationName);
+  if (error != 0) return Fail(error, FALSE);
+  if (VolumeOf(destinationKey) != source->volume) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
+  std::shared_ptr<FileData> destination = Find(destinationKey);
+  if (destination != nullptr && destination != source) {
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    const bool held = std::any_of(Files().openers.begin(), Files().openers.end(),
+                                  [&](const Opener& other) { return other.open && other.file == destination; });
+    if ((destination->attributes & FILE_ATTRIBUTE_READONLY) != 0 || held) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  }
+  Files().files.erase(sourceKey);
+  Files().files[destinationKey] = Name{destinationName, source};
   return TRUE;
 }

@@ -67,5 +67,11 @@ void StopWritePartWay(unsigned nth, DWORD bytesWritten, DWORD error);
 
 // Every CopyFileExA call, successful or not: the source and destination as given.
 const std::vector<std::pair<std::string, std::string>>& CopyLog();
+// Every MoveFileExA call, successful or not, likewise.
+const std::vector<std::pair<std::string, std::string>>& MoveLog();
+
+// The power goes: the process ends (EndProcess) and every file keeps only
+// what reached the disk; bytes that never did read as zeros.
+void CutPower();
 
 }  // namespace winsim

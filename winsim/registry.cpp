@@ -350,3 +350,19 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
   if (!winsim::CloseHandleOf(key, winsim::HandleKind::RegistryKey)) return ERROR_INVALID_HANDLE;
   return failing ? error : ERROR_SUCCESS;
 }
+
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  winsim::OpenKey open{key, "", 0};
+  winsim::Key* found = nullptr;
+  const LSTATUS result = winsim::BeginValueCall("RegDeleteValueA", key, KEY_SET_VALUE, &open, &found);
+  if (result != ERROR_SUCCESS) return result;
+  return found->values.erase(winsim::LowerCase(valueName != nullptr ? valueName : "")) != 0 ? ERROR_SUCCESS
+                                                                                           : ERROR_FILE_NOT_FOUND;
+}
+
+// The simulated hive keeps no cache: a flush only answers for its handle.
+LSTATUS WINAPI RegFlushKey(HKEY key) {
+  winsim::OpenKey open{key, "", 0};
+  winsim::Key* found = nullptr;
+  return winsim::BeginValueCall("RegFlushKey", key, 0, &open, &found);
+}

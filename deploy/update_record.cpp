@@ -1,0 +1,129 @@
+#include "deploy/update_record.h"
+
+#include <memory>
+#include <new>
+
+#include "platform/text.h"
+#include "registry/registry_key.h"
+
+namespace {
+
+constexpr char RECORD_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
+constexpr char RECORD_VALUE[] = "Update in progress";
+// "<install folder>|<file name>:backup|<file name>:absent|...": neither a
+// path nor a file name can hold the separators.
+constexpr char FIELD_SEPARATOR = '|';
+constexpr char STATE_SEPARATOR = ':';
+constexpr char STATE_IN_BACKUP[] = "backup";
+constexpr char STATE_WAS_ABSENT[] = "absent";
+constexpr int RECORD_SIZE = REGISTRY_PATH_SIZE;
+
+bool OpenRecordKey(std::unique_ptr<RegistryKey>* key) {
+  key->reset(new (std::nothrow) RegistryKey);
+  return *key && (*key)->SetRoot(HKEY_LOCAL_MACHINE) == 0 && (*key)->SetPath(RECORD_KEY) == 0;
+}
+
+bool SameText(const char* left, int leftLength, const char* right) {
+  return leftLength == TextLength(right) && EqualIgnoringAsciiCase(left, right, leftLength);
+}
+
+// Appends a field, or answers false when it does not fit whole.
+bool AppendField(char* record, const char* text) {
+  const int length = TextLength(record);
+  if (!TextFits(text, RECORD_SIZE - length)) return false;
+  CopyText(record + length, text, RECORD_SIZE - length);
+  return true;
+}
+
+}  // namespace
+
+UpdateRecord::UpdateRecord()
+    : folder(nullptr), names(nullptr), count(0), states(), takenOver(), unreadable(false) {}
+
+int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_SIZE], int rowCount,
+                       bool* otherFolder) {
+  folder = installDir;
+  names = rowNames;
+  count = rowCount < FILE_ROWS_MAX ? rowCount : FILE_ROWS_MAX;
+  *otherFolder = false;
+  if (folder == nullptr) return 0;
+  std::unique_ptr<RegistryKey> key;
+  if (!OpenRecordKey(&key)) return ERR_OUT_OF_MEMORY;
+  int error = 0;
+  std::unique_ptr<char[]> text(key->GetString(RECORD_VALUE, &error));
+  if (!text) {
+    if (error == ERR_VALUE_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) return 0;
+    unreadable = true;
+    return error;
+  }
+  const char* field = text.get();
+  const char* end = field;
+  while (*end != '\0' && *end != FIELD_SEPARATOR) ++end;
+  if (!SameText(field, static_cast<int>(end - field), folder)) {
+    *otherFolder = true;
+    return 0;
+  }
+  while (*end == FIELD_SEPARATOR) {
+    field = end + 1;
+    const char* state = field;
+    while (*state != '\0' && *state != FIELD_SEPARATOR && *state != STATE_SEPARATOR) ++state;
+    end = state;
+    while (*end != '\0' && *end != FIELD_SEPARATOR) ++end;
+    int row = 0;
+    while (row < count && !SameText(field, static_cast<int>(state - field), names[row])) ++row;
+    const int stateLength = *state == STATE_SEPARATOR ? static_cast<int>(end - state - 1) : -1;
+    const bool inBackup = SameText(state + 1, stateLength, STATE_IN_BACKUP);
+    if (row == count || (!inBackup && !SameText(state + 1, stateLength, STATE_WAS_ABSENT))) {
+      unreadable = true;
+      return ERR_RECORD_UNREADABLE;
+    }
+    states[row] = inBackup ? ROW_IN_BACKUP : ROW_WAS_ABSENT;
+    takenOver[row] = 1;
+  }
+  return 0;
+}
+
+int UpdateRecord::Mark(int row, RowRecord state) {
+  states[row] = state;
+  return Save();
+}
+
+void UpdateRecord::Forget(int row) { states[row] = ROW_UNTOUCHED; }
+
+// Nothing is recorded for a run that has no folder to change.
+int UpdateRecord::Save() const {
+  if (folder == nullptr) return 0;
+  std::unique_ptr<RegistryKey> key;
+  if (!OpenRecordKey(&key)) return ERR_OUT_OF_MEMORY;
+  std::unique_ptr<char[]> record(new (std::nothrow) char[RECORD_SIZE]);
+  if (!record) return ERR_OUT_OF_MEMORY;
+  CopyText(record.get(), "", RECORD_SIZE);
+  bool fits = AppendField(record.get(), folder);
+  bool listed = false;
+  const char separator[] = {FIELD_SEPARATOR, '\0'};
+  const char stateSeparator[] = {STATE_SEPARATOR, '\0'};
+  for (int row = 0; row < count; ++row) {
+    if (states[row] == ROW_UNTOUCHED) continue;
+    listed = true;
+    fits = fits && AppendField(record.get(), separator) && AppendField(record.get(), names[row]) &&
+           AppendField(record.get(), stateSeparator) &&
+           AppendField(record.get(), states[row] == ROW_IN_BACKUP ? STATE_IN_BACKUP : STATE_WAS_ABSENT);
+  }
+  if (!fits) return ERR_TEXT_TOO_LONG;
+  int result = 0;
+  if (listed) {
+    result = key->Create();
+    if (result == 0) result = key->SetString(RECORD_VALUE, record.get());
+  } else {
+    result = key->DeleteValue(RECORD_VALUE);
+    // No key, no record.
+    if (result == ERROR_FILE_NOT_FOUND) return 0;
+  }
+  return result == 0 ? key->Flush() : result;
+}
+
+RowRecord UpdateRecord::State(int row) const { return static_cast<RowRecord>(states[row]); }
+
+bool UpdateRecord::TakenOver(int row) const { return takenOver[row] != 0; }
+
+bool UpdateRecord::Unreadable() const { return unreadable; }
