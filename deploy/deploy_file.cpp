@@ -26,11 +26,11 @@ int CheckPlainFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
 
 // The name itself is opened, never what it links to, and keeps its bytes
 // until the handle has shown a plain file; only then is it cut to nothing.
-// Every write through the handle goes to the disk. attributesIfNew are those
-// of a file that the open creates; an existing file keeps its own.
-int OpenForRewrite(const char* path, DWORD attributesIfNew, KernelHandle* file, bool* opened) {
-  file->Reset(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                          attributesIfNew | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
+// The attributes of flagsAndAttributes are those of a file that the open
+// creates; an existing file keeps its own.
+int OpenForRewrite(const char* path, DWORD flagsAndAttributes, KernelHandle* file, bool* opened) {
+  file->Reset(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flagsAndAttributes | FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr));
   if (!file->IsSet()) return LastError();
   BY_HANDLE_FILE_INFORMATION information = {};
   const int plain = CheckPlainFile(file->Get(), &information);
@@ -212,7 +212,7 @@ int ExtractResourceToFile(int resourceId, const char* destinationPath, bool* des
   if (bytes == nullptr) return static_cast<int>(GetLastError());
 
   KernelHandle file;
-  int result = OpenForRewrite(destinationPath, FILE_ATTRIBUTE_NORMAL, &file, destinationOpened);
+  int result = OpenForRewrite(destinationPath, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, &file, destinationOpened);
   if (result == 0) result = WriteWhole(file.Get(), bytes, size);
   if (result == 0) result = Flush(file.Get());
   return result;

@@ -1,8 +1,9 @@
 // No file lost: the whole silent update is run once clean to count its calls,
 // then once per call of every file and registry function and per allocation,
-// failing exactly that one; and once per call cut off there, as by a power
-// loss, followed by the run an administrator starts next. Whatever fails, the
-// runs keep their promises.
+// failing exactly that one; and once per call cut off there, the process
+// killed or the power lost, followed by the run a deployment tool starts
+// next, one that finishes and one that fails. Whatever fails, the runs keep
+// their promises.
 #include <sanitizer/lsan_interface.h>
 
 #include <algorithm>
@@ -188,12 +189,18 @@ class FaultSweepTest : public MachineTest {
 
 class CrashSweepTest : public MachineTest {
  protected:
+  enum class Ending { Killed, PowerCut };
+  enum class Retry { Finishing, RegistryError, ReadOnlyLastRow };
+
   // A cut point: the process ends right before that call of the clean run,
-  // optionally with the write just before it stopped after a few bytes.
+  // optionally with the write just before it stopped after a few bytes; then
+  // the next run, on a machine where it finishes or fails.
   struct CutPoint {
     std::string what;
     std::size_t beforeCall;
     unsigned shortWrite;
+    Ending ending;
+    Retry retry;
   };
 
   static std::vector<CutPoint> CutPoints(const Configuration& configuration) {
@@ -202,11 +209,21 @@ class CrashSweepTest : public MachineTest {
     const std::vector<std::string> log = winsim::CallLog();
     std::vector<CutPoint> points;
     unsigned writes = 0;
+    std::vector<CutPoint> cuts;
     for (std::size_t call = 1; call <= log.size(); ++call) {
-      points.push_back(CutPoint{"before call " + std::to_string(call) + " " + log[call - 1], call, 0});
+      cuts.push_back(CutPoint{"before call " + std::to_string(call) + " " + log[call - 1], call, 0, Ending::Killed, Retry::Finishing});
       if (log[call - 1] == "WriteFile" && call < log.size()) {
         ++writes;
-        points.push_back(CutPoint{"inside WriteFile #" + std::to_string(writes), call + 1, writes});
+        cuts.push_back(CutPoint{"inside WriteFile #" + std::to_string(writes), call + 1, writes, Ending::Killed, Retry::Finishing});
+      }
+    }
+    for (const CutPoint& cut : cuts) {
+      for (Ending ending : {Ending::Killed, Ending::PowerCut}) {
+        const char* endingName = ending == Ending::Killed ? ", killed" : ", power cut";
+        points.push_back(CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, Retry::Finishing});
+        // Each cut meets both ways to fail, every other one.
+        const Retry failing = points.size() % 4 == 1 ? Retry::RegistryError : Retry::ReadOnlyLastRow;
+        points.push_back(CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, failing});
       }
     }
     return points;
@@ -221,7 +238,11 @@ class CrashSweepTest : public MachineTest {
     __lsan_disable();
     if (setjmp(endOfProcess) == 0) RunUpdater(L"/S");
     __lsan_enable();
-    winsim::EndProcess();
+    if (point.ending == Ending::PowerCut) {
+      winsim::CutPower();
+    } else {
+      winsim::EndProcess();
+    }
   }
 
   // Right after the cut: no old content is gone, in place or in its backup,
@@ -240,6 +261,7 @@ class CrashSweepTest : public MachineTest {
     for (const std::string& name : installed::DataFiles(configuration.windows)) {
       expected.push_back(name);
       expected.push_back(name + ".bk0");
+      expected.push_back(name + ".bk0.tmp");
       const std::string payload = installed::PayloadFor(configuration.version, name);
       std::string old, now, backup;
       const bool existed = bytesOf(before, name, &old);
@@ -279,11 +301,61 @@ class CrashSweepTest : public MachineTest {
         broken.push_back(name + " does not hold its payload after the next run");
       }
       if (after.count(name + ".bk0") != 0) broken.push_back(name + ".bk0 left after the next run");
+      if (after.count(name + ".bk0.tmp") != 0) broken.push_back(name + ".bk0.tmp left after the next run");
     }
+    if (UpdateRecorded()) broken.push_back("the record of the update stays after the next run");
     CheckListsWhole(true, &broken);
     CheckNothingHeld(&broken);
     return broken;
   }
+
+  static bool UpdateRecorded() {
+    winsim::RegistryValue record;
+    return winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, RECORD_KEY, "Update in progress", &record);
+  }
+
+  // The next run fails: the filter driver's list cannot take the id, or the
+  // last data file has been made read-only.
+  static void ArrangeFailure(const Configuration& configuration, Retry retry) {
+    if (retry == Retry::RegistryError) {
+      winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_MULTI_SZ,
+                               std::string(installed::ODRIX_PRODUCTS) + '\0' + '\0');
+    } else {
+      const std::string last = std::string(installed::INSTALL_DIR) + "\\" + installed::DataFiles(configuration.windows).back();
+      if (winsim::FileExists(last)) winsim::PutFile(last, winsim::FileBytes(last), FILE_ATTRIBUTE_READONLY);
+    }
+  }
+
+  // After the failing run every file holds the content it had before the
+  // update (kept), or its backup does and the log names that backup; nothing
+  // else is left, and the record only while it names such a backup.
+  static std::vector<std::string> BrokenAfterFailingRerun(const Configuration& configuration, int exitCode,
+                                                          const std::map<std::string, std::string>& before) {
+    std::vector<std::string> broken;
+    if (exitCode != EXIT_STOPPED) broken.push_back("failing run ended with " + std::to_string(exitCode));
+    const std::map<std::string, std::string> after = installed::InstallFolder();
+    const std::string log = winsim::FileBytes(RETRY_LOG);
+    bool kept = false;
+    for (const std::string& name : installed::DataFiles(configuration.windows)) {
+      auto old = before.find(name);
+      auto now = after.find(name);
+      auto backup = after.find(name + ".bk0");
+      const bool named = log.find("file " + name + ": not put back") != std::string::npos &&
+                         log.find("its backup kept") != std::string::npos;
+      const bool inBackup = old != before.end() && backup != after.end() && backup->second == old->second && named;
+      const bool inPlace = old == before.end() || (now != after.end() && now->second == old->second);
+      if (!inPlace && !inBackup) broken.push_back(name + " lost its old content");
+      if (backup != after.end() && !inBackup) broken.push_back(name + ".bk0 left behind");
+      if (after.count(name + ".bk0.tmp") != 0) broken.push_back(name + ".bk0.tmp left behind");
+      kept = kept || inBackup;
+    }
+    if (UpdateRecorded() != kept) broken.push_back(kept ? "the record is gone" : "the record stays");
+    CheckNothingHeld(&broken);
+    return broken;
+  }
+
+  static constexpr char RECORD_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
+  static constexpr char RETRY_LOG[] = "C:\\retry.log";
 
   static constexpr DWORD SHORT_WRITE_BYTES = 5;
 };
@@ -300,18 +372,26 @@ TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe
         });
 }
 
-TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingAndTheNextRunFinishesIt) {
+TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingWhetherTheNextRunFinishesOrFails) {
   Sweep("crash sweep", "cut points", &CutPoints,
         [](const Configuration& configuration, const CutPoint& cut, const std::map<std::string, std::string>& before,
            std::string* point) {
           RunCutOff(cut);
           std::vector<std::string> promises = BrokenAfterCut(configuration, before);
           const std::size_t boxes = winsim::MessageBoxes().size();
-          const int exitCode = RunUpdater(L"/S");
-          for (const std::string& promise : BrokenAfterRerun(configuration, exitCode, boxes)) {
-            promises.push_back(promise);
+          std::vector<std::string> later;
+          if (cut.retry == Retry::Finishing) {
+            later = BrokenAfterRerun(configuration, RunUpdater(L"/S"), boxes);
+          } else {
+            // A run cut off past its commit point, the record's removal, had
+            // updated the files: their content then is what the next run keeps.
+            const std::map<std::string, std::string> kept = UpdateRecorded() ? before : installed::InstallFolder();
+            ArrangeFailure(configuration, cut.retry);
+            later = BrokenAfterFailingRerun(configuration, RunUpdater(L"/S /LOG=C:\\retry.log"), kept);
           }
-          *point = "cut " + cut.what;
+          promises.insert(promises.end(), later.begin(), later.end());
+          const char* retries[] = {"finishing", "failing at the registry", "failing at a read-only last row"};
+          *point = "cut " + cut.what + ", then " + retries[static_cast<int>(cut.retry)];
           return promises;
         });
 }
