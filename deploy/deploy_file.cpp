@@ -12,6 +12,9 @@ constexpr char PATH_FORMAT[] = "%s\\%s";
 constexpr DWORD COPY_CHUNK_SIZE = 64 * 1024;
 constexpr DWORD COPIED_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// A payload replaces the file as a new one would, but a hidden or system
+// file stays so.
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 int LastError() { return static_cast<int>(GetLastError()); }
 
@@ -26,17 +29,23 @@ int CheckPlainFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
 
 // The name itself is opened, never what it links to, and keeps its bytes
 // until the handle has shown a plain file; only then is it cut to nothing.
-// The attributes of flagsAndAttributes are those of a file that the open
-// creates; an existing file keeps its own.
-int OpenForRewrite(const char* path, DWORD flagsAndAttributes, KernelHandle* file, bool* opened) {
-  file->Reset(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, flagsAndAttributes | FILE_FLAG_OPEN_REPARSE_POINT,
-                          nullptr));
+// *existing receives the attributes it had (none for a new file).
+int OpenForRewrite(const char* path, DWORD flags, KernelHandle* file, DWORD* existing, bool* opened) {
+  file->Reset(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | flags, nullptr));
   if (!file->IsSet()) return LastError();
   BY_HANDLE_FILE_INFORMATION information = {};
   const int plain = CheckPlainFile(file->Get(), &information);
   if (plain != 0) return plain;
+  *existing = information.dwFileAttributes;
   SetOutParameter(opened, true);
   return SetEndOfFile(file->Get()) ? 0 : LastError();
+}
+
+// Set while the file is held open without sharing its deletion: the name
+// cannot be swapped for a link until the handle closes.
+int SetAttributesWhileOpen(const char* path, DWORD attributes) {
+  return SetFileAttributesA(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) ? 0 : LastError();
 }
 
 int WriteWhole(HANDLE file, const void* bytes, DWORD size) {
@@ -53,7 +62,8 @@ int CopyBytes(HANDLE source, HANDLE destination) {
   if (buffer == nullptr) return ERR_OUT_OF_MEMORY;
   int result = 0;
   for (DWORD got = COPY_CHUNK_SIZE; result == 0 && got != 0;) {
-    result = ReadFile(source, buffer, COPY_CHUNK_SIZE, &got, nullptr) ? WriteWhole(destination, buffer, got) : LastError();
+    result = ReadFile(source, buffer, COPY_CHUNK_SIZE, &got, nullptr) ? 0 : LastError();
+    if (result == 0 && got != 0) result = WriteWhole(destination, buffer, got);
   }
   delete[] buffer;
   return result;
@@ -68,15 +78,15 @@ int CopyFileThroughHandles(const char* sourcePath, const char* destinationPath, 
   BY_HANDLE_FILE_INFORMATION information = {};
   int result = CheckPlainFile(source.Get(), &information);
   if (result != 0) return result;
-  const DWORD attributes = information.dwFileAttributes & COPIED_ATTRIBUTES;
   KernelHandle destination;
-  result = OpenForRewrite(destinationPath, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, &destination,
-                          destinationOpened);
+  DWORD existing = 0;
+  result = OpenForRewrite(destinationPath, 0, &destination, &existing, destinationOpened);
   if (result == 0) result = CopyBytes(source.Get(), destination.Get());
   if (result == 0 && !SetFileTime(destination.Get(), nullptr, nullptr, &information.ftLastWriteTime)) {
     result = LastError();
   }
   if (result == 0) result = Flush(destination.Get());
+  if (result == 0) result = SetAttributesWhileOpen(destinationPath, information.dwFileAttributes & COPIED_ATTRIBUTES);
   return result;
 }
 
@@ -153,6 +163,13 @@ bool DeployFile::IsLink() {
   return information.nNumberOfLinks > 1 || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool DeployFile::IsPresent() {
+  if (BuildPath() != 0) return false;
+  if (GetFileAttributesA(fullPath) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
 // Works on the path as last built. Every attribute goes, not only read-only,
 // so that nothing keeps the file from being replaced or deleted.
 int DeployFile::ClearReadOnly() {
@@ -212,8 +229,10 @@ int ExtractResourceToFile(int resourceId, const char* destinationPath, bool* des
   if (bytes == nullptr) return static_cast<int>(GetLastError());
 
   KernelHandle file;
-  int result = OpenForRewrite(destinationPath, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, &file, destinationOpened);
+  DWORD existing = 0;
+  int result = OpenForRewrite(destinationPath, FILE_FLAG_WRITE_THROUGH, &file, &existing, destinationOpened);
   if (result == 0) result = WriteWhole(file.Get(), bytes, size);
   if (result == 0) result = Flush(file.Get());
+  if (result == 0) result = SetAttributesWhileOpen(destinationPath, existing & KEPT_ATTRIBUTES);
   return result;
 }

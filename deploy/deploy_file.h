@@ -33,6 +33,9 @@ class DeployFile {
   // link, a junction, a mount point) or one of several names of one file. A
   // name that is there but cannot be examined counts as one; none there does not.
   bool IsLink();
+  // Whether anything at all has the name: a file, a link, a folder, or a
+  // name that cannot be examined.
+  bool IsPresent();
   int ClearReadOnly();
   // Whether the file at the path as last built carries the read-only attribute.
   bool IsReadOnly() const;

@@ -58,6 +58,7 @@ int MakeRowFiles(const Updater& updater, int row, RowFiles* files) {
 // A backup name is removed without acting through it: a link loses only its
 // name, a plain file its read-only bit first.
 void RemoveBackup(DeployFile& backup) {
+  if (!backup.IsPresent()) return;
   if (!backup.IsLink()) backup.ClearReadOnly();
   backup.Delete();
 }
@@ -208,7 +209,7 @@ int Updater::DeployFiles() {
 // backup that could not be put back is kept, and so is the record.
 int Updater::RollBack() {
   for (int row = fileCount - 1; row >= 0; --row) {
-    if (record.State(row) == ROW_WAS_ABSENT) Note("file %s: had no backup, kept", fileNames[row]);
+    if (record.State(row) == ROW_WAS_ABSENT) Note("file %s: had no backup, kept (%d)", fileNames[row], static_cast<int>(ERROR_FILE_NOT_FOUND));
     if (record.State(row) != ROW_IN_BACKUP) continue;
     const int restored = RestoreRow(*this, row);
     Note("file %s: %s (%d)%s", fileNames[row], restored == 0 ? "put back from its backup" : "not put back", restored,

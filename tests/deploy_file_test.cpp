@@ -237,8 +237,12 @@ TEST_F(DeployFileTest, FileCopyCarriesBytesAndAttributesOverAnExistingFile) {
   EXPECT_EQ(target.CopyTo(backup), 0);
   EXPECT_EQ(winsim::FileBytes(backupPath), "old drive classes");
   EXPECT_EQ(winsim::FileAttributes(backupPath), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-  ASSERT_EQ(winsim::CopyLog().size(), 1u);
-  EXPECT_EQ(winsim::CopyLog()[0].second, backupPath);
+
+  // A destination that is a second name of a file elsewhere is not written through.
+  winsim::PutFile("D:\\Elsewhere\\kept.txt", "kept");
+  winsim::MakeHardLink("D:\\Elsewhere\\kept.txt", backupPath);
+  EXPECT_EQ(target.CopyTo(backup), ERR_LINKED_FILE);
+  EXPECT_EQ(winsim::FileBytes("D:\\Elsewhere\\kept.txt"), "kept");
 }
 
 TEST_F(DeployFileTest, ReadOnlyDestinationIsRefusedByCopyAndByResource) {

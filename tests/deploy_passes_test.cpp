@@ -86,9 +86,9 @@ class DeployPassesTest : public MachineTest {
     ExpectUpdaterBox(box, text);
   }
 
-  // The copies made since a mark, as (from, to) paths.
-  std::vector<std::pair<std::string, std::string>> CopiesSince(std::size_t mark) const {
-    const auto& log = winsim::CopyLog();
+  // The renames made since a mark, as (from, to) paths.
+  std::vector<std::pair<std::string, std::string>> MovesSince(std::size_t mark) const {
+    const auto& log = winsim::MoveLog();
     return std::vector<std::pair<std::string, std::string>>(log.begin() + mark, log.end());
   }
 
@@ -126,11 +126,11 @@ TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
       EXPECT_EQ(winsim::FileBytes(target), payload) << target;
       EXPECT_EQ(winsim::FileAttributes(target), 0u);
       if (c.files[row].first != "XVT-7Q2RN3.txt") {
-        backups.emplace_back(target, target + ".bk0");
+        backups.emplace_back(target + ".bk0.tmp", target + ".bk0");
         EXPECT_EQ(winsim::FileBytes(target + ".bk0"), Old(static_cast<int>(row)));
       }
     }
-    EXPECT_EQ(winsim::CopyLog(), backups) << "existing targets are backed up in table order";
+    EXPECT_EQ(winsim::MoveLog(), backups) << "existing targets are backed up in table order";
     EXPECT_EQ(winsim::FileBytes(Target(Row("XVT-7Q2RN3.txt"))), "XVT-7Q2RN3");
     EXPECT_TRUE(winsim::MessageBoxes().empty());
 
@@ -144,12 +144,12 @@ TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
 TEST_F(DeployPassesTest, SecondRunRewritesEveryFileAndLeavesNoBackup) {
   ASSERT_EQ(updater->DeployFiles(), 0);
   updater->DeleteBackups();
-  const std::size_t mark = winsim::CopyLog().size();
+  const std::size_t mark = winsim::MoveLog().size();
   const unsigned writes = winsim::CallCount("WriteFile");
 
   ASSERT_EQ(updater->DeployFiles(), 0);
-  EXPECT_EQ(CopiesSince(mark).size(), 4u) << "every file is backed up again";
-  EXPECT_EQ(winsim::CallCount("WriteFile") - writes, 4u) << "and rewritten, though it holds the same bytes";
+  EXPECT_EQ(MovesSince(mark).size(), 4u) << "every file is backed up again";
+  EXPECT_EQ(winsim::CallCount("WriteFile") - writes, 8u) << "and rewritten, though it holds the same bytes";
   updater->DeleteBackups();
   EXPECT_EQ(InstallFolder(), TargetsOnly());
   for (int row = 0; row < updater->fileCount; ++row) EXPECT_EQ(winsim::FileBytes(Target(row)), Payload(row));
@@ -178,10 +178,10 @@ TEST_F(DeployPassesTest, ThirdRowFailingRollsBackRowOneThenRowZero) {
   EXPECT_FALSE(winsim::FileExists(Backup(3))) << "later rows are not attempted";
   ExpectOld(3);
 
-  const std::size_t mark = winsim::CopyLog().size();
+  const std::size_t mark = winsim::MoveLog().size();
   EXPECT_EQ(updater->RollBack(), 0);
   const std::vector<std::pair<std::string, std::string>> restores = {{Backup(1), Target(1)}, {Backup(0), Target(0)}};
-  EXPECT_EQ(CopiesSince(mark), restores);
+  EXPECT_EQ(MovesSince(mark), restores);
   ExpectOld(0);
   ExpectOld(1);
   EXPECT_EQ(winsim::FileBytes(Target(failing)), "old marker");
@@ -201,9 +201,8 @@ TEST_F(DeployPassesTest, ReadOnlyTargetFailsItsRowWithABoxEvenInSilentRuns) {
     winsim::PutFile(Target(row), Old(row), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(updater->DeployFiles(), -1);
     EXPECT_EQ(updater->deployedCount, row);
-    const std::pair<std::string, std::string> backupCopy(Target(row), Backup(row));
-    EXPECT_NE(std::find(winsim::CopyLog().begin(), winsim::CopyLog().end(), backupCopy), winsim::CopyLog().end());
-    EXPECT_EQ(winsim::CallCount("SetFileAttributesA"), 1u) << "the read-only backup is cleared";
+    const std::pair<std::string, std::string> backupMade(Backup(row) + ".tmp", Backup(row));
+    EXPECT_NE(std::find(winsim::MoveLog().begin(), winsim::MoveLog().end(), backupMade), winsim::MoveLog().end());
     EXPECT_FALSE(winsim::FileExists(Backup(row)));
     EXPECT_EQ(winsim::FileBytes(Target(row)), Old(row));
     EXPECT_EQ(winsim::FileAttributes(Target(row)), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
@@ -213,7 +212,7 @@ TEST_F(DeployPassesTest, ReadOnlyTargetFailsItsRowWithABoxEvenInSilentRuns) {
 
 TEST_F(DeployPassesTest, BackupOfAReadOnlyTargetIsReadOnlyToo) {
   winsim::PutFile(Target(0), Old(0), FILE_ATTRIBUTE_READONLY);
-  winsim::FailCall("SetFileAttributesA", 1, ERROR_ACCESS_DENIED);  // the backup cannot be cleared...
+  winsim::FailCall("SetFileAttributesA", 2, ERROR_ACCESS_DENIED);  // the backup cannot be cleared...
   EXPECT_EQ(updater->DeployFiles(), -1);
   EXPECT_EQ(winsim::FileBytes(Backup(0)), Old(0));  // ...so it stays to be seen
   EXPECT_EQ(winsim::FileAttributes(Backup(0)), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
@@ -241,12 +240,12 @@ TEST_F(DeployPassesTest, RowRefusedBeforeItsTargetIsWrittenLeavesItAndNoBackup) 
     const char* what;
     void (*arrange)(const std::string& target);
   } cases[] = {
-      {"copy fails", [](const std::string&) { winsim::FailCall("CopyFileExA", 2, ERROR_HANDLE_DISK_FULL); }},
+      {"copy fails", [](const std::string&) { winsim::FailCall("ReadFile", 3, ERROR_HANDLE_DISK_FULL); }},
       {"target held open for writing",
        [](const std::string& target) {
          winsim::HoldOpenElsewhere(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
        }},
-      // Row 0 opens its target three times (link check, backup, overwrite test) and writes it.
+      // Row 0 opens its target three times (existence, backup, payload) and its fresh backup once.
       {"target cannot be read", [](const std::string&) { winsim::FailCall("CreateFileA", 6, ERROR_ACCESS_DENIED); }},
       {"target held open for reading, so neither the write nor the copy back may open it",
        [](const std::string& target) { winsim::HoldOpenElsewhere(target, GENERIC_READ, FILE_SHARE_READ); }},
@@ -257,8 +256,9 @@ TEST_F(DeployPassesTest, RowRefusedBeforeItsTargetIsWrittenLeavesItAndNoBackup) 
     c.arrange(Target(1));
     EXPECT_EQ(updater->DeployFiles(), -1);
     EXPECT_EQ(updater->deployedCount, 1);
-    EXPECT_EQ(winsim::CallCount("WriteFile"), 1u) << "only row 0 was written";
+    EXPECT_EQ(winsim::FileBytes(Target(0)), Payload(0)) << "only row 0 was written";
     ExpectOld(1);
+    ExpectOld(3);
     EXPECT_FALSE(winsim::FileExists(Backup(1)));
     ExpectCopyErrorBox("DrvClass64.ini");
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
@@ -269,25 +269,26 @@ TEST_F(DeployPassesTest, WriteStoppedPartWayIsUndoneBeforeTheBackupGoes) {
   for (DWORD writeError : {static_cast<DWORD>(ERROR_HANDLE_DISK_FULL), 0u}) {
     SCOPED_TRACE(writeError);
     Prepare(1, true);
-    winsim::StopWritePartWay(2, 7, writeError);  // row 1's payload
+    winsim::StopWritePartWay(4, 7, writeError);  // row 1's payload, after its backup and row 0's two
     EXPECT_EQ(updater->DeployFiles(), -1);
     EXPECT_EQ(updater->deployedCount, 1);
-    ExpectOld(1);
-    EXPECT_FALSE(winsim::FileExists(Backup(1)));
+    EXPECT_EQ(winsim::FileBytes(Backup(1)), Old(1));
     ExpectCopyErrorBox("DrvClass64.ini");
 
     updater->RollBack();
     updater->DeleteBackups();
+    ExpectOld(1);
     ExpectOld(0);
     EXPECT_EQ(InstallFolder(), TargetsOnly());
   }
 }
 
 TEST_F(DeployPassesTest, BackupThatCannotBeCopiedBackStaysAsTheOnlyCopy) {
-  // Row 1's payload write stops part-way, and putting its old content back fails too.
-  winsim::StopWritePartWay(2, 7, ERROR_HANDLE_DISK_FULL);
-  winsim::FailCall("CopyFileExA", 3, ERROR_HANDLE_DISK_FULL);
+  // Row 1's payload write stops part-way, and its target is then held open
+  // elsewhere, so that neither a rename nor a copy can put it back.
+  winsim::StopWritePartWay(4, 7, ERROR_HANDLE_DISK_FULL);
   EXPECT_EQ(updater->DeployFiles(), -1);
+  winsim::HoldOpenElsewhere(Target(1), GENERIC_READ, FILE_SHARE_READ);
   updater->RollBack();
   updater->DeleteBackups();
   EXPECT_EQ(winsim::FileBytes(Backup(1)), Old(1));
@@ -298,7 +299,7 @@ TEST_F(DeployPassesTest, BackupThatCannotBeCopiedBackStaysAsTheOnlyCopy) {
 TEST_F(DeployPassesTest, RollBackThatCannotRestoreARowKeepsItsBackup) {
   ASSERT_EQ(updater->DeployFiles(), 0);
   const int last = Row("SupVer.inf");
-  winsim::FailCall("CopyFileExA", winsim::CallCount("CopyFileExA") + 1, ERROR_HANDLE_DISK_FULL);
+  winsim::HoldOpenElsewhere(Target(last), GENERIC_READ, FILE_SHARE_READ);
   updater->RollBack();
   updater->DeleteBackups();
   EXPECT_EQ(winsim::FileBytes(Backup(last)), Old(last));
@@ -311,7 +312,7 @@ TEST_F(DeployPassesTest, RollBackThatCannotRestoreARowKeepsItsBackup) {
 
 TEST_F(DeployPassesTest, PartialFileOfATargetThatWasNotThereIsRemoved) {
   const int marker = Row("XVT-7Q2RN3.txt");
-  winsim::StopWritePartWay(marker + 1, 4, ERROR_HANDLE_DISK_FULL);
+  winsim::StopWritePartWay(2 * marker + 1, 4, ERROR_HANDLE_DISK_FULL);  // each row before it: backup and payload
   EXPECT_EQ(updater->DeployFiles(), -1);
   EXPECT_EQ(updater->deployedCount, marker);
   EXPECT_FALSE(winsim::FileExists(Target(marker)));
@@ -337,18 +338,20 @@ TEST_F(DeployPassesTest, RowWithoutANameIsSkipped) {
   updater->fileNames[1][0] = '\0';
   ASSERT_EQ(updater->DeployFiles(), 0);
   EXPECT_EQ(updater->deployedCount, 4);
-  EXPECT_EQ(winsim::CopyLog().size(), 2u);
-  EXPECT_EQ(winsim::CallCount("WriteFile"), 3u);
+  EXPECT_EQ(winsim::MoveLog().size(), 2u);
+  EXPECT_EQ(winsim::CallCount("WriteFile"), 5u);
 }
 
 TEST_F(DeployPassesTest, AfterARegistryFailureEveryBackedUpRowComesBackLastFirst) {
   const int marker = Row("XVT-7Q2RN3.txt");
   ASSERT_EQ(updater->DeployFiles(), 0);
-  const std::size_t mark = winsim::CopyLog().size();
+  const std::size_t mark = winsim::MoveLog().size();
   EXPECT_EQ(updater->RollBack(), 0);
   std::vector<std::pair<std::string, std::string>> restores;
-  for (int row = updater->fileCount - 1; row >= 0; --row) restores.emplace_back(Backup(row), Target(row));
-  EXPECT_EQ(CopiesSince(mark), restores);
+  for (int row = updater->fileCount - 1; row >= 0; --row) {
+    if (row != marker) restores.emplace_back(Backup(row), Target(row));
+  }
+  EXPECT_EQ(MovesSince(mark), restores);
   for (int row = 0; row < updater->fileCount; ++row) {
     if (row != marker) ExpectOld(row);
   }
@@ -382,7 +385,9 @@ TEST_F(DeployPassesTest, NoSingleFaultDuringDeploymentLosesAFile) {
     DWORD error;
   } faults[] = {
       {"CreateFileA", ERROR_ACCESS_DENIED},     {"WriteFile", ERROR_HANDLE_DISK_FULL},
-      {"CopyFileExA", ERROR_HANDLE_DISK_FULL},  {"GetFileAttributesA", ERROR_ACCESS_DENIED},
+      {"ReadFile", ERROR_HANDLE_DISK_FULL},     {"GetFileAttributesA", ERROR_ACCESS_DENIED},
+      {"MoveFileExA", ERROR_ACCESS_DENIED},     {"FlushFileBuffers", ERROR_HANDLE_DISK_FULL},
+      {"SetEndOfFile", ERROR_HANDLE_DISK_FULL}, {"RegSetValueExA", ERROR_ACCESS_DENIED},
       {"FindResourceW", ERROR_NOT_ENOUGH_MEMORY}, {"SizeofResource", ERROR_RESOURCE_DATA_NOT_FOUND},
       {"LoadResource", ERROR_NOT_ENOUGH_MEMORY}, {"LockResource", ERROR_INVALID_HANDLE},
       {nullptr, ERROR_HANDLE_DISK_FULL},        {"new", 0},

@@ -156,13 +156,13 @@ TEST_F(WholeRunTest, TypicalInteractiveRunGoesStageByStage) {
 
   // Backups of the four rows in table order, then the payload written over each.
   std::vector<std::string> copies;
-  for (const auto& copy : winsim::CopyLog()) copies.push_back(copy.second.substr(copy.second.rfind('\\') + 1));
+  for (const auto& move : winsim::MoveLog()) copies.push_back(move.second.substr(move.second.rfind('\\') + 1));
   EXPECT_EQ(copies, (std::vector<std::string>{"DrvClass.ini.bk0", "DrvClass64.ini.bk0", "SupVer.inf.bk0"}));
 
   // The stages, call by call, with repeated calls folded together.
   const std::vector<std::string> milestones = {
       "CreateMutexA",     "GetVersionExW",  "OpenProcessToken", "RegOpenKeyExA", "MessageBoxA",
-      "OpenSCManagerW",   "ControlService", "EnumProcesses",    "CopyFileExA",   "WriteFile",
+      "OpenSCManagerW",   "ControlService", "EnumProcesses",    "WriteFile",     "MoveFileExA",
       "RegSetValueExA",   "DeleteFileA",    "MessageBoxA",      "AdjustTokenPrivileges", "ExitWindowsEx"};
   std::vector<std::string> seen;
   for (const std::string& call : winsim::CallLog()) {
