@@ -26,8 +26,9 @@ namespace {
 using installed::Windows;
 
 const char* const SWEPT_FUNCTIONS[] = {
-    "CreateFileA",   "WriteFile",    "CopyFileExA",   "DeleteFileA",     "SetFileAttributesA",
-    "GetFileAttributesA", "GetFileInformationByHandle",
+    "CreateFileA",   "WriteFile",    "ReadFile",      "DeleteFileA",     "SetFileAttributesA",
+    "GetFileAttributesA", "GetFileInformationByHandle", "SetEndOfFile", "FlushFileBuffers", "SetFileTime",
+    "MoveFileExA",   "RegFlushKey",  "RegDeleteValueA",
     "FindResourceW", "LoadResource", "LockResource",  "RegOpenKeyExA",   "RegCreateKeyExA",
     "RegQueryValueExA", "RegSetValueExA",
 };
@@ -106,6 +107,13 @@ class FaultSweepTest : public MachineTest {
   static void FailOnce(const char* function, unsigned nth) { winsim::FailCall(function, nth, ERROR_ACCESS_DENIED); }
   static void StopWriteHalfWay(const char*, unsigned nth) { winsim::StopWritePartWay(nth, 100, ERROR_HANDLE_DISK_FULL); }
   static void FailAllocation(const char*, unsigned nth) { winsim::FailAllocation(nth); }
+  // The first product list cannot be written, and the nth rename of the run,
+  // one of the roll-back's, is refused.
+  static void RefuseRollBackRename(const char*, unsigned nth) {
+    winsim::FailCall("RegSetValueExA", firstListWrite, ERROR_ACCESS_DENIED);
+    winsim::FailCall("MoveFileExA", nth, ERROR_ACCESS_DENIED);
+  }
+  static unsigned firstListWrite;
 
   std::vector<Fault> FaultPoints(const Configuration& configuration) {
     installed::Install(configuration.version, configuration.windows);
@@ -121,6 +129,13 @@ class FaultSweepTest : public MachineTest {
     }
     for (unsigned nth = 1; nth <= winsim::AllocationCount(); ++nth) {
       faults.push_back(Fault{"allocation", &FailAllocation, "", nth});
+    }
+    const std::vector<winsim::RegistrySetCall>& sets = winsim::RegistrySetCalls();
+    firstListWrite = 1;
+    while (firstListWrite <= sets.size() && sets[firstListWrite - 1].valueName != "Products") ++firstListWrite;
+    const unsigned backups = winsim::CallCount("MoveFileExA");
+    for (unsigned nth = backups + 1; nth <= 2 * backups; ++nth) {
+      faults.push_back(Fault{"registry error, then roll-back rename", &RefuseRollBackRename, "MoveFileExA", nth});
     }
     return faults;
   }
@@ -186,6 +201,8 @@ class FaultSweepTest : public MachineTest {
     return broken;
   }
 };
+
+unsigned FaultSweepTest::firstListWrite = 0;
 
 class CrashSweepTest : public MachineTest {
  protected:
