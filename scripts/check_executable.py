@@ -17,7 +17,7 @@ ALLOWED_DLLS = {"KERNEL32.dll", "ADVAPI32.dll", "USER32.dll", "msvcrt.dll"}
 WINDOWS_2000_FUNCTIONS = {
     "KERNEL32.dll": {
         "CloseHandle", "CopyFileExA", "CreateFileA", "CreateFileW", "CreateMutexA", "DeleteCriticalSection",
-        "DeleteFileA", "EnterCriticalSection", "ExitProcess", "FindResourceW", "FreeLibrary",
+        "DeleteFileA", "EnterCriticalSection", "ExitProcess", "FindResourceW", "FlushFileBuffers", "FreeLibrary",
         "GetACP", "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
         "GetCurrentThreadId", "GetFileAttributesA", "GetFileInformationByHandle", "GetLastError",
         "GetLocalTime", "GetModuleFileNameA",
@@ -25,7 +25,8 @@ WINDOWS_2000_FUNCTIONS = {
         "GetStartupInfoW", "GetSystemDirectoryA", "GetSystemTimeAsFileTime", "GetTempPathW", "GetTickCount",
         "GetUserDefaultLangID", "GetVersionExW", "InitializeCriticalSection", "IsDBCSLeadByte", "IsValidCodePage",
         "LeaveCriticalSection", "LoadLibraryA", "LoadResource", "LocalAlloc", "LocalFree",
-        "LockResource", "MultiByteToWideChar", "OpenProcess", "QueryPerformanceCounter", "SetFileAttributesA",
+        "LockResource", "MoveFileExA", "MultiByteToWideChar", "OpenProcess", "QueryPerformanceCounter", "ReadFile",
+        "SetEndOfFile", "SetFileAttributesA", "SetFileTime",
         "SetLastError", "SetUnhandledExceptionFilter", "SizeofResource", "Sleep", "TlsGetValue",
         "UnhandledExceptionFilter", "VirtualProtect", "VirtualQuery", "WideCharToMultiByte", "WriteFile",
     },
@@ -33,7 +34,7 @@ WINDOWS_2000_FUNCTIONS = {
         "AdjustTokenPrivileges", "AllocateAndInitializeSid", "CloseServiceHandle", "ControlService",
         "EqualSid", "FreeSid", "GetTokenInformation", "LookupPrivilegeValueW", "OpenProcessToken",
         "OpenSCManagerW", "OpenServiceA", "QueryServiceStatus", "RegCloseKey", "RegCreateKeyExA",
-        "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "StartServiceW",
+        "RegDeleteValueA", "RegFlushKey", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "StartServiceW",
     },
     "USER32.dll": {
         "CharUpperW", "ExitWindowsEx", "GetProcessWindowStation", "GetUserObjectInformationW", "MessageBoxA",
