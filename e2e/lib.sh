@@ -30,6 +30,9 @@ APP_KEY='HKLM\SOFTWARE\ODRIX\Carvella Maker'
 APP_KEY_32BIT_VIEW='HKLM32\SOFTWARE\ODRIX\Carvella Maker'
 DRIVER_KEY='HKLM\SYSTEM\CurrentControlSet\Services\NavoDrv'
 FILTER_KEY="$DRIVER_KEY\\Filter"
+# Where the updater records an update in progress, in the 64-bit view.
+RECORD_KEY='HKLM\SOFTWARE\ODRIX\Carvella Maker Updater'
+RECORD_VALUE='Update in progress'
 VENDORS=(ROVE ODRIX)
 # shellcheck disable=SC2034 # read by the scenarios
 PRODUCT_ID='XVT-7Q2RN  KR550'
@@ -290,6 +293,7 @@ delkey	$DRIVER_KEY
 set	$FILTER_KEY\\ROVE	Products	REG_SZ	text:$OLD_LIST_ROVE
 set	$FILTER_KEY\\ODRIX	Products	REG_SZ	text:$OLD_LIST_ODRIX
 delkey	$APP_DEFAULTS_KEY
+delkey	$RECORD_KEY
 EOF
   prepare_services "${services[@]}" ||
     harness_fail "services not prepared: $(tr '\n' ' ' <"$SCENARIO_DIR/services-prepared.out" 2>/dev/null)"
@@ -449,8 +453,9 @@ snapshot() {
   mkdir -p "$dir"
   cp -a "$(install_folder)" "$dir/files"
   local t=$'\t' vendor
-  local keys=(install_path version filter_key)
-  local requests=("get${t}$APP_KEY${t}InstallPath" "get${t}$APP_KEY${t}Version" "exists${t}$FILTER_KEY")
+  local keys=(install_path version filter_key record)
+  local requests=("get${t}$APP_KEY${t}InstallPath" "get${t}$APP_KEY${t}Version" "exists${t}$FILTER_KEY"
+    "get${t}$RECORD_KEY${t}$RECORD_VALUE")
   for vendor in "${VENDORS[@]}"; do
     keys+=("${vendor}_key" "${vendor}_products")
     requests+=("exists${t}$FILTER_KEY\\$vendor" "get${t}$FILTER_KEY\\$vendor${t}Products")
@@ -459,6 +464,8 @@ snapshot() {
   local answers=() i
   [[ -f $dir/registry.out ]] && mapfile -t answers <"$dir/registry.out"
   [[ ${#answers[@]} -eq ${#keys[@]} ]] || harness_fail "the registry could not be read"
+  # No record is no record, whether or not the updater's key is there.
+  [[ ${answers[3]:-} == NOKEY ]] && answers[3]=NOVALUE
   for i in "${!keys[@]}"; do printf '%s=%s\n' "${keys[$i]}" "${answers[$i]}"; done >"$dir/registry.txt"
   wine_in "$TOOLS_WIN\\fixture_service.exe" "$(winpath "$dir/services.out")" state "${SERVICE_NAMES[@]}" \
     >>"$SCENARIO_DIR/wine.log" 2>&1
@@ -667,6 +674,13 @@ print(" ".join(parts))' "$1"
 }
 
 # The registry as before the run, value for value, type and bytes.
+# No record of an update in progress is left.
+expect_no_record() {
+  local record
+  record=$(snapshot_value "$SCENARIO_DIR/after/registry.txt" record)
+  [[ $record == NOVALUE ]] || fail "the record of an update in progress stays: $(readable "$record")"
+}
+
 expect_registry_untouched() {
   cmp -s "$SCENARIO_DIR/before/registry.txt" "$SCENARIO_DIR/after/registry.txt" ||
     fail "registry changed: $(diff "$SCENARIO_DIR/before/registry.txt" "$SCENARIO_DIR/after/registry.txt" | sed -n 's/^> //p' | while read -r line; do echo "${line%%=*} $(readable "${line#*=}")"; done | tr '\n' ' ')"

@@ -68,6 +68,7 @@ expect_silent_success() { # class
   expect_exit 0
   expect_boxes
   expect_files deployed "$1"
+  expect_no_record
   expect_lists_updated
   expect_restart requested
 }
@@ -533,8 +534,7 @@ fill_to_fail_at() { # row class
 # 4 KiB page at a time: the 2 KiB payload of the second row gets nothing
 # (WriteFile fails with ERROR_DISK_FULL after the target was truncated), the
 # 5 KiB one of the last row stops after 4096 bytes (WriteFile succeeds with
-# fewer bytes written). Either way every file comes back and no backup stays;
-# once space is freed, the next run succeeds.
+# fewer bytes written). Either way every file comes back and no backup stays.
 scenario_disk_full() {
   mount_small_drive D 512 || return
   # shellcheck disable=SC2004 # the key of an associative array
@@ -552,23 +552,21 @@ scenario_disk_full() {
     expect_restart not_requested
   done
   # An old DrvClass.ini of 12 KiB (direct blocks only) that its payload made
-  # room for: when the last row fails, putting it back needs more than the
-  # drive has, so the roll-back writes 8 KiB of it and its backup stays, the
-  # only whole copy.
-  local files=$SCENARIO_DIR/after/files
+  # room for: when the last row fails, it goes back by rename, which needs no
+  # room, whole; a retry on the drive that is still full fails the same way
+  # and loses nothing either. Once space is freed, the next run succeeds.
   python3 -c 'import sys; sys.stdout.buffer.write(b"\xff\xfe" + ("OLD=LARGE\r\n" * 600).encode("utf-16-le")[:12286])' \
     >"$(install_folder)/DrvClass.ini"
   fill_to_fail_at SupVer.inf 1 || return
-  act -- /S
-  expect_exit 1
-  expect_boxes OK:MSG_FILE_COPY_ERROR:SupVer.inf
-  cmp -s "$SCENARIO_DIR/before/files/DrvClass.ini" "$files/DrvClass.ini.bk0" ||
-    fail "DrvClass.ini.bk0 is not the old DrvClass.ini that could not be put back"
-  mv "$files/DrvClass.ini.bk0" "$files/DrvClass.ini"
-  expect_files rolled_back 1
+  local attempt
+  for attempt in first retry; do
+    act -- /S
+    expect_exit 1
+    expect_boxes OK:MSG_FILE_COPY_ERROR:SupVer.inf
+    expect_files rolled_back 1
+  done
   free_drive "${INSTALL_DIR_WIN[$P]}"
   act -- /S
-  rm -f "$SCENARIO_DIR/before/files/DrvClass.ini.bk0"
   expect_silent_success 1
 }
 
@@ -598,18 +596,42 @@ scenario_cut_off_waiting_for_a_service() {
 
 # What a run cut off while writing the second row leaves: the services
 # stopped, the first row rewritten beside its backup, the second cut short
-# beside its backup. The next run does the whole update and leaves no backup.
+# beside its backup, and the record that says so. A retry that fails (the
+# ODRIX list cannot take the id) puts the old content of every row back from
+# those backups, whatever this run found in place, and leaves no backup and
+# no record; the next run does the whole update.
 scenario_cut_off_during_deployment() {
   arrange 0x09000000 normal:stopped normal:stopped normal:running || return
-  local folder
+  local folder name
   folder=$(install_folder)
   mv "$folder/DrvClass.ini" "$folder/DrvClass.ini.bk0"
   cp "$PAYLOAD_DIR/class1/DrvClass.ini" "$folder/"
   mv "$folder/DrvClass64.ini" "$folder/DrvClass64.ini.bk0"
   head -c 1000 "$PAYLOAD_DIR/class1/DrvClass64.ini" >"$folder/DrvClass64.ini"
+  reg_set "$RECORD_KEY" "$RECORD_VALUE" REG_SZ \
+    "text:${INSTALL_DIR_WIN[$P]}|DrvClass.ini:backup|DrvClass64.ini:backup" || return
+  reg_set "$FILTER_KEY\\ODRIX" Products REG_MULTI_SZ "hex:$(hex_of "$OLD_LIST_ODRIX")0000" || return
+  act -- /S "/LOG=$(winpath "$SCENARIO_DIR/retry.log")"
+  expect_exit 1
+  expect_boxes OK:MSG_REGISTRY_ERROR
+  grep -q "DrvClass64.ini: its old content is in its backup, as recorded by a run that did not end" \
+    "$SCENARIO_DIR/retry.log" || fail "the log does not say that the retry took over the cut-off run"
+  for name in "${OLD_DATA_FILES[@]}"; do
+    cmp -s "$WORK_DIR/old-data/$name" "$SCENARIO_DIR/after/files/$name" || fail "$name does not hold its old content"
+  done
+  compgen -G "$SCENARIO_DIR/after/files/*.bk0*" >/dev/null && fail "backups left: $(cd "$SCENARIO_DIR/after/files" && echo ./*.bk0*)"
+  expect_no_record
+  reg_set "$FILTER_KEY\\ODRIX" Products REG_SZ "text:$OLD_LIST_ODRIX" || return
   act -- /S
-  rm -f "$SCENARIO_DIR/before/files/"*.bk0
-  expect_silent_success 1
+  expect_exit 0
+  expect_boxes
+  expect_files deployed 1
+  expect_no_record
+  # The failed run's write of the ROVE list stays; only the ODRIX list is left to write.
+  expect_product_list ROVE "$UPDATED_LIST_ROVE"
+  expect_product_list ODRIX "$UPDATED_LIST_ODRIX"
+  expect_list_writes ${#UPDATED_LIST_ODRIX}
+  expect_restart requested
   expect_services STOPPED: STOPPED: untouched
 }
 

@@ -17,9 +17,16 @@
 // updater's own reading of its paths character by character (IsDBCSLeadByte)
 // is its logic, not work for Windows, and stays out.
 //
-//   floor.exe     exit 0 when every call answered as in the updater's run on
-//                 that layout; otherwise the FloorExit of the first stage that
-//                 did not, so that no figure is taken from a floor that did less
+// Like the updater it records each row before it changes it, writes each
+// backup under a fresh name, flushes it and renames it, and removes the
+// record before the backups.
+//
+//   floor.exe           exit 0 when every call answered as in the updater's run
+//                       on that layout; otherwise the FloorExit of the first
+//                       stage that did not, so that no figure is taken from a
+//                       floor that did less
+//   floor.exe /NOFLUSH  the same without the file and registry flushes, so that
+//                       the benchmark can tell what they cost
 #include <windows.h>
 
 #include <cstdlib>
@@ -51,6 +58,11 @@ constexpr char SERVICES[][40] = {"ODRIX Carvella Control Service", "ODRIX Carvel
 constexpr char PSAPI_FILE[] = "\\psapi.dll";
 constexpr char SOURCE_SUBFOLDER[] = "\\Version\\V9xx-V1000";
 constexpr char PATH_FORMAT[] = "%s\\%s";
+constexpr char FRESH_FORMAT[] = "%s\\%s.tmp";
+constexpr char RECORD_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
+constexpr char RECORD_VALUE[] = "Update in progress";
+constexpr int RECORD_SIZE = 1024;
+constexpr DWORD COPY_CHUNK = 64 * 1024;
 constexpr REGSAM ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG = 0x00000800;
 constexpr DWORD PROCESS_IDS = 1000;
@@ -63,16 +75,19 @@ struct Row {
   const char* backupName;
   int resourceId;
   bool present;
+  const char* recorded;
 };
 constexpr Row ROWS[] = {
-    {"DrvClass.ini", "DrvClass.ini.bk0", 211, true},
-    {"DrvClass64.ini", "DrvClass64.ini.bk0", 212, true},
-    {"XVT-7Q2RN3.txt", "XVT-7Q2RN3.txt.bk0", 210, false},
-    {"SupVer.inf", "SupVer.inf.bk0", 213, true},
+    {"DrvClass.ini", "DrvClass.ini.bk0", 211, true, "|DrvClass.ini:backup"},
+    {"DrvClass64.ini", "DrvClass64.ini.bk0", 212, true, "|DrvClass64.ini:backup"},
+    {"XVT-7Q2RN3.txt", "XVT-7Q2RN3.txt.bk0", 210, false, "|XVT-7Q2RN3.txt:absent"},
+    {"SupVer.inf", "SupVer.inf.bk0", 213, true, "|SupVer.inf:backup"},
 };
 
 // The longest name a path is built with.
 constexpr int LONGEST_NAME = sizeof("XVT-7Q2RN3.txt.bk0") - 1;
+
+bool flushes = true;
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD flags);
 typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, PBOOL wow64);
@@ -127,6 +142,33 @@ bool WriteString(const char* path, const char* valueName, const char* text, DWOR
   const LONG written = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), length);
   RegCloseKey(key);
   return written == ERROR_SUCCESS;
+}
+
+bool FlushKey(const char* path) {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE | RegistryView(), &key) != ERROR_SUCCESS) return false;
+  const bool flushed = !flushes || RegFlushKey(key) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return flushed;
+}
+
+// The record of the rows reached so far, on the disk before the row changes.
+bool Record(const char* record) {
+  HKEY key = NULL;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_READ | RegistryView(), NULL,
+                      &key, NULL) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return WriteString(RECORD_KEY, RECORD_VALUE, record, static_cast<DWORD>(std::strlen(record))) && FlushKey(RECORD_KEY);
+}
+
+bool RemoveRecord() {
+  HKEY key = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, KEY_WRITE | RegistryView(), &key) != ERROR_SUCCESS) return false;
+  const LONG removed = RegDeleteValueA(key, RECORD_VALUE);
+  RegCloseKey(key);
+  return removed == ERROR_SUCCESS && FlushKey(RECORD_KEY);
 }
 
 // The install folder is there as a plain folder, as on the benchmark's layout.
@@ -244,6 +286,21 @@ DWORD LinkCheck(const char* path) {
 // A file of the table is there, or known to be absent, as on the benchmark's layout.
 bool AsLaidOut(DWORD opened, bool present) { return opened == (present ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND); }
 
+// The name itself opened for writing, shown to be a plain file, then cut to nothing.
+HANDLE OpenForRewrite(const char* path, DWORD flags) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | flags, NULL);
+  if (file == INVALID_HANDLE_VALUE) return NULL;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 1 || !SetEndOfFile(file)) {
+    CloseHandle(file);
+    return NULL;
+  }
+  return file;
+}
+
+bool Flush(HANDLE file) { return !flushes || FlushFileBuffers(file); }
+
 bool WriteResource(int resourceId, const char* path) {
   HRSRC resource = FindResourceW(NULL, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
   if (resource == NULL) return false;
@@ -252,39 +309,59 @@ bool WriteResource(int resourceId, const char* path) {
   HGLOBAL loaded = LoadResource(NULL, resource);
   const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
   if (bytes == NULL || size == 0) return false;
-  // The updater asks which attributes the file keeps; the benchmark's files are plain.
-  GetFileAttributesA(path);
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  HANDLE file = OpenForRewrite(path, FILE_FLAG_WRITE_THROUGH);
+  if (file == NULL) return false;
   DWORD written = 0;
-  const bool whole = WriteFile(file, bytes, size, &written, NULL) && written == size;
+  const bool whole = WriteFile(file, bytes, size, &written, NULL) && written == size && Flush(file) &&
+                     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
   CloseHandle(file);
   return whole;
+}
+
+// The target copied into the fresh name, bytes, time and attributes, flushed.
+bool CopyThroughHandles(const char* source, const char* destination) {
+  HANDLE from = CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (from == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  HANDLE to = GetFileInformationByHandle(from, &information) ? OpenForRewrite(destination, 0) : NULL;
+  char* buffer = static_cast<char*>(std::malloc(COPY_CHUNK));
+  bool copied = to != NULL && buffer != NULL;
+  for (DWORD got = COPY_CHUNK; copied && got != 0;) {
+    DWORD written = 0;
+    copied = ReadFile(from, buffer, COPY_CHUNK, &got, NULL) && (got == 0 || WriteFile(to, buffer, got, &written, NULL));
+  }
+  copied = copied && SetFileTime(to, NULL, NULL, &information.ftLastWriteTime) && Flush(to) &&
+           SetFileAttributesA(destination, information.dwFileAttributes);
+  std::free(buffer);
+  if (to != NULL) CloseHandle(to);
+  CloseHandle(from);
+  return copied;
 }
 
 // The paths are built again before each step, as the updater does.
 bool Deploy(const char* installDir, const char* sourceDir) {
   char target[MAX_PATH];
   char backup[MAX_PATH];
+  char fresh[MAX_PATH];
   char source[MAX_PATH];
+  char record[RECORD_SIZE];
+  // No record of an unfinished update is there.
+  if (OpenAndCloseKey(RECORD_KEY, KEY_READ)) return false;
+  std::strcpy(record, installDir);
   for (const Row& row : ROWS) {
-    // No backup is there yet, and no name is a link.
-    wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
-    if (!AsLaidOut(LinkCheck(backup), false)) return false;
-    wsprintfA(target, PATH_FORMAT, installDir, row.name);
-    if (!AsLaidOut(LinkCheck(target), row.present)) return false;
     wsprintfA(target, PATH_FORMAT, installDir, row.name);
     if (!AsLaidOut(OpenForReading(target), row.present)) return false;
     if (row.present) {
-      wsprintfA(target, PATH_FORMAT, installDir, row.name);
+      // No fresh backup and no backup are there yet.
+      wsprintfA(fresh, FRESH_FORMAT, installDir, row.backupName);
       wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
-      BOOL cancel = FALSE;
-      if (!CopyFileExA(target, backup, NULL, NULL, &cancel, 0)) return false;
+      if (GetFileAttributesA(fresh) != INVALID_FILE_ATTRIBUTES || LinkCheck(backup) != ERROR_FILE_NOT_FOUND) return false;
+      GetFileAttributesA(backup);
+      if (!CopyThroughHandles(target, fresh)) return false;
+      if (!MoveFileExA(fresh, backup, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
     }
-    wsprintfA(source, PATH_FORMAT, sourceDir, row.name);
-    wsprintfA(target, PATH_FORMAT, installDir, row.name);
-    OpenForReading(target);
+    std::strcat(record, row.recorded);
+    if (!Record(record)) return false;
     wsprintfA(source, PATH_FORMAT, sourceDir, row.name);
     wsprintfA(target, PATH_FORMAT, installDir, row.name);
     if (!WriteResource(row.resourceId, target)) return false;
@@ -313,17 +390,21 @@ bool AppendProductIds() {
   return true;
 }
 
+// The record goes first, then the backups it named.
 bool DeleteBackups(const char* installDir) {
+  if (!RemoveRecord()) return false;
   char backup[MAX_PATH];
   for (const Row& row : ROWS) {
     wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
     if (!AsLaidOut(OpenForReading(backup), row.present)) return false;
-    if (!row.present) continue;
-    wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
-    if (LinkCheck(backup) != ERROR_SUCCESS) return false;
+    if (row.present) {
+      GetFileAttributesA(backup);
+      if (LinkCheck(backup) != ERROR_SUCCESS) return false;
+      GetFileAttributesA(backup);
+      if (!DeleteFileA(backup)) return false;
+    }
+    wsprintfA(backup, FRESH_FORMAT, installDir, row.backupName);
     GetFileAttributesA(backup);
-    wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
-    if (!DeleteFileA(backup)) return false;
   }
   return true;
 }
@@ -358,7 +439,8 @@ int Run(const char* installDir, const char* sourceDir) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
+  flushes = commandLine == NULL || lstrcmpiW(commandLine, L"/NOFLUSH") != 0;
   SetDefaultDllDirectoriesFunction restrictSearch =
       AsFunction<SetDefaultDllDirectoriesFunction>(KernelExport("SetDefaultDllDirectories"));
   if (restrictSearch != NULL) restrictSearch(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
