@@ -74,6 +74,8 @@ int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_
     const int stateLength = *state == STATE_SEPARATOR ? static_cast<int>(end - state - 1) : -1;
     const bool inBackup = SameText(state + 1, stateLength, STATE_IN_BACKUP);
     if (row == count || (!inBackup && !SameText(state + 1, stateLength, STATE_WAS_ABSENT))) {
+      // Nothing of a record read in part is taken over.
+      for (row = 0; row < FILE_ROWS_MAX; ++row) states[row] = takenOver[row] = 0;
       unreadable = true;
       return ERR_RECORD_UNREADABLE;
     }

@@ -9,6 +9,7 @@
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/files.h"
+#include "winsim/registry.h"
 #include "winsim/user.h"
 
 namespace {
@@ -358,6 +359,43 @@ TEST_F(DeployPassesTest, AfterARegistryFailureEveryBackedUpRowComesBackLastFirst
   EXPECT_EQ(winsim::FileBytes(Target(marker)), Payload(marker)) << "a new file has nothing to go back to";
   updater->DeleteBackups();
   EXPECT_EQ(InstallFolder(), TargetsOnly());
+}
+
+// A record that cannot be trusted stops the run before a file changes and
+// keeps every backup; one of another folder is set aside and replaced.
+TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
+  const char key[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
+  const std::string folder = kInstall;
+  struct Case {
+    const char* what;
+    DWORD type;
+    std::string text;
+    int deployed;
+  } cases[] = {
+      {"not text", REG_BINARY, folder + "|DrvClass.ini:backup", -1},
+      {"an unknown file", REG_SZ, folder + "|DrvClass.ini:backup|Other.ini:backup", -1},
+      {"an unknown state", REG_SZ, folder + "|DrvClass.ini:kept", -1},
+      {"a name cut short", REG_SZ, folder + "|DrvClass", -1},
+      {"another folder", REG_SZ, "D:\\Elsewhere|DrvClass.ini:backup", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Prepare(1, true);
+    winsim::PutFile(Backup(0), "backup that may hold the old content");
+    winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", c.type, c.text);
+    EXPECT_EQ(updater->DeployFiles(), c.deployed);
+    if (c.deployed != 0) {
+      ExpectCopyErrorBox("DrvClass.ini");
+      EXPECT_EQ(winsim::CallCount("WriteFile"), 0u);
+      updater->RollBack();
+      updater->DeleteBackups();
+      EXPECT_EQ(winsim::FileBytes(Backup(0)), "backup that may hold the old content");
+      winsim::RegistryValue record;
+      EXPECT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", &record));
+    } else {
+      EXPECT_EQ(winsim::FileBytes(Backup(0)), Old(0)) << "a backup of this folder, not taken over, is stale";
+    }
+  }
 }
 
 TEST_F(DeployPassesTest, DeleteBackupsRemovesEveryBackupOfTheTable) {
