@@ -390,7 +390,8 @@ TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe
 }
 
 TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingWhetherTheNextRunFinishesOrFails) {
-  Sweep("crash sweep", "cut points", &CutPoints,
+  Sweep("crash sweep", "cuts (each cut point killed and as a power cut, then a finishing and a failing next run)",
+        &CutPoints,
         [](const Configuration& configuration, const CutPoint& cut, const std::map<std::string, std::string>& before,
            std::string* point) {
           RunCutOff(cut);
