@@ -29,6 +29,15 @@ class DeployPassesTest : public MachineTest {
   // every row except the marker file, which a first update creates.
   void Prepare(int versionClass, bool wow64) {
     winsim::ResetMachine();
+    NextRun(versionClass, wow64);
+    winsim::MakeFolder(kInstall);
+    for (int row = 0; row < updater->fileCount; ++row) {
+      if (Name(row) != "XVT-7Q2RN3.txt") winsim::PutFile(Target(row), Old(row), kOldAttributes);
+    }
+  }
+
+  // A new record, as the next run on the same machine makes it.
+  void NextRun(int versionClass = 1, bool wow64 = true) {
     updater.reset(new Updater);
     updater->installDir = NewFolder(kInstall);
     updater->sourceDir = NewFolder(kSource);
@@ -36,10 +45,6 @@ class DeployPassesTest : public MachineTest {
     updater->versionClass = versionClass;
     updater->ConfigureFileTable(versionClass, wow64 ? 1 : 0);
     updater->fileCount = wow64 ? 4 : 3;
-    winsim::MakeFolder(kInstall);
-    for (int row = 0; row < updater->fileCount; ++row) {
-      if (Name(row) != "XVT-7Q2RN3.txt") winsim::PutFile(Target(row), Old(row), kOldAttributes);
-    }
   }
 
   static char* NewFolder(const char* folder) {
@@ -284,17 +289,29 @@ TEST_F(DeployPassesTest, WriteStoppedPartWayIsUndoneBeforeTheBackupGoes) {
   }
 }
 
+// A full disk: row 1's payload write stops part-way, its backup cannot be
+// renamed back, and the copy back stops on the disk too. That backup stays,
+// and the next run, failing as well, takes it over and puts it back.
 TEST_F(DeployPassesTest, BackupThatCannotBeCopiedBackStaysAsTheOnlyCopy) {
-  // Row 1's payload write stops part-way, and its target is then held open
-  // elsewhere, so that neither a rename nor a copy can put it back.
   winsim::StopWritePartWay(4, 7, ERROR_HANDLE_DISK_FULL);
+  winsim::FailCall("MoveFileExA", 3, ERROR_ACCESS_DENIED);
+  winsim::FailCall("WriteFile", 5, ERROR_HANDLE_DISK_FULL);
   EXPECT_EQ(updater->DeployFiles(), -1);
-  winsim::HoldOpenElsewhere(Target(1), GENERIC_READ, FILE_SHARE_READ);
   updater->RollBack();
   updater->DeleteBackups();
   EXPECT_EQ(winsim::FileBytes(Backup(1)), Old(1));
   ExpectOld(0);
   EXPECT_FALSE(winsim::FileExists(Backup(0)));
+
+  NextRun();
+  const int last = Row("SupVer.inf");
+  winsim::PutFile(Target(last), Old(last), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  updater->RollBack();
+  updater->DeleteBackups();
+  ExpectOld(0);
+  ExpectOld(1);
+  EXPECT_EQ(InstallFolder(), TargetsOnly());
 }
 
 TEST_F(DeployPassesTest, RollBackThatCannotRestoreARowKeepsItsBackup) {

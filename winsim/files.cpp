@@ -654,8 +654,10 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
 namespace winsim {
 namespace {
 
-// The open file of a handle of this process, with the access a call needs.
-Opener* OpenerFor(HANDLE handle, bool (*allowed)(DWORD access)) {
+// The first lines of a call on a file handle of this process: the call is
+// entered, and the handle must be open on a file with the access it needs.
+Opener* EnterHandleCall(const char* function, HANDLE handle, bool (*allowed)(DWORD access)) {
+  if (Faulted(function)) return nullptr;
   std::size_t object = 0;
   if (!FindHandle(handle, HandleKind::File, &object)) return Fail(ERROR_INVALID_HANDLE, nullptr);
   Opener& opener = Files().openers[object];
@@ -669,12 +671,12 @@ Opener* OpenerFor(HANDLE handle, bool (*allowed)(DWORD access)) {
 
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED) {
   using namespace winsim;
-  if (Faulted("ReadFile")) return FALSE;
-  Opener* opener = OpenerFor(handle, &Reads);
+  Opener* opener = EnterHandleCall("ReadFile", handle, &Reads);
   if (opener == nullptr) return FALSE;
   if (bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) return Fail(ERROR_NOACCESS, FALSE);
   const std::string& bytes = opener->file->bytes;
-  const std::size_t count = opener->position >= bytes.size() ? 0 : std::min<std::size_t>(bytesToRead, bytes.size() - opener->position);
+  const std::size_t left = opener->position < bytes.size() ? bytes.size() - opener->position : 0;
+  const std::size_t count = std::min<std::size_t>(bytesToRead, left);
   bytes.copy(static_cast<char*>(buffer), count, opener->position);
   opener->position += count;
   *bytesRead = static_cast<DWORD>(count);
@@ -683,28 +685,22 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD by
 
 // The size is the journal's: it is on the disk at once.
 BOOL WINAPI SetEndOfFile(HANDLE handle) {
-  using namespace winsim;
-  if (Faulted("SetEndOfFile")) return FALSE;
-  Opener* opener = OpenerFor(handle, &Writes);
+  winsim::Opener* opener = winsim::EnterHandleCall("SetEndOfFile", handle, &winsim::Writes);
   if (opener == nullptr) return FALSE;
   opener->file->bytes.resize(opener->position, '\0');
-  Changed(*opener->file);
+  winsim::Changed(*opener->file);
   return TRUE;
 }
 
 BOOL WINAPI FlushFileBuffers(HANDLE handle) {
-  using namespace winsim;
-  if (Faulted("FlushFileBuffers")) return FALSE;
-  Opener* opener = OpenerFor(handle, &Writes);
+  winsim::Opener* opener = winsim::EnterHandleCall("FlushFileBuffers", handle, &winsim::Writes);
   if (opener == nullptr) return FALSE;
   opener->file->disk = opener->file->bytes;
   return TRUE;
 }
 
 BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME*, const FILETIME*, const FILETIME* lastWriteTime) {
-  using namespace winsim;
-  if (Faulted("SetFileTime")) return FALSE;
-  Opener* opener = OpenerFor(handle, &Writes);
+  winsim::Opener* opener = winsim::EnterHandleCall("SetFileTime", handle, &winsim::Writes);
   if (opener == nullptr) return FALSE;
   if (lastWriteTime != nullptr) opener->file->lastWrite = *lastWriteTime;
   return TRUE;
@@ -715,7 +711,8 @@ BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME*, const FILETIME*, const F
 // replace a read-only file or one that is open.
 BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
   using namespace winsim;
-  Files().moves.emplace_back(existingFileName != nullptr ? existingFileName : "", newFileName != nullptr ? newFileName : "");
+  Files().moves.emplace_back(existingFileName != nullptr ? existingFileName : "",
+                             newFileName != nullptr ? newFileName : "");
   if (Faulted("MoveFileExA")) return FALSE;
   std::string sourceKey;
   std::string sourceName;
