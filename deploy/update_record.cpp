@@ -14,6 +14,9 @@ constexpr char RECORD_VALUE[] = "Update in progress";
 // path nor a file name can hold the separators.
 constexpr char FIELD_SEPARATOR = '|';
 constexpr char STATE_SEPARATOR = ':';
+// The separator as text, which also ends the folder field; what ends a name or a state.
+constexpr char FIELD_SEPARATOR_TEXT[] = {FIELD_SEPARATOR, '\0'};
+constexpr char FIELD_ENDS[] = {FIELD_SEPARATOR, STATE_SEPARATOR, '\0'};
 constexpr char STATE_IN_BACKUP[] = "backup";
 constexpr char STATE_WAS_ABSENT[] = "absent";
 constexpr int RECORD_SIZE = REGISTRY_PATH_SIZE;
@@ -25,6 +28,17 @@ bool OpenRecordKey(std::unique_ptr<RegistryKey>* key) {
 
 bool SameText(const char* left, int leftLength, const char* right) {
   return leftLength == TextLength(right) && EqualIgnoringAsciiCase(left, right, leftLength);
+}
+
+// How many characters come before the first of the stops or the end.
+int LengthUpTo(const char* text, const char* stops) {
+  int length = 0;
+  for (; text[length] != '\0'; ++length) {
+    for (const char* stop = stops; *stop != '\0'; ++stop) {
+      if (text[length] == *stop) return length;
+    }
+  }
+  return length;
 }
 
 // Appends a field, or answers false when it does not fit whole.
@@ -56,33 +70,35 @@ int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_
     unreadable = true;
     return error;
   }
-  const char* field = text.get();
-  const char* end = field;
-  while (*end != '\0' && *end != FIELD_SEPARATOR) ++end;
-  if (!SameText(field, static_cast<int>(end - field), folder)) {
+  const int folderLength = LengthUpTo(text.get(), FIELD_SEPARATOR_TEXT);
+  if (!SameText(text.get(), folderLength, folder)) {
     *otherFolder = true;
     return 0;
   }
-  while (*end == FIELD_SEPARATOR) {
-    field = end + 1;
-    const char* state = field;
-    while (*state != '\0' && *state != FIELD_SEPARATOR && *state != STATE_SEPARATOR) ++state;
-    end = state;
-    while (*end != '\0' && *end != FIELD_SEPARATOR) ++end;
+  if (TakeOverRows(text.get() + folderLength)) return 0;
+  // Nothing of a record read in part is taken over.
+  for (int row = 0; row < FILE_ROWS_MAX; ++row) states[row] = takenOver[row] = 0;
+  unreadable = true;
+  return ERR_RECORD_UNREADABLE;
+}
+
+// "|<file name>:<state>" for each row recorded, and nothing after them.
+bool UpdateRecord::TakeOverRows(const char* fields) {
+  while (*fields == FIELD_SEPARATOR) {
+    const char* name = fields + 1;
+    const int nameLength = LengthUpTo(name, FIELD_ENDS);
+    if (name[nameLength] != STATE_SEPARATOR) return false;
+    const char* state = name + nameLength + 1;
+    const int stateLength = LengthUpTo(state, FIELD_ENDS);
     int row = 0;
-    while (row < count && !SameText(field, static_cast<int>(state - field), names[row])) ++row;
-    const int stateLength = *state == STATE_SEPARATOR ? static_cast<int>(end - state - 1) : -1;
-    const bool inBackup = SameText(state + 1, stateLength, STATE_IN_BACKUP);
-    if (row == count || (!inBackup && !SameText(state + 1, stateLength, STATE_WAS_ABSENT))) {
-      // Nothing of a record read in part is taken over.
-      for (row = 0; row < FILE_ROWS_MAX; ++row) states[row] = takenOver[row] = 0;
-      unreadable = true;
-      return ERR_RECORD_UNREADABLE;
-    }
+    while (row < count && !SameText(name, nameLength, names[row])) ++row;
+    const bool inBackup = SameText(state, stateLength, STATE_IN_BACKUP);
+    if (row == count || (!inBackup && !SameText(state, stateLength, STATE_WAS_ABSENT))) return false;
     states[row] = inBackup ? ROW_IN_BACKUP : ROW_WAS_ABSENT;
     takenOver[row] = 1;
+    fields = state + stateLength;
   }
-  return 0;
+  return *fields == '\0';
 }
 
 int UpdateRecord::Mark(int row, RowRecord state) {
@@ -102,12 +118,11 @@ int UpdateRecord::Save() const {
   CopyText(record.get(), "", RECORD_SIZE);
   bool fits = AppendField(record.get(), folder);
   bool listed = false;
-  const char separator[] = {FIELD_SEPARATOR, '\0'};
   const char stateSeparator[] = {STATE_SEPARATOR, '\0'};
   for (int row = 0; row < count; ++row) {
     if (states[row] == ROW_UNTOUCHED) continue;
     listed = true;
-    fits = fits && AppendField(record.get(), separator) && AppendField(record.get(), names[row]) &&
+    fits = fits && AppendField(record.get(), FIELD_SEPARATOR_TEXT) && AppendField(record.get(), names[row]) &&
            AppendField(record.get(), stateSeparator) &&
            AppendField(record.get(), states[row] == ROW_IN_BACKUP ? STATE_IN_BACKUP : STATE_WAS_ABSENT);
   }

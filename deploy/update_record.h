@@ -38,6 +38,8 @@ class UpdateRecord {
   bool Unreadable() const;
 
  private:
+  bool TakeOverRows(const char* fields);
+
   const char* folder;
   const char (*names)[FILE_NAME_SIZE];
   int count;
