@@ -14,7 +14,7 @@ constexpr char RECORD_VALUE[] = "Update in progress";
 // path nor a file name can hold the separators.
 constexpr char FIELD_SEPARATOR = '|';
 constexpr char STATE_SEPARATOR = ':';
-// The separator as text, which also ends the folder field; what ends a name or a state.
+// The separator as text, and what ends a name or a state.
 constexpr char FIELD_SEPARATOR_TEXT[] = {FIELD_SEPARATOR, '\0'};
 constexpr char FIELD_ENDS[] = {FIELD_SEPARATOR, STATE_SEPARATOR, '\0'};
 constexpr char STATE_IN_BACKUP[] = "backup";
@@ -70,8 +70,12 @@ int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_
     unreadable = true;
     return error;
   }
-  const int folderLength = LengthUpTo(text.get(), FIELD_SEPARATOR_TEXT);
-  if (!SameText(text.get(), folderLength, folder)) {
+  // Compared whole, not scanned for the separator: in code page 932 the second
+  // byte of a character may be the separator's.
+  // The comparison stops at the stored text's end, before reading past it.
+  const int folderLength = TextLength(folder);
+  if (!EqualIgnoringAsciiCase(text.get(), folder, folderLength) ||
+      (text[folderLength] != FIELD_SEPARATOR && text[folderLength] != '\0')) {
     *otherFolder = true;
     return 0;
   }

@@ -394,6 +394,7 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
       {"an unknown state", REG_SZ, folder + "|DrvClass.ini:kept", -1},
       {"a name cut short", REG_SZ, folder + "|DrvClass", -1},
       {"another folder", REG_SZ, "D:\\Elsewhere|DrvClass.ini:backup", 0},
+      {"a folder cut short", REG_SZ, folder.substr(0, 8), 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -413,6 +414,19 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
       EXPECT_EQ(winsim::FileBytes(Backup(0)), Old(0)) << "a backup of this folder, not taken over, is stale";
     }
   }
+
+  // In code page 932 the second byte of a character may be the separator's.
+  const std::string japanese = "D:\\\x83\x7C\x81\x5B\x83\x5E";
+  Prepare(1, true);
+  delete[] updater->installDir;
+  updater->installDir = NewFolder(japanese.c_str());
+  winsim::PutFile(japanese + "\\DrvClass.ini", "payload cut short");
+  winsim::PutFile(japanese + "\\DrvClass.ini.bk0", Old(0));
+  winsim::PutFile(japanese + "\\DrvClass64.ini", Old(1), FILE_ATTRIBUTE_READONLY);
+  winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", REG_SZ, japanese + "|DrvClass.ini:backup");
+  EXPECT_EQ(updater->DeployFiles(), -1);
+  updater->RollBack();
+  EXPECT_EQ(winsim::FileBytes(japanese + "\\DrvClass.ini"), Old(0));
 }
 
 TEST_F(DeployPassesTest, DeleteBackupsRemovesEveryBackupOfTheTable) {
