@@ -28,6 +28,7 @@ Updater::Updater()
       resourceIds(),
       fileCount(0),
       keepBackup(),
+      stoppedByRun(),
       messages(nullptr),
       messageCodePage(CP_ACP),
       suppressBoxes(0),
@@ -103,6 +104,13 @@ void Updater::AppendSourceSubFolder() {
     return;
   }
   CopyText(sourceDir + folderLength, subFolder, MAX_PATH - folderLength);
+}
+
+bool Updater::KeepsAnyBackup() const {
+  for (int row = 0; row < fileCount; ++row) {
+    if (keepBackup[row]) return true;
+  }
+  return false;
 }
 
 const char* Updater::MessageText(int slot) const { return messages + SlotOffset(slot); }

@@ -4,6 +4,7 @@
 #include "tests/machine_test.h"
 #include "winsim/code_pages.h"
 #include "winsim/mutex.h"
+#include "winsim/services.h"
 #include "winsim/user.h"
 
 namespace {
@@ -72,12 +73,46 @@ TEST_F(SecondInstanceTest, SilentCopyStopsWithoutABox) {
   EXPECT_EQ(winsim::CallCount("CreateMutexA"), 1u);
 }
 
-TEST_F(SecondInstanceTest, MutexThatCannotBeCreatedDoesNotStopTheRun) {
-  winsim::FailCall("CreateMutexA", 1, ERROR_ACCESS_DENIED);
-  winsim::ScriptAnswers({IDCANCEL});
-  RunUpdater(L"");
-  ASSERT_FALSE(winsim::MessageBoxes().empty());
-  EXPECT_NE(winsim::MessageBoxes()[0].text, Text(MSG_ALREADY_RUNNING));
+// A copy in another session holds only the global mutex. With /NORESTART the
+// caller learns that a later try can succeed.
+TEST_F(SecondInstanceTest, EitherMutexHeldIsAnotherCopy) {
+  const struct {
+    const char* held;
+    const wchar_t* commandLine;
+    int exitCode;
+    std::size_t boxes;
+  } rows[] = {
+      {GLOBAL_INSTANCE_MUTEX_NAME, L"", EXIT_STOPPED, 1},
+      {GLOBAL_INSTANCE_MUTEX_NAME, L"/S", EXIT_STOPPED, 0},
+      {GLOBAL_INSTANCE_MUTEX_NAME, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {INSTANCE_MUTEX_NAME, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.held << " " << winsim::Utf8Of(row.commandLine));
+    winsim::ResetMachine();
+    winsim::HoldMutexElsewhere(row.held);
+    EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
+    ASSERT_EQ(winsim::MessageBoxes().size(), row.boxes);
+    if (row.boxes != 0) ExpectUpdaterBox(winsim::MessageBoxes()[0], Text(MSG_ALREADY_RUNNING));
+    EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+  }
+}
+
+// Without its mutex a run cannot know that it is alone: it touches nothing.
+TEST_F(SecondInstanceTest, MutexThatCannotBeCreatedStopsTheRunBeforeAnythingIsTouched) {
+  for (unsigned failing : {1u, 2u}) {
+    for (const wchar_t* commandLine : {L"", L"/S /NORESTART"}) {
+      SCOPED_TRACE(testing::Message() << "mutex " << failing << " " << winsim::Utf8Of(commandLine));
+      winsim::ResetMachine();
+      winsim::FailCall("CreateMutexA", failing, ERROR_ACCESS_DENIED);
+      EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
+      EXPECT_TRUE(winsim::MessageBoxes().empty());
+      EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+      EXPECT_EQ(winsim::CallCount("RegOpenKeyExA"), 0u);
+      EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+    }
+  }
 }
 
 TEST_F(SecondInstanceTest, RunRestrictsTheDllSearchToTheSystemFolder) {

@@ -16,19 +16,23 @@ const char MONITOR[] = "ODRIX Carvella Monitor Service";
 const char* const ALL_SERVICES[] = {CONTROL, COPY, MONITOR};
 
 // A stop or start operation of the Updater, by service.
-typedef bool (Updater::*Sequence)() const;
-const Sequence STOPS[] = {&Updater::StopControlService, &Updater::StopCopyService, &Updater::StopMonitorService};
-const Sequence STARTS[] = {&Updater::StartControlService, &Updater::StartCopyService,
-                           &Updater::StartMonitorService};
+typedef bool (Updater::*StopSequence)();
+typedef bool (Updater::*StartSequence)() const;
+const StopSequence STOPS[] = {&Updater::StopControlService, &Updater::StopCopyService, &Updater::StopMonitorService};
+const StartSequence STARTS[] = {&Updater::StartControlService, &Updater::StartCopyService,
+                                &Updater::StartMonitorService};
 
 // A stuck service is asked right after the request and then every 500 ms until
 // more than 30000 ms have passed: at 0, 500, ..., 30500 ms.
 const unsigned POLLS_UNTIL_TIMEOUT = 62;
 const unsigned SLEEPS_UNTIL_TIMEOUT = 61;
 const DWORD MS_UNTIL_TIMEOUT = 30500;
+// A service installed pending that never settles.
+const unsigned NEVER = ~0u;
 
 class ServiceSequencesTest : public MachineTest {
  protected:
+  template <typename Sequence>
   bool Run(Sequence sequence) {
     const bool result = (updater.*sequence)();
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
@@ -49,10 +53,11 @@ class ServiceSequencesTest : public MachineTest {
     const char* what;
     DWORD state;
     Behaviour behaviour;
-    unsigned pendingQueries;
+    unsigned pendingQueries;  // of the request; for a service installed pending, the queries until it settles
     bool result;
     std::vector<ServiceRequest> requests;
     unsigned sleeps;  // of 500 ms each
+    DWORD stateAfter = 0;  // 0: not checked
   };
 
   static void SetBehaviour(winsim::StopBehaviour behaviour, unsigned pendingQueries) {
@@ -63,20 +68,30 @@ class ServiceSequencesTest : public MachineTest {
   }
 
   // Each case on a fresh machine: what the sequence answers, asks of the service and waits.
-  template <typename Behaviour>
+  static bool IsPending(DWORD state) {
+    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_CONTINUE_PENDING ||
+           state == SERVICE_PAUSE_PENDING;
+  }
+
+  template <typename Behaviour, typename Sequence>
   void ExpectRequestsAndWaits(Sequence sequence, DWORD version, const std::vector<WaitCase<Behaviour>>& cases) {
     for (const WaitCase<Behaviour>& c : cases) {
       SCOPED_TRACE(c.what);
       winsim::ResetMachine();
       if (c.state != 0) {
         winsim::InstallService(CONTROL, c.state);
-        SetBehaviour(c.behaviour, c.pendingQueries);
+        const bool settles = IsPending(c.state) && c.pendingQueries != NEVER;
+        SetBehaviour(c.behaviour, IsPending(c.state) ? 0 : c.pendingQueries);
+        if (settles) winsim::SettleAfterQueries(CONTROL, c.pendingQueries);
       }
       updater.installedVersion = version;
       EXPECT_EQ(Run(sequence), c.result);
       EXPECT_EQ(winsim::ServiceRequests(CONTROL), c.requests);
       EXPECT_EQ(winsim::SleepCount(), c.sleeps);
       EXPECT_EQ(winsim::SleptMilliseconds(), c.sleeps * 500);
+      if (c.stateAfter != 0) {
+        EXPECT_EQ(winsim::ServiceState(CONTROL), c.stateAfter);
+      }
     }
   }
 
@@ -100,7 +115,7 @@ TEST_F(ServiceSequencesTest, InstalledVersionDecidesWhichServicesAreHandled) {
       const DWORD after = stopping ? SERVICE_STOPPED : SERVICE_RUNNING;
       for (const char* service : ALL_SERVICES) winsim::InstallService(service, before);
       updater.installedVersion = c.version;
-      for (int i = 0; i < 3; ++i) EXPECT_TRUE(Run(stopping ? STOPS[i] : STARTS[i])) << ALL_SERVICES[i];
+      for (int i = 0; i < 3; ++i) EXPECT_TRUE((stopping ? Run(STOPS[i]) : Run(STARTS[i]))) << ALL_SERVICES[i];
       for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(ALL_SERVICES[i]);
         EXPECT_EQ(winsim::ServiceState(ALL_SERVICES[i]), c.handled[i] ? after : before);
@@ -118,8 +133,22 @@ TEST_F(ServiceSequencesTest, StopRequestsAndWaitsOnlyAsMuchAsNeeded) {
       {
           {"not installed", 0, StopBehaviour::AtOnce, 0, true, {}, 0},
           {"already stopped", SERVICE_STOPPED, StopBehaviour::AtOnce, 0, true, {}, 0},
-          {"paused", SERVICE_PAUSED, StopBehaviour::AtOnce, 0, true, {}, 0},
-          {"stop pending", SERVICE_STOP_PENDING, StopBehaviour::AtOnce, 0, true, {}, 0},
+          {"paused: stopped as a running one", SERVICE_PAUSED, StopBehaviour::AtOnce, 0, true, {ServiceRequest::Stop}, 0,
+           SERVICE_STOPPED},
+          {"stop pending, stopped by itself at the fourth query", SERVICE_STOP_PENDING, StopBehaviour::AtOnce, 3, true,
+           {}, 2, SERVICE_STOPPED},
+          {"stop pending for ever: did not stop", SERVICE_STOP_PENDING, StopBehaviour::AtOnce, NEVER, false, {},
+           SLEEPS_UNTIL_TIMEOUT},
+          {"start pending, then running: stopped", SERVICE_START_PENDING, StopBehaviour::AtOnce, 3, true,
+           {ServiceRequest::Stop}, 2, SERVICE_STOPPED},
+          {"start pending for ever: did not stop", SERVICE_START_PENDING, StopBehaviour::AtOnce, NEVER, false, {},
+           SLEEPS_UNTIL_TIMEOUT, SERVICE_START_PENDING},
+          {"continue pending, then running: stopped", SERVICE_CONTINUE_PENDING, StopBehaviour::AfterQueries, 2, true,
+           {ServiceRequest::Stop}, 1, SERVICE_STOPPED},
+          {"pause pending, then paused: stopped", SERVICE_PAUSE_PENDING, StopBehaviour::AtOnce, 1, true,
+           {ServiceRequest::Stop}, 0, SERVICE_STOPPED},
+          {"settling and stopping share the 30 s", SERVICE_START_PENDING, StopBehaviour::StuckPending, 40, false,
+           {ServiceRequest::Stop}, SLEEPS_UNTIL_TIMEOUT, SERVICE_STOP_PENDING},
           {"stops at once", SERVICE_RUNNING, StopBehaviour::AtOnce, 0, true, {ServiceRequest::Stop}, 0},
           {"stops by itself", SERVICE_RUNNING, StopBehaviour::StopsByItself, 0, true, {ServiceRequest::Stop}, 0},
           {"stops after 4 polls", SERVICE_RUNNING, StopBehaviour::AfterQueries, 4, true, {ServiceRequest::Stop}, 4},
@@ -157,7 +186,7 @@ TEST_F(ServiceSequencesTest, TickCounterWrapNeitherShortensNorStretchesTheWait) 
       winsim::SetStopBehaviour(MONITOR, winsim::StopBehaviour::AfterQueries, pollsIn100Seconds);
       winsim::SetStartBehaviour(MONITOR, winsim::StartBehaviour::AfterQueries, pollsIn100Seconds);
       updater.installedVersion = 0x0A000000;
-      EXPECT_FALSE(Run(stopping ? &Updater::StopMonitorService : &Updater::StartMonitorService));
+      EXPECT_FALSE((stopping ? Run(&Updater::StopMonitorService) : Run(&Updater::StartMonitorService)));
       EXPECT_EQ(winsim::SleepCount(), SLEEPS_UNTIL_TIMEOUT);
       EXPECT_EQ(GetTickCount(), static_cast<DWORD>(start + MS_UNTIL_TIMEOUT));
     }
@@ -198,7 +227,7 @@ TEST_F(ServiceSequencesTest, AccessorThatCannotBeMadeFailsTheSequence) {
       winsim::ResetMachine();
       winsim::InstallService(CONTROL, stopping ? SERVICE_RUNNING : SERVICE_STOPPED);
       winsim::FailAllocation(winsim::AllocationCount() + nth);
-      EXPECT_FALSE(Run(stopping ? &Updater::StopControlService : &Updater::StartControlService));
+      EXPECT_FALSE((stopping ? Run(&Updater::StopControlService) : Run(&Updater::StartControlService)));
       EXPECT_TRUE(winsim::ServiceOpens().empty());
       EXPECT_EQ(winsim::SleepCount(), 0u);
     }

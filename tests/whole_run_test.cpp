@@ -314,9 +314,11 @@ TEST_F(WholeRunTest, NoBoxIsShownWhereNobodyCouldAnswerIt) {
   }
 }
 
-// The restart is the caller's; the services work again until it comes, and
-// 3010 says the update wants it. Every other ending keeps its code.
+// The restart is the caller's; the services that the run stopped work again
+// until it comes, on every ending, and 3010 says the update wants it. 1618
+// tells the caller that a later try can succeed.
 TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
+  const std::vector<DWORD> noMonitor = {SERVICE_RUNNING, SERVICE_RUNNING, 0};
   const struct {
     const wchar_t* commandLine;
     std::vector<int> answers;
@@ -328,17 +330,67 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
       {L"/S /NORESTART", {}, [] {}, EXIT_RESTART_REQUIRED, {}, ALL_RUNNING},
       {L"/NoRestart", {IDOK}, [] {}, EXIT_RESTART_REQUIRED, {MSG_CONFIRM_ADD_DRIVE}, ALL_RUNNING},
       {L"/NORESTART", {IDCANCEL}, [] {}, EXIT_FINISHED, {MSG_CONFIRM_ADD_DRIVE}, ALL_RUNNING},
+      // The update is in place: no box says it was canceled, and the later ones are still started.
       {L"/S /NORESTART",
        {},
        [] { winsim::SetStartBehaviour(installed::COPY_SERVICE, winsim::StartBehaviour::NeverStarts); },
+       EXIT_RESTART_REQUIRED,
+       {},
+       {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_RUNNING}},
+      {L"/NORESTART",
+       {IDOK},
+       [] { winsim::SetStartBehaviour(installed::CONTROL_SERVICE, winsim::StartBehaviour::NeverStarts); },
+       EXIT_RESTART_REQUIRED,
+       {MSG_CONFIRM_ADD_DRIVE},
+       {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_RUNNING}},
+      // Only what the run stopped is started: a service absent or stopped before stays so.
+      {L"/S /NORESTART", {}, [] { winsim::RemoveService(installed::MONITOR_SERVICE); }, EXIT_RESTART_REQUIRED, {},
+       noMonitor},
+      {L"/S /NORESTART",
+       {},
+       [] {
+         winsim::RemoveService(installed::MONITOR_SERVICE);
+         winsim::InstallService(installed::MONITOR_SERVICE, SERVICE_STOPPED);
+       },
+       EXIT_RESTART_REQUIRED,
+       {},
+       {SERVICE_RUNNING, SERVICE_RUNNING, SERVICE_STOPPED}},
+      // Still starting when the run comes: stopped once it runs, and started again.
+      {L"/S /NORESTART",
+       {},
+       [] {
+         winsim::RemoveService(installed::COPY_SERVICE);
+         winsim::InstallService(installed::COPY_SERVICE, SERVICE_START_PENDING);
+         winsim::SettleAfterQueries(installed::COPY_SERVICE, 4);
+       },
+       EXIT_RESTART_REQUIRED,
+       {},
+       ALL_RUNNING},
+      // Nothing changed, and a later try can succeed.
+      {L"/S /NORESTART", {}, [] { winsim::AddProcess("CVMaker.exe"); }, EXIT_RETRY_LATER, {}, ALL_RUNNING},
+      {L"/NORESTART", {IDOK}, [] { winsim::AddProcess("CVMaker.exe"); }, EXIT_RETRY_LATER,
+       {MSG_CONFIRM_ADD_DRIVE, MSG_APP_RUNNING}, ALL_RUNNING},
+      {L"/S /NORESTART", {}, CopyServiceStuck, EXIT_RETRY_LATER, {MSG_SERVICE_ERROR},
+       {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_RUNNING}},
+      {L"/S /NORESTART /SUPPRESSMSGBOXES", {}, CopyServiceStuck, EXIT_RETRY_LATER, {},
+       {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_RUNNING}},
+      // Rolled back: the application runs on its old files.
+      {L"/S /NORESTART", {}, ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, ALL_RUNNING},
+      {L"/S /NORESTART", {}, MultiStringOdrixList, EXIT_STOPPED, {MSG_REGISTRY_ERROR}, ALL_RUNNING},
+      // A file that could not be put back is neither old nor new: the services stay stopped.
+      {L"/S /NORESTART",
+       {},
+       [] {
+         MultiStringOdrixList();
+         winsim::FailCall("CopyFileExA", 4, ERROR_ACCESS_DENIED);  // three backups, then SupVer.inf restored first
+       },
        EXIT_STOPPED,
-       {MSG_SERVICE_ERROR},
-       {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_STOPPED}},
-      {L"/S /NORESTART", {}, ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR},
+       {MSG_REGISTRY_ERROR},
        {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED}},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", answers " << row.answers.size());
+    SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", answers " << row.answers.size()
+                                    << ", exit code " << row.exitCode);
     Install(0x0A000000);
     row.arrange();
     winsim::ScriptAnswers(row.answers);
