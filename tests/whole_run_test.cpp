@@ -300,6 +300,22 @@ TEST_F(WholeRunTest, NoBoxIsShownWhereNobodyCouldAnswerIt) {
       {WindowStation::Visible, L"/NORESTART /SUPPRESSMSGBOXES", ReadOnlySupVer, EXIT_STOPPED,
        {MSG_CONFIRM_ADD_DRIVE, MSG_FILE_COPY_ERROR}, FilesAfter::RolledBack},
       {WindowStation::Unaskable, L"/S", ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, FilesAfter::RolledBack},
+      // Session 0 of Windows 7 is seen by nobody, whatever its station's flags; of XP it is the console's.
+      {WindowStation::Visible, L"/S",
+       [] {
+         winsim::SetProcessSession(0);
+         ReadOnlySupVer();
+       },
+       EXIT_STOPPED, {}, FilesAfter::RolledBack},
+      {WindowStation::Visible, L"", [] { winsim::SetProcessSession(0); }, EXIT_FINISHED, {}, FilesAfter::Updated},
+      {WindowStation::Visible, L"",
+       [] {
+         winsim::SetProcessSession(0);
+         winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+       },
+       EXIT_FINISHED, {MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT}, FilesAfter::Updated},
+      {WindowStation::Visible, L"", [] { winsim::SetProcessSession(0, false); }, EXIT_FINISHED,
+       {MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT}, FilesAfter::Updated},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << " in station " << static_cast<int>(row.station));
