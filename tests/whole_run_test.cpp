@@ -1,11 +1,13 @@
 // The whole run on a machine with the application installed: every exit of the
 // run, what it shows, what it undoes, and what it leaves on the machine.
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app/run.h"
+#include "log/run_log.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/code_pages.h"
@@ -531,6 +533,42 @@ TEST_F(WholeRunTest, ALogThatCannotOrMayNotBeWrittenLeavesTheRunAsItIs) {
       EXPECT_EQ(winsim::FileBytes(DEFAULT_LOG), row.logAfter);
     }
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
+}
+
+// A line keeps what it can read: whole characters up to a cut, marked as
+// cut, and where a text will not convert at all, a note that says so.
+TEST_F(WholeRunTest, ALogLineKeepsItsWholeCharactersAndSaysWhereItIsCut) {
+  const std::string japanese = "\x82\xA0";  // one character in code page 932
+  std::string twoAndJapanese = "xy";
+  for (int i = 0; i < 600; ++i) twoAndJapanese += japanese;
+  std::string kept = "xy";
+  for (int i = 0; i < 510; ++i) kept += "\xE3\x81\x82";
+  const std::wstring wide(5000, L'w');
+  const std::string wideKept(1024, 'w');  // a part of a line holds 1024 characters at most
+  const struct {
+    const char* what;
+    void (*arrange)();
+    std::function<void(RunLog&)> write;
+    std::string line;
+  } rows[] = {
+      {"cut by wvsprintfA inside a character", [] {}, [&](RunLog& log) { log.Format("%s", twoAndJapanese.c_str()); },
+       kept + " (cut)"},
+      {"cut at the end of the line", [] {}, [&](RunLog& log) { log.Wide("cmd ", wide.c_str()); }, "cmd " + wideKept +
+       " (cut)"},
+      {"no conversion at all", [] { winsim::FailCallsFrom("MultiByteToWideChar", 1, ERROR_NO_UNICODE_TRANSLATION); },
+       [](RunLog& log) { log.Format("%s", "text"); }, "(text not readable in its code page)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    winsim::ResetMachine();
+    winsim::SetAnsiCodePage(932);
+    winsim::MakeFolder("D:\\Logs");
+    RunLog log;
+    log.Open(L"D:\\Logs\\cut.log");
+    row.arrange();
+    row.write(log);
+    EXPECT_EQ(LogLines("D:\\Logs\\cut.log"), std::vector<std::string>{row.line});
   }
 }
 
