@@ -615,7 +615,9 @@ scenario_cut_off_during_deployment() {
 
 # ---- what the caller chooses: the restart, a log, no one to see a box ----------------------
 
-# The restart is the caller's: the stopped services run again meanwhile.
+# The restart is the caller's: the stopped services run again meanwhile, on
+# every ending. The application open: 1618, a later try can succeed. A 10.00
+# installation without its Monitor service: updated, 3010, nothing to start.
 scenario_silent_update_no_restart() {
   arrange 0x09000000 || return
   act -- /S /NORESTART
@@ -625,6 +627,29 @@ scenario_silent_update_no_restart() {
   expect_lists_updated
   expect_restart not_requested
   expect_services restarted restarted untouched
+
+  local logs='C:\e2e\logs'
+  mkdir -p "$(unixpath "$logs")"
+  rm -f "$(unixpath "$logs")"/no-restart-*.log
+  arrange 0x09000000 || return
+  start_application_as CVMaker.exe || return
+  act -- /S /NORESTART "/LOG=$logs\no-restart-application-running.log"
+  expect_exit 1618
+  expect_boxes
+  expect_files untouched
+  expect_registry_untouched
+  expect_restart not_requested
+  expect_services restarted restarted untouched
+
+  arrange 0x0A000000 normal:running normal:running normal:stopped || return
+  remove_service "${SERVICE_NAMES[2]}" || return
+  act -- /S /NORESTART "/LOG=$logs\no-restart-no-monitor.log"
+  expect_exit 3010
+  expect_boxes
+  expect_files deployed 1
+  expect_lists_updated
+  expect_restart not_requested
+  expect_services restarted restarted NOSERVICE:
 }
 
 # Two runs append to one log named with a blank in it; the second updates the

@@ -85,7 +85,13 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
     return false;
   }
   DWORD found = 0;
-  if (!control->QueryState(&found, nullptr) || found == SERVICE_STOPPED) {
+  DWORD error = SERVICE_ERROR_PRESET;
+  if (!control->QueryState(&found, &error)) {
+    updater.Note("service \"%s\": not found or not readable (error %u), not asked to stop", service.name,
+                 static_cast<unsigned>(error));
+    return true;
+  }
+  if (found == SERVICE_STOPPED) {
     updater.Note("service \"%s\": not running, not asked to stop", service.name);
     return true;
   }
