@@ -52,9 +52,11 @@ const char* StateName(DWORD state) {
 
 // A control for the service, or none when it cannot be made; none counts as a
 // failed wait, so the run never goes on with a service in an unknown state.
-std::unique_ptr<ServiceControl> ControlFor(const ApplicationService& service) {
+std::unique_ptr<ServiceControl> ControlFor(const Updater& updater, const ApplicationService& service,
+                                           const char* verb) {
   std::unique_ptr<ServiceControl> control(new (std::nothrow) ServiceControl);
   if (control && control->SetName(service.name) != 0) control.reset();
+  if (!control) updater.Note("service \"%s\": could not be asked to %s", service.name, verb);
   return control;
 }
 
@@ -79,11 +81,8 @@ bool IsHandled(const Updater& updater, ApplicationServiceIndex index) {
 bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
   const ApplicationService& service = APPLICATION_SERVICES[index];
   if (!IsHandled(updater, index)) return true;
-  std::unique_ptr<ServiceControl> control = ControlFor(service);
-  if (!control) {
-    updater.Note("service \"%s\": could not be asked to stop", service.name);
-    return false;
-  }
+  std::unique_ptr<ServiceControl> control = ControlFor(updater, service, "stop");
+  if (!control) return false;
   DWORD found = 0;
   DWORD error = SERVICE_ERROR_PRESET;
   if (!control->QueryState(&found, &error)) {
@@ -129,11 +128,8 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
 bool StartApplicationService(const Updater& updater, ApplicationServiceIndex index) {
   const ApplicationService& service = APPLICATION_SERVICES[index];
   if (!IsHandled(updater, index)) return true;
-  std::unique_ptr<ServiceControl> control = ControlFor(service);
-  if (!control) {
-    updater.Note("service \"%s\": could not be asked to start", service.name);
-    return false;
-  }
+  std::unique_ptr<ServiceControl> control = ControlFor(updater, service, "start");
+  if (!control) return false;
   if (control->IsRunning(nullptr)) {
     updater.Note("service \"%s\": running, not asked to start", service.name);
     return true;

@@ -73,45 +73,34 @@ TEST_F(SecondInstanceTest, SilentCopyStopsWithoutABox) {
   EXPECT_EQ(winsim::CallCount("CreateMutexA"), 1u);
 }
 
-// A copy in another session holds only the global mutex. With /NORESTART the
-// caller learns that a later try can succeed.
-TEST_F(SecondInstanceTest, EitherMutexHeldIsAnotherCopy) {
+// A copy in another session holds only the global mutex; with /NORESTART the
+// caller learns that a later try can succeed. A run that cannot create a
+// mutex cannot know that it is alone. Either way nothing is touched.
+TEST_F(SecondInstanceTest, EitherMutexHeldOrNotCreatedStopsTheRunBeforeAnythingIsTouched) {
   const struct {
     const char* held;
+    unsigned failingCreate;
     const wchar_t* commandLine;
     int exitCode;
     std::size_t boxes;
   } rows[] = {
-      {GLOBAL_INSTANCE_MUTEX_NAME, L"", EXIT_STOPPED, 1},
-      {GLOBAL_INSTANCE_MUTEX_NAME, L"/S", EXIT_STOPPED, 0},
-      {GLOBAL_INSTANCE_MUTEX_NAME, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
-      {INSTANCE_MUTEX_NAME, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {GLOBAL_INSTANCE_MUTEX_NAME, 0, L"", EXIT_STOPPED, 1},
+      {GLOBAL_INSTANCE_MUTEX_NAME, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {INSTANCE_MUTEX_NAME, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {"", 1, L"/S /NORESTART", EXIT_STOPPED, 0},
+      {"", 2, L"", EXIT_STOPPED, 0},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message() << row.held << " " << winsim::Utf8Of(row.commandLine));
+    SCOPED_TRACE(testing::Message() << row.held << row.failingCreate << " " << winsim::Utf8Of(row.commandLine));
     winsim::ResetMachine();
     winsim::HoldMutexElsewhere(row.held);
+    if (row.failingCreate != 0) winsim::FailCall("CreateMutexA", row.failingCreate, ERROR_ACCESS_DENIED);
     EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
     ASSERT_EQ(winsim::MessageBoxes().size(), row.boxes);
     if (row.boxes != 0) ExpectUpdaterBox(winsim::MessageBoxes()[0], Text(MSG_ALREADY_RUNNING));
     EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+    EXPECT_EQ(winsim::CallCount("RegOpenKeyExA"), 0u);
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
-  }
-}
-
-// Without its mutex a run cannot know that it is alone: it touches nothing.
-TEST_F(SecondInstanceTest, MutexThatCannotBeCreatedStopsTheRunBeforeAnythingIsTouched) {
-  for (unsigned failing : {1u, 2u}) {
-    for (const wchar_t* commandLine : {L"", L"/S /NORESTART"}) {
-      SCOPED_TRACE(testing::Message() << "mutex " << failing << " " << winsim::Utf8Of(commandLine));
-      winsim::ResetMachine();
-      winsim::FailCall("CreateMutexA", failing, ERROR_ACCESS_DENIED);
-      EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
-      EXPECT_TRUE(winsim::MessageBoxes().empty());
-      EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
-      EXPECT_EQ(winsim::CallCount("RegOpenKeyExA"), 0u);
-      EXPECT_EQ(winsim::OpenHandleCount(), 0u);
-    }
   }
 }
 

@@ -88,12 +88,9 @@ bool IsPending(DWORD state) {
          state == SERVICE_PAUSE_PENDING;
 }
 
-DWORD HeadingFor(DWORD pendingState) {
-  switch (pendingState) {
-    case SERVICE_STOP_PENDING: return SERVICE_STOPPED;
-    case SERVICE_PAUSE_PENDING: return SERVICE_PAUSED;
-    default: return SERVICE_RUNNING;
-  }
+DWORD HeadingFor(DWORD pending) {
+  if (pending == SERVICE_STOP_PENDING) return SERVICE_STOPPED;
+  return pending == SERVICE_PAUSE_PENDING ? SERVICE_PAUSED : SERVICE_RUNNING;
 }
 
 void FillStatus(const Service& service, LPSERVICE_STATUS status) {
@@ -136,7 +133,7 @@ void SetStartBehaviour(const char* name, StartBehaviour behaviour, unsigned pend
 
 void SettleAfterQueries(const char* name, unsigned queries) {
   Service& service = InstalledService(name);
-  MoveTowards(service, service.state, HeadingFor(service.state), queries, false);
+  if (IsPending(service.state)) MoveTowards(service, service.state, HeadingFor(service.state), queries, false);
 }
 
 DWORD ServiceState(const char* name) {

@@ -56,14 +56,7 @@ void SetWow64Query(Wow64Query query) {
     RegisterExport(KERNEL32_MODULE, "IsWow64Process", &IsWow64Process);
   }
 }
-void SetProcessSession(DWORD session, bool queryExported) {
-  System().session = session;
-  if (queryExported) {
-    RegisterExport(KERNEL32_MODULE, "ProcessIdToSessionId", &ProcessIdToSessionIdSim);
-  } else {
-    RemoveExport(KERNEL32_MODULE, "ProcessIdToSessionId");
-  }
-}
+void SetProcessSession(DWORD session) { System().session = session; }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
 const std::string& SystemDirectory() { return System().systemDirectory; }
 void SetTemporaryFolder(const std::wstring& path) { System().temporaryFolder = path; }

@@ -14,9 +14,9 @@ void SetUserLanguage(LANGID language);
 enum class Wow64Query { Absent, Reports32BitWindows, Reports64BitWindows, Fails };
 void SetWow64Query(Wow64Query query);
 
-// The Terminal Services session of the program (1 on a fresh machine), as
-// ProcessIdToSessionId reports it; without the query the export is missing.
-void SetProcessSession(DWORD session, bool queryExported = true);
+// The Terminal Services session of the program, as ProcessIdToSessionId
+// reports it; 1 on a fresh machine.
+void SetProcessSession(DWORD session);
 
 void SetSystemDirectory(const char* path);
 const std::string& SystemDirectory();
