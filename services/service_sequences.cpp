@@ -71,6 +71,28 @@ bool WaitForState(ServiceControl& control, StateTest reached, DWORD startTick, D
   }
 }
 
+// "done", or how long it was waited for in vain.
+const char* Outcome(bool done, char (&text)[OUTCOME_SIZE]) {
+  wsprintfA(text, done ? "done" : "not done within %u ms", static_cast<unsigned>(WAIT_TIMEOUT_MS));
+  return text;
+}
+
+// A running service's stop as ever; what else was found comes first.
+void NoteStop(const Updater& updater, const ApplicationService& service, DWORD found, DWORD settled, int requested,
+              bool stopped) {
+  char outcome[OUTCOME_SIZE];
+  Outcome(stopped, outcome);
+  if (found == SERVICE_RUNNING) {
+    updater.Note("service \"%s\": asked to stop (%d), %s", service.name, requested, outcome);
+  } else if (found == settled) {
+    updater.Note("service \"%s\": found %s, asked to stop (%d), %s", service.name, StateName(found), requested,
+                 outcome);
+  } else {
+    updater.Note("service \"%s\": found %s, then %s, asked to stop (%d), %s", service.name, StateName(found),
+                 StateName(settled), requested, outcome);
+  }
+}
+
 bool IsHandled(const Updater& updater, ApplicationServiceIndex index) {
   return updater.installedVersion >= APPLICATION_SERVICES[index].lowestVersion;
 }
@@ -111,17 +133,7 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
   if (found == SERVICE_RUNNING) startTick = GetTickCount();
   const bool stopped = WaitForState(*control, IsStoppedState, startTick, &state);
   if (stopped) updater.stoppedByRun[index] = 1;
-  char outcome[OUTCOME_SIZE];
-  wsprintfA(outcome, stopped ? "done" : "not done within %u ms", static_cast<unsigned>(WAIT_TIMEOUT_MS));
-  if (found == SERVICE_RUNNING) {
-    updater.Note("service \"%s\": asked to stop (%d), %s", service.name, requested, outcome);
-  } else if (found == settled) {
-    updater.Note("service \"%s\": found %s, asked to stop (%d), %s", service.name, StateName(found), requested,
-                 outcome);
-  } else {
-    updater.Note("service \"%s\": found %s, then %s, asked to stop (%d), %s", service.name, StateName(found),
-                 StateName(settled), requested, outcome);
-  }
+  NoteStop(updater, service, found, settled, requested, stopped);
   return stopped;
 }
 
@@ -138,8 +150,7 @@ bool StartApplicationService(const Updater& updater, ApplicationServiceIndex ind
   DWORD state = 0;
   const bool started = WaitForState(*control, IsRunningState, GetTickCount(), &state);
   char outcome[OUTCOME_SIZE];
-  wsprintfA(outcome, started ? "done" : "not done within %u ms", static_cast<unsigned>(WAIT_TIMEOUT_MS));
-  updater.Note("service \"%s\": asked to start (%d), %s", service.name, requested, outcome);
+  updater.Note("service \"%s\": asked to start (%d), %s", service.name, requested, Outcome(started, outcome));
   return started;
 }
 
