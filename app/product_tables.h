@@ -9,6 +9,8 @@ constexpr int FILE_NAME_SIZE = 20;
 constexpr int BACKUP_NAME_SIZE = 32;
 constexpr int SUBFOLDER_SIZE = 20;
 constexpr int VERSION_CLASS_COUNT = 2;
+// Control, Copy and Monitor.
+constexpr int APPLICATION_SERVICE_COUNT = 3;
 
 struct VersionClassRange {
   DWORD lowest;       // belongs to the class

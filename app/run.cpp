@@ -12,6 +12,7 @@
 #include "platform/system_functions.h"
 
 constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
+constexpr char GLOBAL_INSTANCE_MUTEX_NAME[] = "Global\\ODRIX Carvella Maker Update";
 
 namespace {
 
@@ -23,16 +24,20 @@ constexpr wchar_t SHUTDOWN_PRIVILEGE[] = L"SeShutdownPrivilege";
 #define UPDATER_TITLE "ODRIX Carvella Maker Updater " UPDATER_VERSION_TEXT
 #endif
 
-bool StopServices(const Updater& updater) {
-  if (updater.StopControlService() && updater.StopCopyService() && updater.StopMonitorService()) return true;
-  updater.ReportFailure(updater.MessageText(MSG_SERVICE_ERROR));
-  return false;
+bool StopServices(Updater& updater) {
+  return updater.StopControlService() && updater.StopCopyService() && updater.StopMonitorService();
 }
 
 bool StartServices(const Updater& updater) {
   if (updater.StartControlService() && updater.StartCopyService() && updater.StartMonitorService()) return true;
   updater.ReportFailure(updater.MessageText(MSG_SERVICE_ERROR));
   return false;
+}
+
+// The restart that the caller schedules after the update brings back a
+// service that does not start now.
+void RestartStoppedServices(const Updater& updater) {
+  if (!updater.RestartStoppedServices()) updater.Note("a service stopped by this run is not running again");
 }
 
 void RestartWindows(Updater& updater) {
@@ -46,26 +51,49 @@ void RestartWindows(Updater& updater) {
   updater.ReportMessage(MSG_REBOOT_FAILED);
 }
 
-// Files are restored after a failed deployment or registration; the services stay stopped.
+// Files are restored after a failed deployment or registration.
 int UndoFiles(Updater& updater) {
   updater.RollBack();
   updater.DeleteBackups();
   return EXIT_STOPPED;
 }
 
+// An ending after the stop sequence. Without "/NORESTART" the services stay
+// stopped until Windows restarts. With it nobody restarts Windows after a
+// failure, so the services this run stopped run again, unless a file could
+// not be put back: the application must not run on a file that is neither
+// the old one nor the new one.
+int EndWithoutUpdate(Updater& updater, const RunSwitches& switches, int exitCode, int noRestartExitCode) {
+  if (!switches.noRestart) return exitCode;
+  if (updater.KeepsAnyBackup()) {
+    updater.Note("services left stopped: a file could not be put back, its backup is kept beside it");
+  } else {
+    RestartStoppedServices(updater);
+  }
+  return noRestartExitCode;
+}
+
 int RunStages(Updater& updater, const RunSwitches& switches) {
   if (!updater.CheckPreconditions()) return EXIT_STOPPED;
   updater.Configure();
   if (!updater.Ask(MSG_CONFIRM_ADD_DRIVE)) return EXIT_FINISHED;
-  if (!StopServices(updater)) return EXIT_STOPPED;
-  if (updater.CheckAppNotRunning() != 0) return EXIT_STOPPED;
-  if (updater.DeployFiles() != 0) return UndoFiles(updater);
-  if (updater.UpdateRegistry() != 0) return UndoFiles(updater);
+  if (!StopServices(updater)) {
+    // The services that did stop run again before the box, which may wait for an answer.
+    const int exitCode = EndWithoutUpdate(updater, switches, EXIT_STOPPED, EXIT_RETRY_LATER);
+    updater.ReportFailure(updater.MessageText(MSG_SERVICE_ERROR));
+    return exitCode;
+  }
+  if (updater.CheckAppNotRunning() != 0) return EndWithoutUpdate(updater, switches, EXIT_STOPPED, EXIT_RETRY_LATER);
+  if (updater.DeployFiles() != 0) return EndWithoutUpdate(updater, switches, UndoFiles(updater), EXIT_STOPPED);
+  if (updater.UpdateRegistry() != 0) return EndWithoutUpdate(updater, switches, UndoFiles(updater), EXIT_STOPPED);
   updater.DeleteBackups();
-  // The caller restarts Windows when it sees fit; the application works again meanwhile.
+  // The caller restarts Windows when it sees fit; the application works again
+  // meanwhile. The update is in place whatever a service does now, so no box
+  // says that it was canceled.
   if (switches.noRestart) {
     updater.Note("restart left to the caller (/NORESTART)");
-    return StartServices(updater) ? EXIT_RESTART_REQUIRED : EXIT_STOPPED;
+    RestartStoppedServices(updater);
+    return EXIT_RESTART_REQUIRED;
   }
   if (updater.Ask(MSG_DONE_REBOOT_PROMPT)) {
     RestartWindows(updater);
@@ -73,6 +101,16 @@ int RunStages(Updater& updater, const RunSwitches& switches) {
   }
   updater.Note("restart declined");
   return StartServices(updater) ? EXIT_FINISHED : EXIT_STOPPED;
+}
+
+// 0: the run holds the named mutex alone; ERROR_ALREADY_EXISTS: another
+// process holds it too; any other code: it could not be created.
+DWORD HoldInstanceMutex(const char* name, KernelHandle* handle) {
+  const HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  const DWORD error = GetLastError();
+  handle->Reset(mutex);
+  if (mutex == nullptr) return error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS ? error : ERROR_INVALID_HANDLE;
+  return error == ERROR_ALREADY_EXISTS ? error : ERROR_SUCCESS;
 }
 
 // A window station nobody sees takes no box at all, whatever the command
@@ -104,10 +142,25 @@ int Run(const RunSwitches& switches, RunLog* log) {
   const BoxRules boxes = BoxRulesFor(switches, stationVisible, *messageTable, log);
   LogRunKind(log, switches, stationVisible, *messageTable);
 
-  // Held until the run ends, on every path.
-  KernelHandle instance(CreateMutexA(nullptr, FALSE, INSTANCE_MUTEX_NAME));
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  // Held until the run ends, on every path. The session's name keeps out a copy
+  // of an earlier version; the global one a copy in another session, such as
+  // a deployment tool's in session 0 beside an administrator's. A run that
+  // cannot tell whether it is alone touches nothing.
+  KernelHandle instance;
+  KernelHandle globalInstance;
+  const char* mutexName = INSTANCE_MUTEX_NAME;
+  DWORD held = HoldInstanceMutex(mutexName, &instance);
+  if (held == ERROR_SUCCESS) {
+    mutexName = GLOBAL_INSTANCE_MUTEX_NAME;
+    held = HoldInstanceMutex(mutexName, &globalInstance);
+  }
+  if (held == ERROR_ALREADY_EXISTS) {
+    log->Format("another copy of the updater holds \"%s\"", mutexName);
     ShowBox(boxes, BOX_NOTICE, messageTable->Slot(MSG_ALREADY_RUNNING));
+    return switches.noRestart ? EXIT_RETRY_LATER : EXIT_STOPPED;
+  }
+  if (held != ERROR_SUCCESS) {
+    log->Format("instance mutex \"%s\" could not be created (error %u)", mutexName, static_cast<unsigned>(held));
     return EXIT_STOPPED;
   }
 

@@ -9,7 +9,14 @@ constexpr int EXIT_STOPPED = 1;   // an error, or another copy is running
 // The update is in place and Windows must restart for it, which the caller
 // asked to do itself ("/NORESTART"); the code Windows Installer gives for it.
 constexpr int EXIT_RESTART_REQUIRED = 3010;
+// With "/NORESTART": nothing was changed and a later try can succeed (another
+// copy running, the application open, a service slow to stop); the code of
+// Windows Installer's "another installation is in progress", which deployment
+// tools retry.
+constexpr int EXIT_RETRY_LATER = 1618;
 
+// The mutex of this session, as earlier versions know it, and the one of all sessions.
 extern const char INSTANCE_MUTEX_NAME[];
+extern const char GLOBAL_INSTANCE_MUTEX_NAME[];
 
 int RunUpdater(const wchar_t* commandLine);

@@ -29,6 +29,7 @@ Updater::Updater()
       fileCount(0),
       keepBackup(),
       record(),
+      stoppedByRun(),
       messages(nullptr),
       messageCodePage(CP_ACP),
       suppressBoxes(0),
@@ -104,6 +105,13 @@ void Updater::AppendSourceSubFolder() {
     return;
   }
   CopyText(sourceDir + folderLength, subFolder, MAX_PATH - folderLength);
+}
+
+bool Updater::KeepsAnyBackup() const {
+  for (int row = 0; row < fileCount; ++row) {
+    if (keepBackup[row]) return true;
+  }
+  return false;
 }
 
 const char* Updater::MessageText(int slot) const { return messages + SlotOffset(slot); }

@@ -37,17 +37,22 @@ class Updater {
   void EnablePrivilege(const wchar_t* privilegeName);
 
   // The application's services (services/)
-  bool StopControlService() const;
-  bool StopCopyService() const;
-  bool StopMonitorService() const;
+  bool StopControlService();
+  bool StopCopyService();
+  bool StopMonitorService();
   bool StartControlService() const;
   bool StartCopyService() const;
   bool StartMonitorService() const;
+  // Starts again the services this run stopped, each one even after another
+  // failed; true when all of them run.
+  bool RestartStoppedServices() const;
 
   // Data files (deploy/)
   int DeployFiles();
   int RollBack();
   int DeleteBackups();
+  // Whether a row's backup is kept as the only copy of its old content.
+  bool KeepsAnyBackup() const;
 
   // Filter driver product lists (registry/)
   int UpdateRegistry() const;
@@ -83,6 +88,8 @@ class Updater {
   BYTE keepBackup[FILE_ROWS_MAX];
   // Which backups hold old content, this run's and those of a run cut off before it.
   UpdateRecord record;
+  // The services that this run stopped, in the order of the stop sequence.
+  BYTE stoppedByRun[APPLICATION_SERVICE_COUNT];
   const char* messages;
   UINT messageCodePage;  // CP_ACP, or the code page the boxes read the texts in
   BYTE suppressBoxes;    // no box at all, not even a failure's

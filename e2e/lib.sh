@@ -213,6 +213,12 @@ prepare_services() {
     "${arguments[@]}" >>"$SCENARIO_DIR/wine.log" 2>&1
 }
 
+# remove_service <name>: the service is not installed at all.
+remove_service() {
+  wine_in "$TOOLS_WIN\\fixture_service.exe" "$(winpath "$SCENARIO_DIR/services-removed.out")" remove "$1" \
+    >>"$SCENARIO_DIR/wine.log" 2>&1 || harness_fail "service $1 not removed"
+}
+
 # Starts a tool that waits for a named event in the background; returns once it
 # is up. Noted in a file, so that it is ended even after a scenario aborts.
 start_waiting_process() { # windows-exe event

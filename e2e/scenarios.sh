@@ -637,16 +637,37 @@ scenario_cut_off_during_deployment() {
 
 # ---- what the caller chooses: the restart, a log, no one to see a box ----------------------
 
-# The restart is the caller's: the stopped services run again meanwhile.
-scenario_silent_update_no_restart() {
-  arrange 0x09000000 || return
-  act -- /S /NORESTART
+# Updated and left to the caller's restart, with no box; the services as for expect_services.
+expect_updated_for_the_caller() {
   expect_exit 3010
   expect_boxes
   expect_files deployed 1
   expect_lists_updated
   expect_restart not_requested
+  expect_services "$@"
+}
+
+# The restart is the caller's: the stopped services run again on every ending. The application
+# open: 1618, a later try can succeed. 10.00 without its Monitor service: updated, 3010.
+scenario_silent_update_no_restart() {
+  arrange 0x09000000 || return
+  act -- /S /NORESTART
+  expect_updated_for_the_caller restarted restarted untouched
+
+  arrange 0x09000000 || return
+  start_application_as CVMaker.exe || return
+  act -- /S /NORESTART
+  expect_exit 1618
+  expect_boxes
+  expect_files untouched
+  expect_registry_untouched
+  expect_restart not_requested
   expect_services restarted restarted untouched
+
+  arrange 0x0A000000 normal:running normal:running normal:stopped || return
+  remove_service "${SERVICE_NAMES[2]}" || return
+  act -- /S /NORESTART
+  expect_updated_for_the_caller restarted restarted NOSERVICE:
 }
 
 # Two runs append to one log named with a blank in it; the second updates the

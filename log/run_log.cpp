@@ -1,5 +1,6 @@
 #include "log/run_log.h"
 
+#include "platform/text.h"
 #include "platform/wide_text.h"
 
 const wchar_t LOG_FILE_NAME[] = L"CarvellaMakerUpdater.log";
@@ -17,6 +18,11 @@ constexpr int PART_SIZE = 1024;
 // UTF-8 needs at most three bytes for one UTF-16 unit.
 constexpr int UTF8_BYTES_PER_UNIT = 3;
 constexpr char UNREADABLE_TEXT[] = "(text not readable in its code page)";
+// Ends a text of which only the beginning fitted.
+constexpr char CUT_MARK[] = " (cut)";
+constexpr int CUT_MARK_LENGTH = sizeof(CUT_MARK) - 1;
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 // Only a file of one name, and no reparse point, is written: a link would
 // carry the elevated write to a file elsewhere.
@@ -63,19 +69,25 @@ void RunLog::Format(const char* format, ...) {
   va_end(arguments);
 }
 
+// wvsprintfA stops at 1024 bytes, maybe inside a double-byte character: a
+// text that fills the buffer is taken as cut and keeps its whole characters.
 void RunLog::FormatList(const char* format, va_list arguments) {
   if (!IsOpen()) return;
   char text[PART_SIZE];
   wvsprintfA(text, format, arguments);
+  text[PART_SIZE - 1] = '\0';
+  const bool cut = TextLength(text) == PART_SIZE - 1;
+  if (cut) text[WholeCharactersLength(text)] = '\0';
   Begin();
   AppendNarrow(text, CP_ACP);
+  if (cut) AppendAscii(CUT_MARK);
   End();
 }
 
 void RunLog::Text(const char* label, const char* text, UINT codePage) {
   if (!IsOpen()) return;
   Begin();
-  AppendNarrow(label, CP_ACP);
+  AppendAscii(label);
   AppendNarrow(text, codePage);
   End();
 }
@@ -83,7 +95,7 @@ void RunLog::Text(const char* label, const char* text, UINT codePage) {
 void RunLog::Wide(const char* label, const wchar_t* text) {
   if (!IsOpen()) return;
   Begin();
-  AppendNarrow(label, CP_ACP);
+  AppendAscii(label);
   AppendWide(text);
   End();
 }
@@ -97,32 +109,44 @@ void RunLog::Begin() {
                      static_cast<unsigned>(now.wSecond), static_cast<unsigned>(now.wMilliseconds));
 }
 
+// ASCII is UTF-8 as it is: written without a conversion, so it cannot fail.
+void RunLog::AppendAscii(const char* text) {
+  const int room = LOG_LINE_SIZE - LINE_END_LENGTH - length;
+  for (int i = 0; i < room && text[i] != '\0'; ++i) line[length++] = text[i];
+}
+
 void RunLog::AppendNarrow(const char* text, UINT codePage) {
   wchar_t wide[PART_SIZE];
-  if (!WidenText(text, codePage, wide, PART_SIZE)) {
-    AppendNarrow(UNREADABLE_TEXT, CP_ACP);
-    return;
+  if (WidenText(text, codePage, wide, PART_SIZE)) {
+    AppendWide(wide);
+  } else {
+    AppendAscii(UNREADABLE_TEXT);
   }
-  AppendWide(wide);
 }
 
 // A line break inside a text is written as \n, so that one event stays one
-// line; what would not fit the line is left out.
+// line; what would not fit the line is left out after a whole character, and
+// the cut is marked.
 void RunLog::AppendWide(const wchar_t* text) {
+  const int room = LOG_LINE_SIZE - LINE_END_LENGTH - CUT_MARK_LENGTH - length;
+  const int most = room / UTF8_BYTES_PER_UNIT < PART_SIZE ? room / UTF8_BYTES_PER_UNIT : PART_SIZE;
   wchar_t escaped[PART_SIZE];
   int count = 0;
-  for (const wchar_t* c = text; *c != L'\0' && count < PART_SIZE - 2; ++c) {
-    if (*c == L'\n' || *c == L'\r') {
+  const wchar_t* c = text;
+  for (; *c != L'\0'; ++c) {
+    const bool lineBreak = *c == L'\n' || *c == L'\r';
+    if (count + (lineBreak || IsHighSurrogate(*c) ? 2 : 1) > most) break;
+    if (lineBreak) {
       escaped[count++] = L'\\';
       escaped[count++] = *c == L'\n' ? L'n' : L'r';
     } else {
       escaped[count++] = *c;
     }
   }
-  const int room = LOG_LINE_SIZE - LINE_END_LENGTH - length;
-  if (count > room / UTF8_BYTES_PER_UNIT) count = room / UTF8_BYTES_PER_UNIT;
-  if (count == 0) return;
-  length += WideCharToMultiByte(CP_UTF8, 0, escaped, count, line + length, room, nullptr, nullptr);
+  if (count > 0) {
+    length += WideCharToMultiByte(CP_UTF8, 0, escaped, count, line + length, room, nullptr, nullptr);
+  }
+  if (*c != L'\0') AppendAscii(CUT_MARK);
 }
 
 void RunLog::End() {

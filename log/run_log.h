@@ -41,6 +41,7 @@ class RunLog {
 
  private:
   void Begin();
+  void AppendAscii(const char* text);
   void AppendNarrow(const char* text, UINT codePage);
   void AppendWide(const wchar_t* text);
   void End();

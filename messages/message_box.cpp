@@ -1,6 +1,7 @@
 #include "messages/message_box.h"
 
 #include "log/run_log.h"
+#include "platform/system_functions.h"
 #include "platform/wide_text.h"
 
 const char MESSAGE_CAPTION[] = "ODRIX Carvella Maker Updater";
@@ -61,6 +62,7 @@ int ShowBox(const BoxRules& rules, BoxKind kind, const char* text) {
 
 // The handle belongs to the process and is never closed.
 bool IsWindowStationVisible() {
+  if (RunsInServicesSession()) return false;
   HWINSTA station = GetProcessWindowStation();
   USEROBJECTFLAGS flags = {};
   DWORD needed = 0;

@@ -27,6 +27,7 @@ struct BoxRules {
 int ShowBox(const BoxRules& rules, BoxKind kind, const char* text);
 
 // Whether the process's window station is one a user sees. A deployment tool's
-// SYSTEM account runs in one that nobody sees, where a box would wait for
-// ever; a station that cannot be asked counts as seen.
+// SYSTEM account runs in one that nobody sees, or in session 0 of Windows
+// Vista and later, where a box would wait for ever; a station that cannot be
+// asked counts as seen.
 bool IsWindowStationVisible();

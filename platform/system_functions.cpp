@@ -4,6 +4,9 @@ namespace {
 
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG = 0x00000800;
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD flags);
+typedef BOOL(WINAPI* ProcessIdToSessionIdFunction)(DWORD processId, DWORD* session);
+constexpr DWORD SERVICES_SESSION = 0;
+constexpr DWORD FIRST_ISOLATED_SESSION_MAJOR_VERSION = 6;  // Windows Vista
 
 FARPROC FindKernelExport(const char* name) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -14,6 +17,17 @@ FARPROC FindKernelExport(const char* name) {
 
 IsWow64ProcessFunction FindIsWow64Process() {
   return AsFunction<IsWow64ProcessFunction>(FindKernelExport("IsWow64Process"));
+}
+
+// Windows is asked for its version only in session 0, the one case where it matters.
+bool RunsInServicesSession() {
+  ProcessIdToSessionIdFunction sessionOf =
+      AsFunction<ProcessIdToSessionIdFunction>(FindKernelExport("ProcessIdToSessionId"));
+  DWORD session = SERVICES_SESSION + 1;
+  if (sessionOf == nullptr || !sessionOf(GetCurrentProcessId(), &session) || session != SERVICES_SESSION) return false;
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  return GetVersionExW(&version) && version.dwMajorVersion >= FIRST_ISOLATED_SESSION_MAJOR_VERSION;
 }
 
 void RestrictDllSearchToSystemFolder() {

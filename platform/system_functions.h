@@ -9,6 +9,11 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, PBOOL wow64);
 // NULL on Windows without WOW64 (2000, XP before SP2): a 32-bit-only system.
 IsWow64ProcessFunction FindIsWow64Process();
 
+// Whether the process runs in session 0 of Windows Vista or later: the
+// services' session, which no user sees, whatever its window station's flags
+// say. On Windows 2000 and XP session 0 is the console user's.
+bool RunsInServicesSession();
+
 // Keeps DLLs loaded later by name out of the executable's own folder, where the
 // elevated updater (often started from a downloads folder) could find a planted copy.
 void RestrictDllSearchToSystemFolder();

@@ -61,3 +61,17 @@ bool EndsWithBackslash(const char* text) {
   }
   return last != nullptr && *last == '\\';
 }
+
+int WholeCharactersLength(const char* text) {
+  const char* c = text;
+  while (*c != '\0') {
+    if (!IsDBCSLeadByte(static_cast<BYTE>(*c))) {
+      ++c;
+    } else if (c[1] == '\0') {
+      break;
+    } else {
+      c += 2;
+    }
+  }
+  return static_cast<int>(c - text);
+}

@@ -10,6 +10,10 @@ bool TextFits(const char* text, int capacity);
 // Copies at most capacity - 1 characters and always terminates.
 void CopyText(char* destination, const char* source, int capacity);
 
+// The length of the text's whole characters in the ANSI code page: a last
+// lead byte whose trail byte was cut off is left out.
+int WholeCharactersLength(const char* text);
+
 // Whether the last character, not merely the last byte, is a backslash: in a
 // double-byte code page such as 932 the second byte of a character may be 0x5C.
 bool EndsWithBackslash(const char* text);

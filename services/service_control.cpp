@@ -45,6 +45,11 @@ bool ServiceControl::IsRunning(DWORD* error) { return IsInState(SERVICE_RUNNING,
 bool ServiceControl::IsStopped(DWORD* error) { return IsInState(SERVICE_STOPPED, error); }
 
 bool ServiceControl::IsInState(DWORD wanted, DWORD* error) {
+  DWORD state = 0;
+  return QueryState(&state, error) && state == wanted;
+}
+
+bool ServiceControl::QueryState(DWORD* state, DWORD* error) {
   SetOutParameter(error, SERVICE_ERROR_PRESET);
   ServiceHandle manager;
   ServiceHandle service;
@@ -54,11 +59,15 @@ bool ServiceControl::IsInState(DWORD wanted, DWORD* error) {
     SetOutParameter(error, GetLastError());
     return false;
   }
-  return status.Get()->dwCurrentState == wanted;
+  *state = status.Get()->dwCurrentState;
+  return true;
 }
 
 int ServiceControl::Stop() {
-  if (!IsRunning(nullptr)) return ERR_SERVICE_COMMAND_FAILED;
+  DWORD state = 0;
+  if (!QueryState(&state, nullptr) || (state != SERVICE_RUNNING && state != SERVICE_PAUSED)) {
+    return ERR_SERVICE_COMMAND_FAILED;
+  }
   DWORD error = SERVICE_ERROR_PRESET;
   ServiceHandle manager;
   ServiceHandle service;

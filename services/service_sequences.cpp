@@ -1,6 +1,6 @@
 // Stopping the application's services before the update and starting them
-// again when the user declines the restart. Each operation handles one
-// service, when the installed version has it, and waits for it by polling.
+// again afterwards. Each operation handles one service, when the installed
+// version has it, and waits for it by polling.
 #include <memory>
 #include <new>
 
@@ -14,7 +14,9 @@ struct ApplicationService {
   DWORD lowestVersion;  // the first installed version that has the service
 };
 
-enum ApplicationServiceIndex { CONTROL_SERVICE, COPY_SERVICE, MONITOR_SERVICE, APPLICATION_SERVICE_COUNT };
+// In the order of the stop and start sequences.
+enum ApplicationServiceIndex { CONTROL_SERVICE, COPY_SERVICE, MONITOR_SERVICE };
+static_assert(MONITOR_SERVICE + 1 == APPLICATION_SERVICE_COUNT, "one row per service");
 
 constexpr ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COUNT] = {
     {"ODRIX Carvella Control Service", 0},
@@ -24,71 +26,150 @@ constexpr ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COUNT] = {
 
 constexpr DWORD POLL_INTERVAL_MS = 500;
 constexpr DWORD WAIT_TIMEOUT_MS = 30000;
+constexpr int OUTCOME_SIZE = 40;
 
-typedef bool (ServiceControl::*StateQuestion)(DWORD* error);
+typedef bool (*StateTest)(DWORD state);
+
+bool IsStoppedState(DWORD state) { return state == SERVICE_STOPPED; }
+bool IsRunningState(DWORD state) { return state == SERVICE_RUNNING; }
+bool IsSettledState(DWORD state) {
+  return state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_CONTINUE_PENDING &&
+         state != SERVICE_PAUSE_PENDING;
+}
+
+const char* StateName(DWORD state) {
+  switch (state) {
+    case SERVICE_STOPPED: return "stopped";
+    case SERVICE_START_PENDING: return "start pending";
+    case SERVICE_STOP_PENDING: return "stop pending";
+    case SERVICE_RUNNING: return "running";
+    case SERVICE_CONTINUE_PENDING: return "continue pending";
+    case SERVICE_PAUSE_PENDING: return "pause pending";
+    case SERVICE_PAUSED: return "paused";
+    default: return "in an unknown state";
+  }
+}
 
 // A control for the service, or none when it cannot be made; none counts as a
 // failed wait, so the run never goes on with a service in an unknown state.
-std::unique_ptr<ServiceControl> ControlFor(const ApplicationService& service) {
+std::unique_ptr<ServiceControl> ControlFor(const Updater& updater, const ApplicationService& service,
+                                           const char* verb) {
   std::unique_ptr<ServiceControl> control(new (std::nothrow) ServiceControl);
   if (control && control->SetName(service.name) != 0) control.reset();
+  if (!control) updater.Note("service \"%s\": could not be asked to %s", service.name, verb);
   return control;
 }
 
-// Asks until the service is in the wanted state. The elapsed time is an
+// Asks until the service's state passes the test or more than the timeout has
+// passed since startTick; *state is the last state read. The elapsed time is an
 // unsigned difference of ticks, which stays right across the counter's wrap.
-bool WaitForState(ServiceControl& control, StateQuestion reached) {
-  const DWORD commandTick = GetTickCount();
+bool WaitForState(ServiceControl& control, StateTest reached, DWORD startTick, DWORD* state) {
   for (;;) {
-    if ((control.*reached)(nullptr)) return true;
-    if (GetTickCount() - commandTick > WAIT_TIMEOUT_MS) return false;
+    if (control.QueryState(state, nullptr) && reached(*state)) return true;
+    if (GetTickCount() - startTick > WAIT_TIMEOUT_MS) return false;
     Sleep(POLL_INTERVAL_MS);
   }
 }
 
-// One way of changing a service: the command, the state it must reach, and
-// whether it is for a service that runs (a stop) or for one that does not (a start).
-struct ServiceChange {
-  const char* verb;
-  bool forRunningService;
-  int (ServiceControl::*command)();
-  StateQuestion reached;
-};
+// "done", or how long it was waited for in vain.
+const char* Outcome(bool done, char (&text)[OUTCOME_SIZE]) {
+  wsprintfA(text, done ? "done" : "not done within %u ms", static_cast<unsigned>(WAIT_TIMEOUT_MS));
+  return text;
+}
 
-constexpr ServiceChange STOP = {"stop", true, &ServiceControl::Stop, &ServiceControl::IsStopped};
-constexpr ServiceChange START = {"start", false, &ServiceControl::Start, &ServiceControl::IsRunning};
-
-// A service of a later version than the installed one is left alone; one
-// already as wanted is not asked.
-bool ChangeService(const Updater& updater, ApplicationServiceIndex index, const ServiceChange& change) {
-  const ApplicationService& service = APPLICATION_SERVICES[index];
-  if (updater.installedVersion < service.lowestVersion) return true;
-  std::unique_ptr<ServiceControl> control = ControlFor(service);
-  if (!control) {
-    updater.Note("service \"%s\": could not be asked to %s", service.name, change.verb);
-    return false;
+// A running service's stop as ever; what else was found comes first.
+void NoteStop(const Updater& updater, const ApplicationService& service, DWORD found, DWORD settled, int requested,
+              bool stopped) {
+  char outcome[OUTCOME_SIZE];
+  Outcome(stopped, outcome);
+  if (found == SERVICE_RUNNING) {
+    updater.Note("service \"%s\": asked to stop (%d), %s", service.name, requested, outcome);
+  } else if (found == settled) {
+    updater.Note("service \"%s\": found %s, asked to stop (%d), %s", service.name, StateName(found), requested,
+                 outcome);
+  } else {
+    updater.Note("service \"%s\": found %s, then %s, asked to stop (%d), %s", service.name, StateName(found),
+                 StateName(settled), requested, outcome);
   }
-  if (control->IsRunning(nullptr) != change.forRunningService) {
-    updater.Note("service \"%s\": %s, not asked to %s", service.name,
-                 change.forRunningService ? "not running" : "running", change.verb);
+}
+
+bool IsHandled(const Updater& updater, ApplicationServiceIndex index) {
+  return updater.installedVersion >= APPLICATION_SERVICES[index].lowestVersion;
+}
+
+// A service that is still starting or stopping uses the files as much as a
+// running one: it is waited for until it settles, and stopped when it then
+// runs or is paused. The settling and the stop share the one timeout.
+bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
+  const ApplicationService& service = APPLICATION_SERVICES[index];
+  if (!IsHandled(updater, index)) return true;
+  std::unique_ptr<ServiceControl> control = ControlFor(updater, service, "stop");
+  if (!control) return false;
+  DWORD found = 0;
+  DWORD error = SERVICE_ERROR_PRESET;
+  if (!control->QueryState(&found, &error)) {
+    updater.Note("service \"%s\": not found or not readable (error %u), not asked to stop", service.name,
+                 static_cast<unsigned>(error));
     return true;
   }
-  const int requested = ((*control).*change.command)();
-  const bool reached = WaitForState(*control, change.reached);
-  if (reached) {
-    updater.Note("service \"%s\": asked to %s (%d), done", service.name, change.verb, requested);
-  } else {
-    updater.Note("service \"%s\": asked to %s (%d), not done within %u ms", service.name, change.verb, requested,
-                 static_cast<unsigned>(WAIT_TIMEOUT_MS));
+  if (found == SERVICE_STOPPED) {
+    updater.Note("service \"%s\": not running, not asked to stop", service.name);
+    return true;
   }
-  return reached;
+  DWORD state = found;
+  DWORD startTick = GetTickCount();
+  if (!IsSettledState(found) && !WaitForState(*control, IsSettledState, startTick, &state)) {
+    updater.Note("service \"%s\": found %s, still so after %u ms, not asked to stop", service.name,
+                 StateName(found), static_cast<unsigned>(WAIT_TIMEOUT_MS));
+    return false;
+  }
+  if (state != SERVICE_RUNNING && state != SERVICE_PAUSED) {
+    updater.Note("service \"%s\": found %s, then %s, not asked to stop", service.name, StateName(found),
+                 StateName(state));
+    return true;
+  }
+  const DWORD settled = state;
+  const int requested = control->Stop();
+  if (found == SERVICE_RUNNING) startTick = GetTickCount();
+  const bool stopped = WaitForState(*control, IsStoppedState, startTick, &state);
+  if (stopped) updater.stoppedByRun[index] = 1;
+  NoteStop(updater, service, found, settled, requested, stopped);
+  return stopped;
+}
+
+bool StartApplicationService(const Updater& updater, ApplicationServiceIndex index) {
+  const ApplicationService& service = APPLICATION_SERVICES[index];
+  if (!IsHandled(updater, index)) return true;
+  std::unique_ptr<ServiceControl> control = ControlFor(updater, service, "start");
+  if (!control) return false;
+  if (control->IsRunning(nullptr)) {
+    updater.Note("service \"%s\": running, not asked to start", service.name);
+    return true;
+  }
+  const int requested = control->Start();
+  DWORD state = 0;
+  const bool started = WaitForState(*control, IsRunningState, GetTickCount(), &state);
+  char outcome[OUTCOME_SIZE];
+  updater.Note("service \"%s\": asked to start (%d), %s", service.name, requested, Outcome(started, outcome));
+  return started;
 }
 
 }  // namespace
 
-bool Updater::StopControlService() const { return ChangeService(*this, CONTROL_SERVICE, STOP); }
-bool Updater::StopCopyService() const { return ChangeService(*this, COPY_SERVICE, STOP); }
-bool Updater::StopMonitorService() const { return ChangeService(*this, MONITOR_SERVICE, STOP); }
-bool Updater::StartControlService() const { return ChangeService(*this, CONTROL_SERVICE, START); }
-bool Updater::StartCopyService() const { return ChangeService(*this, COPY_SERVICE, START); }
-bool Updater::StartMonitorService() const { return ChangeService(*this, MONITOR_SERVICE, START); }
+bool Updater::StopControlService() { return StopApplicationService(*this, CONTROL_SERVICE); }
+bool Updater::StopCopyService() { return StopApplicationService(*this, COPY_SERVICE); }
+bool Updater::StopMonitorService() { return StopApplicationService(*this, MONITOR_SERVICE); }
+bool Updater::StartControlService() const { return StartApplicationService(*this, CONTROL_SERVICE); }
+bool Updater::StartCopyService() const { return StartApplicationService(*this, COPY_SERVICE); }
+bool Updater::StartMonitorService() const { return StartApplicationService(*this, MONITOR_SERVICE); }
+
+// Each one is tried whatever became of the one before: a service that does
+// not come back must not keep the others from the application.
+bool Updater::RestartStoppedServices() const {
+  bool allRunning = true;
+  for (int index = CONTROL_SERVICE; index <= MONITOR_SERVICE; ++index) {
+    if (!stoppedByRun[index]) continue;
+    if (!StartApplicationService(*this, static_cast<ApplicationServiceIndex>(index))) allRunning = false;
+  }
+  return allRunning;
+}

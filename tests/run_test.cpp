@@ -4,6 +4,7 @@
 #include "tests/machine_test.h"
 #include "winsim/code_pages.h"
 #include "winsim/mutex.h"
+#include "winsim/services.h"
 #include "winsim/user.h"
 
 namespace {
@@ -72,12 +73,35 @@ TEST_F(SecondInstanceTest, SilentCopyStopsWithoutABox) {
   EXPECT_EQ(winsim::CallCount("CreateMutexA"), 1u);
 }
 
-TEST_F(SecondInstanceTest, MutexThatCannotBeCreatedDoesNotStopTheRun) {
-  winsim::FailCall("CreateMutexA", 1, ERROR_ACCESS_DENIED);
-  winsim::ScriptAnswers({IDCANCEL});
-  RunUpdater(L"");
-  ASSERT_FALSE(winsim::MessageBoxes().empty());
-  EXPECT_NE(winsim::MessageBoxes()[0].text, Text(MSG_ALREADY_RUNNING));
+// A copy in another session holds only the global mutex; with /NORESTART the
+// caller learns that a later try can succeed. A run that cannot create a
+// mutex cannot know that it is alone. Either way nothing is touched.
+TEST_F(SecondInstanceTest, EitherMutexHeldOrNotCreatedStopsTheRunBeforeAnythingIsTouched) {
+  const struct {
+    const char* held;
+    unsigned failingCreate;
+    const wchar_t* commandLine;
+    int exitCode;
+    std::size_t boxes;
+  } rows[] = {
+      {GLOBAL_INSTANCE_MUTEX_NAME, 0, L"", EXIT_STOPPED, 1},
+      {GLOBAL_INSTANCE_MUTEX_NAME, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {INSTANCE_MUTEX_NAME, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {"", 1, L"/S /NORESTART", EXIT_STOPPED, 0},
+      {"", 2, L"", EXIT_STOPPED, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.held << row.failingCreate << " " << winsim::Utf8Of(row.commandLine));
+    winsim::ResetMachine();
+    winsim::HoldMutexElsewhere(row.held);
+    if (row.failingCreate != 0) winsim::FailCall("CreateMutexA", row.failingCreate, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
+    ASSERT_EQ(winsim::MessageBoxes().size(), row.boxes);
+    if (row.boxes != 0) ExpectUpdaterBox(winsim::MessageBoxes()[0], Text(MSG_ALREADY_RUNNING));
+    EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+    EXPECT_EQ(winsim::CallCount("RegOpenKeyExA"), 0u);
+    EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+  }
 }
 
 TEST_F(SecondInstanceTest, RunRestrictsTheDllSearchToTheSystemFolder) {

@@ -101,7 +101,7 @@ TEST_F(ServiceControlTest, MissingServiceIsNeitherRunningNorStopped) {
   ExpectNothingLeftOpen();
 }
 
-TEST_F(ServiceControlTest, StopSendsOneRequestOnlyToARunningService) {
+TEST_F(ServiceControlTest, StopSendsOneRequestOnlyToARunningOrPausedService) {
   struct Case {
     const char* what;
     DWORD state;
@@ -116,7 +116,7 @@ TEST_F(ServiceControlTest, StopSendsOneRequestOnlyToARunningService) {
        SERVICE_STOP_PENDING, {0x0004, 0x0024}},
       {"stopping by itself meanwhile", SERVICE_RUNNING, winsim::StopBehaviour::StopsByItself, 0, ONE_STOP,
        SERVICE_STOPPED, {0x0004, 0x0024}},
-      {"paused", SERVICE_PAUSED, winsim::StopBehaviour::AtOnce, 3, NO_REQUEST, SERVICE_PAUSED, {0x0004}},
+      {"paused", SERVICE_PAUSED, winsim::StopBehaviour::AtOnce, 0, ONE_STOP, SERVICE_STOPPED, {0x0004, 0x0024}},
       {"stopped", SERVICE_STOPPED, winsim::StopBehaviour::AtOnce, 3, NO_REQUEST, SERVICE_STOPPED, {0x0004}},
       {"stop pending", SERVICE_STOP_PENDING, winsim::StopBehaviour::AtOnce, 3, NO_REQUEST, SERVICE_STOP_PENDING,
        {0x0004}},

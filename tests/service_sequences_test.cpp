@@ -16,19 +16,22 @@ const char MONITOR[] = "ODRIX Carvella Monitor Service";
 const char* const ALL_SERVICES[] = {CONTROL, COPY, MONITOR};
 
 // A stop or start operation of the Updater, by service.
-typedef bool (Updater::*Sequence)() const;
-const Sequence STOPS[] = {&Updater::StopControlService, &Updater::StopCopyService, &Updater::StopMonitorService};
-const Sequence STARTS[] = {&Updater::StartControlService, &Updater::StartCopyService,
-                           &Updater::StartMonitorService};
+typedef bool (Updater::*StopSequence)();
+typedef bool (Updater::*StartSequence)() const;
+const StopSequence STOPS[] = {&Updater::StopControlService, &Updater::StopCopyService, &Updater::StopMonitorService};
+const StartSequence STARTS[] = {&Updater::StartControlService, &Updater::StartCopyService,
+                                &Updater::StartMonitorService};
 
 // A stuck service is asked right after the request and then every 500 ms until
 // more than 30000 ms have passed: at 0, 500, ..., 30500 ms.
 const unsigned POLLS_UNTIL_TIMEOUT = 62;
 const unsigned SLEEPS_UNTIL_TIMEOUT = 61;
 const DWORD MS_UNTIL_TIMEOUT = 30500;
+const unsigned NEVER = ~0u;  // queries until a pending service settles
 
 class ServiceSequencesTest : public MachineTest {
  protected:
+  template <typename Sequence>
   bool Run(Sequence sequence) {
     const bool result = (updater.*sequence)();
     EXPECT_EQ(winsim::OpenHandleCount(), 0u);
@@ -49,7 +52,7 @@ class ServiceSequencesTest : public MachineTest {
     const char* what;
     DWORD state;
     Behaviour behaviour;
-    unsigned pendingQueries;
+    unsigned pendingQueries;  // of the request, and of the state a service is installed in
     bool result;
     std::vector<ServiceRequest> requests;
     unsigned sleeps;  // of 500 ms each
@@ -63,7 +66,7 @@ class ServiceSequencesTest : public MachineTest {
   }
 
   // Each case on a fresh machine: what the sequence answers, asks of the service and waits.
-  template <typename Behaviour>
+  template <typename Behaviour, typename Sequence>
   void ExpectRequestsAndWaits(Sequence sequence, DWORD version, const std::vector<WaitCase<Behaviour>>& cases) {
     for (const WaitCase<Behaviour>& c : cases) {
       SCOPED_TRACE(c.what);
@@ -71,6 +74,7 @@ class ServiceSequencesTest : public MachineTest {
       if (c.state != 0) {
         winsim::InstallService(CONTROL, c.state);
         SetBehaviour(c.behaviour, c.pendingQueries);
+        winsim::SettleAfterQueries(CONTROL, c.pendingQueries);
       }
       updater.installedVersion = version;
       EXPECT_EQ(Run(sequence), c.result);
@@ -100,7 +104,7 @@ TEST_F(ServiceSequencesTest, InstalledVersionDecidesWhichServicesAreHandled) {
       const DWORD after = stopping ? SERVICE_STOPPED : SERVICE_RUNNING;
       for (const char* service : ALL_SERVICES) winsim::InstallService(service, before);
       updater.installedVersion = c.version;
-      for (int i = 0; i < 3; ++i) EXPECT_TRUE(Run(stopping ? STOPS[i] : STARTS[i])) << ALL_SERVICES[i];
+      for (int i = 0; i < 3; ++i) EXPECT_TRUE((stopping ? Run(STOPS[i]) : Run(STARTS[i]))) << ALL_SERVICES[i];
       for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(ALL_SERVICES[i]);
         EXPECT_EQ(winsim::ServiceState(ALL_SERVICES[i]), c.handled[i] ? after : before);
@@ -118,8 +122,14 @@ TEST_F(ServiceSequencesTest, StopRequestsAndWaitsOnlyAsMuchAsNeeded) {
       {
           {"not installed", 0, StopBehaviour::AtOnce, 0, true, {}, 0},
           {"already stopped", SERVICE_STOPPED, StopBehaviour::AtOnce, 0, true, {}, 0},
-          {"paused", SERVICE_PAUSED, StopBehaviour::AtOnce, 0, true, {}, 0},
-          {"stop pending", SERVICE_STOP_PENDING, StopBehaviour::AtOnce, 0, true, {}, 0},
+          {"paused: stopped too", SERVICE_PAUSED, StopBehaviour::AtOnce, 0, true, {ServiceRequest::Stop}, 0},
+          {"stop pending, then stopped by itself", SERVICE_STOP_PENDING, StopBehaviour::AtOnce, 3, true, {}, 2},
+          {"stop pending for ever: did not stop", SERVICE_STOP_PENDING, StopBehaviour::AtOnce, NEVER, false, {}, 61},
+          {"start pending, runs", SERVICE_START_PENDING, StopBehaviour::AtOnce, 3, true, {ServiceRequest::Stop}, 5},
+          {"start pending for ever: did not stop", SERVICE_START_PENDING, StopBehaviour::AtOnce, NEVER, false, {}, 61},
+          {"pause pending, paused", SERVICE_PAUSE_PENDING, StopBehaviour::AtOnce, 1, true, {ServiceRequest::Stop}, 1},
+          {"settling and stopping share the 30 s", SERVICE_START_PENDING, StopBehaviour::StuckPending, 40, false,
+           {ServiceRequest::Stop}, 61},
           {"stops at once", SERVICE_RUNNING, StopBehaviour::AtOnce, 0, true, {ServiceRequest::Stop}, 0},
           {"stops by itself", SERVICE_RUNNING, StopBehaviour::StopsByItself, 0, true, {ServiceRequest::Stop}, 0},
           {"stops after 4 polls", SERVICE_RUNNING, StopBehaviour::AfterQueries, 4, true, {ServiceRequest::Stop}, 4},
@@ -157,7 +167,7 @@ TEST_F(ServiceSequencesTest, TickCounterWrapNeitherShortensNorStretchesTheWait) 
       winsim::SetStopBehaviour(MONITOR, winsim::StopBehaviour::AfterQueries, pollsIn100Seconds);
       winsim::SetStartBehaviour(MONITOR, winsim::StartBehaviour::AfterQueries, pollsIn100Seconds);
       updater.installedVersion = 0x0A000000;
-      EXPECT_FALSE(Run(stopping ? &Updater::StopMonitorService : &Updater::StartMonitorService));
+      EXPECT_FALSE((stopping ? Run(&Updater::StopMonitorService) : Run(&Updater::StartMonitorService)));
       EXPECT_EQ(winsim::SleepCount(), SLEEPS_UNTIL_TIMEOUT);
       EXPECT_EQ(GetTickCount(), static_cast<DWORD>(start + MS_UNTIL_TIMEOUT));
     }
@@ -198,7 +208,7 @@ TEST_F(ServiceSequencesTest, AccessorThatCannotBeMadeFailsTheSequence) {
       winsim::ResetMachine();
       winsim::InstallService(CONTROL, stopping ? SERVICE_RUNNING : SERVICE_STOPPED);
       winsim::FailAllocation(winsim::AllocationCount() + nth);
-      EXPECT_FALSE(Run(stopping ? &Updater::StopControlService : &Updater::StartControlService));
+      EXPECT_FALSE((stopping ? Run(&Updater::StopControlService) : Run(&Updater::StartControlService)));
       EXPECT_TRUE(winsim::ServiceOpens().empty());
       EXPECT_EQ(winsim::SleepCount(), 0u);
     }

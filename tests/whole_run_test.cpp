@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "log/run_log.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
 #include "winsim/code_pages.h"
@@ -33,6 +34,22 @@ void MultiStringOdrixList() {
                            std::string("DVR-XD10J  KR300") + '\0' + '\0');
 }
 void CopyServiceStuck() { winsim::SetStopBehaviour(installed::COPY_SERVICE, winsim::StopBehaviour::StuckPending); }
+void CopyServiceNeverStarts() {
+  winsim::SetStartBehaviour(installed::COPY_SERVICE, winsim::StartBehaviour::NeverStarts);
+}
+void CopyServiceStillStarting() {
+  winsim::RemoveService(installed::COPY_SERVICE);
+  winsim::InstallService(installed::COPY_SERVICE, SERVICE_START_PENDING);
+  winsim::SettleAfterQueries(installed::COPY_SERVICE, 4);
+}
+// A registry failure, and the roll-back cannot put SupVer.inf back (three backups, then it comes first).
+// The roll-back's rename of the last backup (the fourth rename) and the copy
+// in its place (its first read follows the three backups' two each) both fail.
+void SupVerNotPutBack() {
+  MultiStringOdrixList();
+  winsim::FailCall("MoveFileExA", 4, ERROR_ACCESS_DENIED);
+  winsim::FailCall("ReadFile", 7, ERROR_ACCESS_DENIED);
+}
 
 enum class FilesAfter { Untouched, RolledBack, Updated };
 
@@ -277,6 +294,15 @@ TEST_F(WholeRunTest, PlantedLinksNeverCarryAWriteOutOfTheFolder) {
   }
 }
 
+void Session0WithReadOnlySupVer() {
+  winsim::SetProcessSession(0);
+  ReadOnlySupVer();
+}
+void Session0OfXp() {
+  winsim::SetProcessSession(0);
+  winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+}
+
 // Deployment tools run the updater where nobody can answer a box. There it
 // shows none, not even a failure's, and ends by itself with its roll-back and
 // exit code; a station that cannot be asked is taken for a visible one.
@@ -300,6 +326,11 @@ TEST_F(WholeRunTest, NoBoxIsShownWhereNobodyCouldAnswerIt) {
       {WindowStation::Visible, L"/NORESTART /SUPPRESSMSGBOXES", ReadOnlySupVer, EXIT_STOPPED,
        {MSG_CONFIRM_ADD_DRIVE, MSG_FILE_COPY_ERROR}, FilesAfter::RolledBack},
       {WindowStation::Unaskable, L"/S", ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, FilesAfter::RolledBack},
+      // Session 0 of Windows 7 is seen by nobody, whatever its station's flags; of XP it is the console's.
+      {WindowStation::Visible, L"/S", Session0WithReadOnlySupVer, EXIT_STOPPED, {}, FilesAfter::RolledBack},
+      {WindowStation::Visible, L"", [] { winsim::SetProcessSession(0); }, EXIT_FINISHED, {}, FilesAfter::Updated},
+      {WindowStation::Visible, L"", Session0OfXp, EXIT_FINISHED, {MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT},
+       FilesAfter::Updated},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << " in station " << static_cast<int>(row.station));
@@ -314,9 +345,13 @@ TEST_F(WholeRunTest, NoBoxIsShownWhereNobodyCouldAnswerIt) {
   }
 }
 
-// The restart is the caller's; the services work again until it comes, and
-// 3010 says the update wants it. Every other ending keeps its code.
+// The restart is the caller's; the services that the run stopped work again
+// until it comes, on every ending but one that could not put a file back, and
+// 3010 says the update wants it. 1618: a later try can succeed.
 TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
+  const std::vector<DWORD> copyNotBack = {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_RUNNING};
+  const std::vector<DWORD> copyStuck = {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_RUNNING};
+  const std::vector<DWORD> allStopped = {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED};
   const struct {
     const wchar_t* commandLine;
     std::vector<int> answers;
@@ -328,14 +363,14 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
       {L"/S /NORESTART", {}, [] {}, EXIT_RESTART_REQUIRED, {}, ALL_RUNNING},
       {L"/NoRestart", {IDOK}, [] {}, EXIT_RESTART_REQUIRED, {MSG_CONFIRM_ADD_DRIVE}, ALL_RUNNING},
       {L"/NORESTART", {IDCANCEL}, [] {}, EXIT_FINISHED, {MSG_CONFIRM_ADD_DRIVE}, ALL_RUNNING},
-      {L"/S /NORESTART",
-       {},
-       [] { winsim::SetStartBehaviour(installed::COPY_SERVICE, winsim::StartBehaviour::NeverStarts); },
-       EXIT_STOPPED,
-       {MSG_SERVICE_ERROR},
-       {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_STOPPED}},
-      {L"/S /NORESTART", {}, ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR},
-       {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED}},
+      {L"/S /NORESTART", {}, CopyServiceNeverStarts, EXIT_RESTART_REQUIRED, {}, copyNotBack},
+      {L"/S /NORESTART", {}, [] { winsim::RemoveService(installed::MONITOR_SERVICE); }, EXIT_RESTART_REQUIRED, {},
+       {SERVICE_RUNNING, SERVICE_RUNNING, 0}},
+      {L"/S /NORESTART", {}, CopyServiceStillStarting, EXIT_RESTART_REQUIRED, {}, ALL_RUNNING},
+      {L"/S /NORESTART", {}, [] { winsim::AddProcess("CVMaker.exe"); }, EXIT_RETRY_LATER, {}, ALL_RUNNING},
+      {L"/S /NORESTART", {}, CopyServiceStuck, EXIT_RETRY_LATER, {MSG_SERVICE_ERROR}, copyStuck},
+      {L"/S /NORESTART", {}, ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, ALL_RUNNING},
+      {L"/S /NORESTART", {}, SupVerNotPutBack, EXIT_STOPPED, {MSG_REGISTRY_ERROR}, allStopped},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", answers " << row.answers.size());
@@ -463,6 +498,34 @@ TEST_F(WholeRunTest, ALogThatCannotOrMayNotBeWrittenLeavesTheRunAsItIs) {
       EXPECT_EQ(winsim::FileBytes(DEFAULT_LOG), row.logAfter);
     }
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
+}
+
+// A line keeps what it can read: whole characters up to a cut, marked as
+// cut, and where a text will not convert at all, a note that says so.
+TEST_F(WholeRunTest, ALogLineKeepsItsWholeCharactersAndSaysWhereItIsCut) {
+  std::string narrow = "xy";  // and 600 characters of two bytes in code page 932: cut inside the 511th
+  std::string kept = "xy";
+  for (int i = 0; i < 600; ++i) narrow += "\x82\xA0";
+  for (int i = 0; i < 510; ++i) kept += "\xE3\x81\x82";
+  const struct {
+    std::string narrow;  // empty: a wide text longer than a part of a line, 1024 characters
+    bool failingConversion;
+    std::string line;
+  } rows[] = {
+      {narrow, false, kept + " (cut)"},
+      {"", false, "cmd " + std::string(1024, 'w') + " (cut)"},
+      {"text", true, "(text not readable in its code page)"},
+  };
+  for (const auto& row : rows) {
+    winsim::ResetMachine();
+    winsim::SetAnsiCodePage(932);
+    winsim::MakeFolder("D:\\Logs");
+    RunLog log;
+    log.Open(L"D:\\Logs\\cut.log");
+    if (row.failingConversion) winsim::FailCallsFrom("MultiByteToWideChar", 1, ERROR_NO_UNICODE_TRANSLATION);
+    row.narrow.empty() ? log.Wide("cmd ", std::wstring(5000, L'w').c_str()) : log.Format("%s", row.narrow.c_str());
+    EXPECT_EQ(LogLines("D:\\Logs\\cut.log"), std::vector<std::string>{row.line});
   }
 }
 

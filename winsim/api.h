@@ -134,6 +134,7 @@ DWORD WINAPI GetTickCount();
 void WINAPI Sleep(DWORD milliseconds);
 LANGID WINAPI GetUserDefaultLangID();
 HANDLE WINAPI GetCurrentProcess();
+DWORD WINAPI GetCurrentProcessId();
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);

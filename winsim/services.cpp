@@ -83,7 +83,15 @@ void MoveTowards(Service& service, DWORD pendingState, DWORD finalState, unsigne
   service.stuck = stuck;
 }
 
-bool IsPending(DWORD state) { return state == SERVICE_STOP_PENDING || state == SERVICE_START_PENDING; }
+bool IsPending(DWORD state) {
+  return state == SERVICE_STOP_PENDING || state == SERVICE_START_PENDING || state == SERVICE_CONTINUE_PENDING ||
+         state == SERVICE_PAUSE_PENDING;
+}
+
+DWORD HeadingFor(DWORD pending) {
+  if (pending == SERVICE_STOP_PENDING) return SERVICE_STOPPED;
+  return pending == SERVICE_PAUSE_PENDING ? SERVICE_PAUSED : SERVICE_RUNNING;
+}
 
 void FillStatus(const Service& service, LPSERVICE_STATUS status) {
   *status = SERVICE_STATUS();
@@ -106,6 +114,11 @@ void InstallService(const char* name, DWORD state) {
       Service{name, state, StopBehaviour::AtOnce, 0, StartBehaviour::AtOnce, 0, state, 0, false, 0, {}});
 }
 
+void RemoveService(const char* name) {
+  std::vector<Service>& services = Manager().services;
+  services.erase(services.begin() + (&InstalledService(name) - services.data()));
+}
+
 void SetStopBehaviour(const char* name, StopBehaviour behaviour, unsigned pendingQueries) {
   Service& service = InstalledService(name);
   service.stop = behaviour;
@@ -116,6 +129,11 @@ void SetStartBehaviour(const char* name, StartBehaviour behaviour, unsigned pend
   Service& service = InstalledService(name);
   service.start = behaviour;
   service.startPendingQueries = pendingQueries;
+}
+
+void SettleAfterQueries(const char* name, unsigned queries) {
+  Service& service = InstalledService(name);
+  if (IsPending(service.state)) MoveTowards(service, service.state, HeadingFor(service.state), queries, false);
 }
 
 DWORD ServiceState(const char* name) {

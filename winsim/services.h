@@ -27,8 +27,14 @@ enum class StartBehaviour {
 
 // Installs a service in a state; it stops and starts at once until told otherwise.
 void InstallService(const char* name, DWORD state);
+// Takes an installed service away again, before any handle to a service is open.
+void RemoveService(const char* name);
 void SetStopBehaviour(const char* name, StopBehaviour behaviour, unsigned pendingQueries = 0);
 void SetStartBehaviour(const char* name, StartBehaviour behaviour, unsigned pendingQueries = 0);
+// A service installed in a pending state stays so for ever unless told to
+// reach, after that many more status queries, the state it is heading for
+// (start and continue pending: running; stop pending: stopped; pause pending: paused).
+void SettleAfterQueries(const char* name, unsigned queries);
 
 // The state the service is in now; 0 for a service that is not installed.
 DWORD ServiceState(const char* name);

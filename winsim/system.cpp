@@ -1,5 +1,5 @@
-// System facts: the last error, the user language, WOW64, the system folder
-// and the temporary folder.
+// System facts: the last error, the user language, WOW64, the session, the
+// system folder and the temporary folder.
 #include "winsim/system.h"
 
 #include <cstring>
@@ -15,6 +15,7 @@ struct SystemState {
   DWORD lastError = 0;
   LANGID userLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   Wow64Query wow64 = Wow64Query::Reports32BitWindows;
+  DWORD session = 1;
   std::string systemDirectory = "C:\\WINDOWS\\system32";
   std::wstring temporaryFolder = L"C:\\WINDOWS\\TEMP\\";
 };
@@ -24,9 +25,23 @@ SystemState& System() {
   return state;
 }
 
+const DWORD OWN_PROCESS_ID = 0x0F00;
+
+// Reached only through GetProcAddress, as Windows 2000 without Terminal Services may lack it.
+BOOL WINAPI ProcessIdToSessionIdSim(DWORD processId, DWORD* session) {
+  if (Faulted("ProcessIdToSessionId")) return FALSE;
+  if (processId != OWN_PROCESS_ID || session == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *session = System().session;
+  return TRUE;
+}
+
 void ResetSystem() {
   System() = SystemState();
   RegisterExport(KERNEL32_MODULE, "IsWow64Process", &IsWow64Process);
+  RegisterExport(KERNEL32_MODULE, "ProcessIdToSessionId", &ProcessIdToSessionIdSim);
 }
 ResetHook resetSystem(&ResetSystem);
 
@@ -41,6 +56,7 @@ void SetWow64Query(Wow64Query query) {
     RegisterExport(KERNEL32_MODULE, "IsWow64Process", &IsWow64Process);
   }
 }
+void SetProcessSession(DWORD session) { System().session = session; }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
 const std::string& SystemDirectory() { return System().systemDirectory; }
 void SetTemporaryFolder(const std::wstring& path) { System().temporaryFolder = path; }
@@ -56,6 +72,7 @@ LANGID WINAPI GetUserDefaultLangID() {
 }
 
 HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+DWORD WINAPI GetCurrentProcessId() { return winsim::OWN_PROCESS_ID; }
 
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
   if (winsim::Faulted("IsWow64Process")) return FALSE;

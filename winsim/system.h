@@ -1,5 +1,5 @@
 // System facts a program asks Windows for: the user language, whether it runs
-// under WOW64, the system folder and the temporary folder.
+// under WOW64, its session, the system folder and the temporary folder.
 #pragma once
 
 #include <string>
@@ -13,6 +13,10 @@ void SetUserLanguage(LANGID language);
 
 enum class Wow64Query { Absent, Reports32BitWindows, Reports64BitWindows, Fails };
 void SetWow64Query(Wow64Query query);
+
+// The Terminal Services session of the program, as ProcessIdToSessionId
+// reports it; 1 on a fresh machine.
+void SetProcessSession(DWORD session);
 
 void SetSystemDirectory(const char* path);
 const std::string& SystemDirectory();
