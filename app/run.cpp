@@ -105,10 +105,13 @@ int RunStages(Updater& updater, const RunSwitches& switches) {
 
 // 0: the run holds the named mutex alone; ERROR_ALREADY_EXISTS: another
 // process holds it too; any other code: it could not be created.
+// A mutex that another account made, as a SYSTEM run's global one, may be
+// there but refuse this run's access: it is held all the same.
 DWORD HoldInstanceMutex(const char* name, KernelHandle* handle) {
   const HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
   const DWORD error = GetLastError();
   handle->Reset(mutex);
+  if (mutex == nullptr && error == ERROR_ACCESS_DENIED) return ERROR_ALREADY_EXISTS;
   if (mutex == nullptr) return error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS ? error : ERROR_INVALID_HANDLE;
   return error == ERROR_ALREADY_EXISTS ? error : ERROR_SUCCESS;
 }

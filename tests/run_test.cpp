@@ -79,22 +79,24 @@ TEST_F(SecondInstanceTest, SilentCopyStopsWithoutABox) {
 TEST_F(SecondInstanceTest, EitherMutexHeldOrNotCreatedStopsTheRunBeforeAnythingIsTouched) {
   const struct {
     const char* held;
-    unsigned failingCreate;
+    unsigned failingCreate;  // with ERROR_INVALID_HANDLE, or ERROR_ACCESS_DENIED where it is held by another account
+    DWORD createError;
     const wchar_t* commandLine;
     int exitCode;
     std::size_t boxes;
   } rows[] = {
-      {GLOBAL_INSTANCE_MUTEX_NAME, 0, L"", EXIT_STOPPED, 1},
-      {GLOBAL_INSTANCE_MUTEX_NAME, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
-      {INSTANCE_MUTEX_NAME, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
-      {"", 1, L"/S /NORESTART", EXIT_STOPPED, 0},
-      {"", 2, L"", EXIT_STOPPED, 0},
+      {GLOBAL_INSTANCE_MUTEX_NAME, 0, 0, L"", EXIT_STOPPED, 1},
+      {GLOBAL_INSTANCE_MUTEX_NAME, 0, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {INSTANCE_MUTEX_NAME, 0, 0, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
+      {"", 1, ERROR_INVALID_HANDLE, L"/S /NORESTART", EXIT_STOPPED, 0},
+      {"", 2, ERROR_INVALID_HANDLE, L"", EXIT_STOPPED, 0},
+      {"", 2, ERROR_ACCESS_DENIED, L"/S /NORESTART", EXIT_RETRY_LATER, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << row.held << row.failingCreate << " " << winsim::Utf8Of(row.commandLine));
     winsim::ResetMachine();
     winsim::HoldMutexElsewhere(row.held);
-    if (row.failingCreate != 0) winsim::FailCall("CreateMutexA", row.failingCreate, ERROR_ACCESS_DENIED);
+    if (row.failingCreate != 0) winsim::FailCall("CreateMutexA", row.failingCreate, row.createError);
     EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
     ASSERT_EQ(winsim::MessageBoxes().size(), row.boxes);
     if (row.boxes != 0) ExpectUpdaterBox(winsim::MessageBoxes()[0], Text(MSG_ALREADY_RUNNING));
