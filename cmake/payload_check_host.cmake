@@ -14,10 +14,18 @@ add_custom_target(payload_check_tool DEPENDS ${PAYLOAD_CHECK_HOST})
 
 set(PAYLOAD_GENERATED_DIR ${CMAKE_BINARY_DIR}/payload_generated)
 file(MAKE_DIRECTORY ${PAYLOAD_GENERATED_DIR})
-file(GLOB PAYLOAD_INPUT_FILES CONFIGURE_DEPENDS ${PAYLOAD_FOLDER}/class0/* ${PAYLOAD_FOLDER}/class1/*)
+# The payload's bytes, not its files' dates, decide when it is checked and
+# embedded again: the hashes in PAYLOAD_CONTENT change with the bytes only.
+set(PAYLOAD_CONTENT ${PAYLOAD_GENERATED_DIR}/payload-content.sha256)
+add_custom_target(payload_content
+  COMMAND ${CMAKE_COMMAND} -DPAYLOAD_FOLDER=${PAYLOAD_FOLDER} -DSTAMP=${PAYLOAD_CONTENT}
+    -P ${CMAKE_SOURCE_DIR}/cmake/payload_content.cmake
+  BYPRODUCTS ${PAYLOAD_CONTENT}
+  VERBATIM)
 set(PAYLOAD_RESOURCE_FILES ${PAYLOAD_GENERATED_DIR}/payload_resources.rc ${PAYLOAD_GENERATED_DIR}/payload_mark.h)
 add_custom_command(OUTPUT ${PAYLOAD_RESOURCE_FILES}
   COMMAND ${PAYLOAD_CHECK_HOST} --resources ${PAYLOAD_GENERATED_DIR} ${PAYLOAD_FOLDER}
-  DEPENDS ${PAYLOAD_CHECK_HOST} ${PAYLOAD_INPUT_FILES}
+  DEPENDS ${PAYLOAD_CHECK_HOST} ${PAYLOAD_CONTENT}
   COMMENT "Checking the payload in ${PAYLOAD_FOLDER}")
 add_custom_target(payload_resources DEPENDS ${PAYLOAD_RESOURCE_FILES})
+add_dependencies(payload_resources payload_content)

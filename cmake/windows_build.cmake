@@ -22,7 +22,18 @@ get_filename_component(PAYLOAD_FOLDER "${PAYLOAD_DIR}" ABSOLUTE)
 include(cmake/payload_check_host.cmake)
 target_include_directories(CarvellaMakerUpdater PRIVATE ${PAYLOAD_GENERATED_DIR})
 add_dependencies(CarvellaMakerUpdater payload_resources)
-file(GLOB MANIFEST_FILES CONFIGURE_DEPENDS payload/*.manifest)
+# The manifest's version is the one of app/version.h, as the version resource's.
+file(STRINGS app/version.h UPDATER_VERSION_LINES REGEX "^#define UPDATER_VERSION_(NUMBERS|TEXT) ")
+string(REGEX MATCH "UPDATER_VERSION_TEXT \"([0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+)\"" _ "${UPDATER_VERSION_LINES}")
+set(UPDATER_VERSION_TEXT "${CMAKE_MATCH_1}")
+string(REGEX MATCH "UPDATER_VERSION_NUMBERS ([0-9]+), ([0-9]+), ([0-9]+), ([0-9]+)" _ "${UPDATER_VERSION_LINES}")
+if(NOT UPDATER_VERSION_TEXT OR NOT UPDATER_VERSION_TEXT STREQUAL
+   "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}.${CMAKE_MATCH_4}")
+  message(FATAL_ERROR "app/version.h: UPDATER_VERSION_TEXT and UPDATER_VERSION_NUMBERS must name one version a.b.c.d")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS app/version.h)
+set(MANIFEST_FILES ${PAYLOAD_GENERATED_DIR}/CarvellaMakerUpdater.manifest)
+configure_file(payload/CarvellaMakerUpdater.manifest.in ${MANIFEST_FILES} @ONLY)
 set_source_files_properties(payload/updater.rc PROPERTIES OBJECT_DEPENDS "${PAYLOAD_RESOURCE_FILES};${MANIFEST_FILES}")
 
 # The small Windows programs that the end-to-end tests drive.
