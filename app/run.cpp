@@ -108,7 +108,7 @@ int RunStages(Updater& updater, const RunSwitches& switches) {
 // A mutex that another account made, as a SYSTEM run's global one, may be
 // there but refuse this run's access: it is held all the same.
 DWORD HoldInstanceMutex(const char* name, KernelHandle* handle) {
-  const HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
   const DWORD error = GetLastError();
   handle->Reset(mutex);
   if (mutex == nullptr && error == ERROR_ACCESS_DENIED) return ERROR_ALREADY_EXISTS;

@@ -28,7 +28,6 @@ Updater::Updater()
       resourceIds(),
       fileCount(0),
       keepBackup(),
-      record(),
       stoppedByRun(),
       messages(nullptr),
       messageCodePage(CP_ACP),
