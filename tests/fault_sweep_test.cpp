@@ -218,6 +218,7 @@ class CrashSweepTest : public MachineTest {
     unsigned shortWrite;
     Ending ending;
     Retry retry;
+    bool committed;  // past the commit point: the record's removal, on the disk for a power cut
   };
 
   static std::vector<CutPoint> CutPoints(const Configuration& configuration) {
@@ -228,19 +229,27 @@ class CrashSweepTest : public MachineTest {
     unsigned writes = 0;
     std::vector<CutPoint> cuts;
     for (std::size_t call = 1; call <= log.size(); ++call) {
-      cuts.push_back(CutPoint{"before call " + std::to_string(call) + " " + log[call - 1], call, 0, Ending::Killed, Retry::Finishing});
+      cuts.push_back(
+          CutPoint{"before call " + std::to_string(call) + " " + log[call - 1], call, 0, Ending::Killed, Retry::Finishing, false});
       if (log[call - 1] == "WriteFile" && call < log.size()) {
         ++writes;
-        cuts.push_back(CutPoint{"inside WriteFile #" + std::to_string(writes), call + 1, writes, Ending::Killed, Retry::Finishing});
+        cuts.push_back(
+            CutPoint{"inside WriteFile #" + std::to_string(writes), call + 1, writes, Ending::Killed, Retry::Finishing, false});
       }
     }
+    // The record is removed, then flushed: a killed run has committed once
+    // the removal is done, one cut off by a power loss once it is on the disk.
+    const std::size_t removal = std::find(log.begin(), log.end(), "RegDeleteValueA") - log.begin() + 1;
+    const std::size_t flushed = std::find(log.begin() + removal, log.end(), "RegFlushKey") - log.begin() + 1;
     for (const CutPoint& cut : cuts) {
       for (Ending ending : {Ending::Killed, Ending::PowerCut}) {
         const char* endingName = ending == Ending::Killed ? ", killed" : ", power cut";
-        points.push_back(CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, Retry::Finishing});
+        const bool committed = cut.beforeCall > (ending == Ending::Killed ? removal : flushed);
+        points.push_back(
+            CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, Retry::Finishing, committed});
         // Each cut meets both ways to fail, every other one.
         const Retry failing = points.size() % 4 == 1 ? Retry::RegistryError : Retry::ReadOnlyLastRow;
-        points.push_back(CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, failing});
+        points.push_back(CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, failing, committed});
       }
     }
     return points;
@@ -401,9 +410,9 @@ TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingWhetherTheNextRunFinis
           if (cut.retry == Retry::Finishing) {
             later = BrokenAfterRerun(configuration, RunUpdater(L"/S"), boxes);
           } else {
-            // A run cut off past its commit point, the record's removal, had
-            // updated the files: their content then is what the next run keeps.
-            const std::map<std::string, std::string> kept = UpdateRecorded() ? before : installed::InstallFolder();
+            // A run cut off past its commit point had updated the files: their
+            // content then is what the next run keeps.
+            const std::map<std::string, std::string> kept = cut.committed ? installed::InstallFolder() : before;
             ArrangeFailure(configuration, cut.retry);
             later = BrokenAfterFailingRerun(configuration, RunUpdater(L"/S /LOG=C:\\retry.log"), kept);
           }

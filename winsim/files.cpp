@@ -18,6 +18,7 @@
 #include "winsim/code_pages.h"
 #include "winsim/internal.h"
 #include "winsim/machine.h"
+#include "winsim/registry.h"
 
 namespace winsim {
 namespace {
@@ -446,6 +447,7 @@ const std::vector<std::pair<std::string, std::string>>& MoveLog() { return Files
 
 void CutPower() {
   EndProcess();
+  LoseUnflushedRegistry();
   for (auto& entry : Files().files) entry.second.file->bytes = entry.second.file->disk;
 }
 

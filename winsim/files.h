@@ -70,8 +70,9 @@ const std::vector<std::pair<std::string, std::string>>& CopyLog();
 // Every MoveFileExA call, successful or not, likewise.
 const std::vector<std::pair<std::string, std::string>>& MoveLog();
 
-// The power goes: the process ends (EndProcess) and every file keeps only
-// what reached the disk; bytes that never did read as zeros.
+// The power goes: the process ends (EndProcess), every file keeps only what
+// reached the disk (bytes that never did read as zeros), and the registry
+// loses what was not flushed.
 void CutPower();
 
 }  // namespace winsim

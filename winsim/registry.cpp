@@ -39,6 +39,10 @@ struct RegistryState {
   std::vector<RegistryOpenCall> opens;
   std::vector<RegistrySetCall> sets;
   std::vector<RegistryQueryCall> queries;
+  // The hives as on the disk while a program's changes wait for RegFlushKey;
+  // what a test arranges is on the disk at once.
+  std::map<std::string, Key> onDisk;
+  bool unflushed = false;
 };
 
 RegistryState& Registry() {
@@ -91,6 +95,13 @@ Key* FindKey(HKEY root, const std::string& path) {
 }
 
 // Creates the missing keys of the path, with every right.
+// A program changes the registry: what was there so far is what the disk holds.
+void ChangeWithoutFlush() {
+  RegistryState& registry = Registry();
+  if (!registry.unflushed) registry.onDisk = registry.keys;
+  registry.unflushed = true;
+}
+
 Key* CreatePath(HKEY root, const std::vector<std::string>& names) {
   Key* key = FindKey(root, "");
   for (std::size_t depth = 1; depth <= names.size(); ++depth) {
@@ -182,6 +193,7 @@ LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subK
     if (!Grants(*FindKey(root, JoinPath(names, depth)), KEY_CREATE_SUB_KEY)) {
       return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
     }
+    ChangeWithoutFlush();
     found = CreatePath(root, names);
     if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
   } else {
@@ -297,6 +309,12 @@ std::size_t RegistryValueCount(HKEY root, const std::string& path) {
   return key == nullptr ? 0 : key->values.size();
 }
 
+void LoseUnflushedRegistry() {
+  RegistryState& registry = Registry();
+  if (registry.unflushed) registry.keys = registry.onDisk;
+  registry.unflushed = false;
+}
+
 const std::vector<RegistryOpenCall>& RegistryOpens() { return Registry().opens; }
 const std::vector<RegistrySetCall>& RegistrySetCalls() { return Registry().sets; }
 DWORD LastSetValueByteCount() { return Registry().sets.empty() ? 0 : Registry().sets.back().byteCount; }
@@ -336,6 +354,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, con
   call.result = winsim::BeginValueCall("RegSetValueExA", key, KEY_SET_VALUE, &open, &found);
   call.root = open.root;
   call.keyPath = open.path;
+  if (call.result == ERROR_SUCCESS) winsim::ChangeWithoutFlush();
   if (call.result == ERROR_SUCCESS) call.result = winsim::WriteValue(found, name, type, data, dataSize, passed);
   winsim::Registry().sets.push_back(call);
   return call.result;
@@ -356,13 +375,17 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
   winsim::Key* found = nullptr;
   const LSTATUS result = winsim::BeginValueCall("RegDeleteValueA", key, KEY_SET_VALUE, &open, &found);
   if (result != ERROR_SUCCESS) return result;
+  winsim::ChangeWithoutFlush();
   return found->values.erase(winsim::LowerCase(valueName != nullptr ? valueName : "")) != 0 ? ERROR_SUCCESS
                                                                                            : ERROR_FILE_NOT_FOUND;
 }
 
-// The simulated hive keeps no cache: a flush only answers for its handle.
+// Every hive reaches the disk, not only the key's: more than Windows
+// promises, and nothing the updater counts on.
 LSTATUS WINAPI RegFlushKey(HKEY key) {
   winsim::OpenKey open{key, "", 0};
   winsim::Key* found = nullptr;
-  return winsim::BeginValueCall("RegFlushKey", key, 0, &open, &found);
+  const LSTATUS result = winsim::BeginValueCall("RegFlushKey", key, 0, &open, &found);
+  if (result == ERROR_SUCCESS) winsim::Registry().unflushed = false;
+  return result;
 }

@@ -71,6 +71,8 @@ struct RegistrySetCall {
   LSTATUS result;
 };
 const std::vector<RegistrySetCall>& RegistrySetCalls();
+// The power goes: the changes a program made since its last RegFlushKey are lost.
+void LoseUnflushedRegistry();
 // Byte count of the last RegSetValueExA; 0 before the first.
 DWORD LastSetValueByteCount();
 
