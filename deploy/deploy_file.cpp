@@ -193,23 +193,22 @@ int DeployFile::Delete() {
 // A source with a resource id still needs its path: both paths are checked first.
 int DeployFile::CopyTo(DeployFile& destination, bool* destinationOpened) {
   SetOutParameter(destinationOpened, false);
-  int result = BuildPath();
-  if (result != 0) return result;
-  result = destination.BuildPath();
+  const int result = BuildPaths(destination);
   if (result != 0) return result;
   if (resourceId != NO_RESOURCE) return ExtractResourceToFile(resourceId, destination.fullPath, destinationOpened);
   return CopyFileThroughHandles(fullPath, destination.fullPath, destinationOpened);
 }
 
 int DeployFile::MoveOver(DeployFile& destination) {
-  int result = BuildPath();
+  const int result = BuildPaths(destination);
   if (result != 0) return result;
-  result = destination.BuildPath();
-  if (result != 0) return result;
-  if (!MoveFileExA(fullPath, destination.fullPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return static_cast<int>(GetLastError());
-  }
-  return 0;
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  return MoveFileExA(fullPath, destination.fullPath, flags) ? 0 : LastError();
+}
+
+int DeployFile::BuildPaths(DeployFile& destination) {
+  const int result = BuildPath();
+  return result != 0 ? result : destination.BuildPath();
 }
 
 // The lookup, the load and the open come before the destination is touched, so

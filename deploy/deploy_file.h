@@ -57,6 +57,8 @@ class DeployFile {
   int resourceId;
 
  private:
+  // This file's path and then the destination's, the first failure's result.
+  int BuildPaths(DeployFile& destination);
 };
 
 // Writes the RT_RCDATA resource of that id (low 16 bits) whole into the file,

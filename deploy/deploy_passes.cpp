@@ -209,7 +209,9 @@ int Updater::DeployFiles() {
 // backup that could not be put back is kept, and so is the record.
 int Updater::RollBack() {
   for (int row = fileCount - 1; row >= 0; --row) {
-    if (record.State(row) == ROW_WAS_ABSENT) Note("file %s: had no backup, kept (%d)", fileNames[row], static_cast<int>(ERROR_FILE_NOT_FOUND));
+    if (record.State(row) == ROW_WAS_ABSENT) {
+      Note("file %s: had no backup, kept (%d)", fileNames[row], static_cast<int>(ERROR_FILE_NOT_FOUND));
+    }
     if (record.State(row) != ROW_IN_BACKUP) continue;
     const int restored = RestoreRow(*this, row);
     Note("file %s: %s (%d)%s", fileNames[row], restored == 0 ? "put back from its backup" : "not put back", restored,

@@ -23,7 +23,7 @@ class UpdateRecord {
 
   // Takes over the rows of a record left for this folder; none there is no
   // error. A record of another folder is set aside: *otherFolder says so,
-  // and the first Mark replaces it.
+  // and this run's own record takes its place at the next Save.
   int Load(const char* installDir, const char (*rowNames)[FILE_NAME_SIZE], int rowCount, bool* otherFolder);
   // The row's new state, on the disk when it answers 0. With no row listed
   // any longer, the record goes.

@@ -229,12 +229,12 @@ class CrashSweepTest : public MachineTest {
     unsigned writes = 0;
     std::vector<CutPoint> cuts;
     for (std::size_t call = 1; call <= log.size(); ++call) {
-      cuts.push_back(
-          CutPoint{"before call " + std::to_string(call) + " " + log[call - 1], call, 0, Ending::Killed, Retry::Finishing, false});
+      const std::string before = "before call " + std::to_string(call) + " " + log[call - 1];
+      cuts.push_back(CutPoint{before, call, 0, Ending::Killed, Retry::Finishing, false});
       if (log[call - 1] == "WriteFile" && call < log.size()) {
         ++writes;
-        cuts.push_back(
-            CutPoint{"inside WriteFile #" + std::to_string(writes), call + 1, writes, Ending::Killed, Retry::Finishing, false});
+        const std::string inside = "inside WriteFile #" + std::to_string(writes);
+        cuts.push_back(CutPoint{inside, call + 1, writes, Ending::Killed, Retry::Finishing, false});
       }
     }
     // The record is removed, then flushed: a killed run has committed once
@@ -347,7 +347,8 @@ class CrashSweepTest : public MachineTest {
       winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", REG_MULTI_SZ,
                                std::string(installed::ODRIX_PRODUCTS) + '\0' + '\0');
     } else {
-      const std::string last = std::string(installed::INSTALL_DIR) + "\\" + installed::DataFiles(configuration.windows).back();
+      const std::string last =
+          std::string(installed::INSTALL_DIR) + "\\" + installed::DataFiles(configuration.windows).back();
       if (winsim::FileExists(last)) winsim::PutFile(last, winsim::FileBytes(last), FILE_ATTRIBUTE_READONLY);
     }
   }
