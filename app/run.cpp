@@ -11,8 +11,8 @@
 #include "platform/scoped_handle.h"
 #include "platform/system_functions.h"
 
-constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
-constexpr char GLOBAL_INSTANCE_MUTEX_NAME[] = "Global\\ODRIX Carvella Maker Update";
+constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update (all sessions)";
+constexpr char GLOBAL_INSTANCE_MUTEX_NAME[] = "Global\\ODRIX Carvella Maker Update (all sessions)";
 
 namespace {
 
@@ -147,8 +147,10 @@ int Run(const RunSwitches& switches, RunLog* log) {
 
   // Held until the run ends, on every path. The session's name keeps out a copy
   // of an earlier version; the global one a copy in another session, such as
-  // a deployment tool's in session 0 beside an administrator's. A run that
-  // cannot tell whether it is alone touches nothing.
+  // a deployment tool's in session 0 beside an administrator's. Neither name
+  // is the other in any session, also where the prefix is ignored (Windows
+  // 2000 without Terminal Services). A run that cannot tell whether it is
+  // alone touches nothing.
   KernelHandle instance;
   KernelHandle globalInstance;
   const char* mutexName = INSTANCE_MUTEX_NAME;

@@ -15,7 +15,9 @@ constexpr int EXIT_RESTART_REQUIRED = 3010;
 // tools retry.
 constexpr int EXIT_RETRY_LATER = 1618;
 
-// The mutex of this session, as earlier versions know it, and the one of all sessions.
+// The mutex of this session, as earlier versions know it, and the one of all
+// sessions. In session 0 a name without a prefix is already global, so the
+// second has a name of its own: "Global\\" plus the first would be the first.
 extern const char INSTANCE_MUTEX_NAME[];
 extern const char GLOBAL_INSTANCE_MUTEX_NAME[];
 

@@ -11,6 +11,7 @@
 #include "tests/machine_test.h"
 #include "winsim/code_pages.h"
 #include "winsim/files.h"
+#include "winsim/mutex.h"
 #include "winsim/privileges.h"
 #include "winsim/processes.h"
 #include "winsim/registry.h"
@@ -342,6 +343,41 @@ TEST_F(WholeRunTest, NoBoxIsShownWhereNobodyCouldAnswerIt) {
     ExpectFiles(row.files);
     EXPECT_EQ(winsim::ExitWindowsCalls().size(), row.exitCode == EXIT_FINISHED ? 1u : 0u);
     ExpectNothingLeftOpen();
+  }
+}
+
+// One copy per PC in every session, and the session's own name for a copy of
+// an earlier version beside it; a lone run updates wherever a deployment tool
+// or a user starts it.
+TEST_F(WholeRunTest, OneCopyRunsPerPcInEverySessionAndALoneOneUpdates) {
+  const struct {
+    const char* windows;
+    Windows kind;
+    void (*arrange)();
+  } systems[] = {
+      {"Windows 2000", Windows::Windows2000, [] {}},
+      {"Windows 2000 with Terminal Services", Windows::Windows2000, [] { winsim::SetTerminalServices(true); }},
+      {"Windows XP", Windows::Xp32Bit, [] {}},
+      {"Windows 7", Windows::Windows7Wow64, [] {}},
+      {"Windows 10", Windows::Windows7Wow64, [] { winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 10, 0); }},
+  };
+  enum class Other { None, AnotherSession, EarlierVersionHere };
+  for (const auto& system : systems) {
+    for (DWORD session : {0u, 1u}) {
+      for (Other other : {Other::None, Other::AnotherSession, Other::EarlierVersionHere}) {
+        SCOPED_TRACE(testing::Message() << system.windows << ", session " << session << ", other copy "
+                                        << static_cast<int>(other));
+        Install(0x09000000, system.kind);
+        system.arrange();
+        winsim::SetProcessSession(session);
+        if (other == Other::AnotherSession) winsim::HoldMutexElsewhere(GLOBAL_INSTANCE_MUTEX_NAME, 1 - session);
+        if (other == Other::EarlierVersionHere) winsim::HoldMutexElsewhere(INSTANCE_MUTEX_NAME);
+        const int exitCode = RunUpdater(L"/S /NORESTART");
+        EXPECT_EQ(exitCode, other == Other::None ? EXIT_RESTART_REQUIRED : EXIT_RETRY_LATER);
+        ExpectFiles(other == Other::None ? FilesAfter::Updated : FilesAfter::Untouched);
+        ExpectNothingLeftOpen();
+      }
+    }
   }
 }
 

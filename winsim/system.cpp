@@ -16,6 +16,7 @@ struct SystemState {
   LANGID userLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
   Wow64Query wow64 = Wow64Query::Reports32BitWindows;
   DWORD session = 1;
+  bool terminalServices = true;
   std::string systemDirectory = "C:\\WINDOWS\\system32";
   std::wstring temporaryFolder = L"C:\\WINDOWS\\TEMP\\";
 };
@@ -57,6 +58,9 @@ void SetWow64Query(Wow64Query query) {
   }
 }
 void SetProcessSession(DWORD session) { System().session = session; }
+DWORD ProcessSession() { return System().session; }
+void SetTerminalServices(bool running) { System().terminalServices = running; }
+bool TerminalServicesRunning() { return System().terminalServices; }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
 const std::string& SystemDirectory() { return System().systemDirectory; }
 void SetTemporaryFolder(const std::wstring& path) { System().temporaryFolder = path; }

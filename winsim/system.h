@@ -15,8 +15,14 @@ enum class Wow64Query { Absent, Reports32BitWindows, Reports64BitWindows, Fails 
 void SetWow64Query(Wow64Query query);
 
 // The Terminal Services session of the program, as ProcessIdToSessionId
-// reports it; 1 on a fresh machine.
+// reports it; 1 on a fresh machine. Session 0 is the services' from Windows
+// Vista on, and the console user's on Windows XP and 2000.
 void SetProcessSession(DWORD session);
+DWORD ProcessSession();
+// Whether Terminal Services run, which gives each session its namespace of
+// kernel objects; Windows 2000 Professional has none (UseWindows2000).
+void SetTerminalServices(bool running);
+bool TerminalServicesRunning();
 
 void SetSystemDirectory(const char* path);
 const std::string& SystemDirectory();

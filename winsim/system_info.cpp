@@ -47,6 +47,7 @@ void UseWindows2000() {
   SetWindowsVersion(VER_PLATFORM_WIN32_NT, 5, 0);
   SetWow64Query(Wow64Query::Absent);
   SetRegistryViews(RegistryViews::RejectFlags);
+  SetTerminalServices(false);
 }
 
 void UseWow64Windows7() {

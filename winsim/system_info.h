@@ -15,8 +15,8 @@ void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion 
 // The executable's own full path as GetModuleFileNameA reports it.
 void SetModuleFileName(const std::string& path);
 
-// Windows 2000 without a service pack: NT 5.0, no IsWow64Process, and a
-// registry that refuses the view flags.
+// Windows 2000 without a service pack: NT 5.0, no IsWow64Process, a
+// registry that refuses the view flags, and no Terminal Services.
 void UseWindows2000();
 // A 64-bit Windows 7 running the 32-bit updater under WOW64, with split registry views.
 void UseWow64Windows7();
