@@ -11,7 +11,7 @@
 #include "platform/scoped_handle.h"
 #include "platform/system_functions.h"
 
-constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update (all sessions)";
+constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
 constexpr char GLOBAL_INSTANCE_MUTEX_NAME[] = "Global\\ODRIX Carvella Maker Update (all sessions)";
 
 namespace {
