@@ -8,15 +8,22 @@ typedef BOOL(WINAPI* ProcessIdToSessionIdFunction)(DWORD processId, DWORD* sessi
 constexpr DWORD SERVICES_SESSION = 0;
 constexpr DWORD FIRST_ISOLATED_SESSION_MAJOR_VERSION = 6;  // Windows Vista
 
-FARPROC FindKernelExport(const char* name) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+// Both modules are imported, so they are loaded and cannot be planted.
+FARPROC FindExport(const wchar_t* moduleName, const char* name) {
+  HMODULE module = GetModuleHandleW(moduleName);
+  return module != nullptr ? GetProcAddress(module, name) : nullptr;
 }
+
+FARPROC FindKernelExport(const char* name) { return FindExport(L"kernel32.dll", name); }
 
 }  // namespace
 
 IsWow64ProcessFunction FindIsWow64Process() {
   return AsFunction<IsWow64ProcessFunction>(FindKernelExport("IsWow64Process"));
+}
+
+RegDeleteKeyExFunction FindRegDeleteKeyEx() {
+  return AsFunction<RegDeleteKeyExFunction>(FindExport(L"advapi32.dll", "RegDeleteKeyExA"));
 }
 
 // Windows is asked for its version only in session 0, the one case where it matters.

@@ -9,6 +9,10 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, PBOOL wow64);
 // NULL on Windows without WOW64 (2000, XP before SP2): a 32-bit-only system.
 IsWow64ProcessFunction FindIsWow64Process();
 
+typedef LSTATUS(WINAPI* RegDeleteKeyExFunction)(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved);
+// NULL where Windows has only one registry view: 64-bit Windows alone has it.
+RegDeleteKeyExFunction FindRegDeleteKeyEx();
+
 // Whether the process runs in session 0 of Windows Vista or later: the
 // services' session, which no user sees, whatever its window station's flags
 // say. On Windows 2000 and XP session 0 is the console user's.

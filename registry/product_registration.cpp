@@ -141,6 +141,9 @@ int Updater::AppendProductId(const char* keyPath, const char* valueName, const c
   bool written = false;
   int status = ReadOrSeedList(*key, valueName, productId, &list, &written);
   if (status == 0) status = AppendToList(*key, valueName, list.get(), productId, &written);
+  // On the disk before the record of the update goes, also when the id was
+  // there already: an earlier run cut off may have written it unflushed.
+  if (status == 0) status = key->Flush();
   return Outcome(*this, keyPath, valueName, status, written ? "the id added" : "holds the id already");
 }
 

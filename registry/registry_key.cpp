@@ -12,6 +12,8 @@ namespace {
 constexpr REGSAM REGISTRY_ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 constexpr REGSAM REGISTRY_ACCESS_READ = KEY_READ;
 constexpr REGSAM REGISTRY_ACCESS_WRITE = KEY_WRITE;
+// RegFlushKey and RegQueryInfoKeyA ask for the right to query values.
+constexpr REGSAM REGISTRY_ACCESS_QUERY = KEY_QUERY_VALUE;
 constexpr DWORD DWORD_VALUE_SIZE = 4;
 // Room beyond the stated capacity, zero-filled, so that text stored without
 // its NUL and a DWORD stored short still read whole.
@@ -127,9 +129,30 @@ int RegistryKey::DeleteValue(const char* valueName) {
 
 int RegistryKey::Flush() {
   RegistryHandle key;
-  const int opened = Open(REGISTRY_ACCESS_WRITE, &key);
+  const int opened = Open(REGISTRY_ACCESS_QUERY, &key);
   if (opened != 0) return opened;
   return static_cast<int>(RegFlushKey(key.Get()));
+}
+
+// The plain RegDeleteKeyA reaches only the 32-bit view of a 32-bit program
+// on 64-bit Windows, where RegDeleteKeyExA names the view.
+int RegistryKey::DeleteIfEmpty(bool* deleted) {
+  *deleted = false;
+  DWORD subKeys = 0;
+  DWORD values = 0;
+  {
+    RegistryHandle key;
+    const int opened = Open(REGISTRY_ACCESS_QUERY, &key);
+    if (opened != 0) return opened == ERROR_FILE_NOT_FOUND ? 0 : opened;
+    const LONG counted = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                                          &values, nullptr, nullptr, nullptr, nullptr);
+    if (counted != ERROR_SUCCESS) return static_cast<int>(counted);
+  }
+  if (subKeys != 0 || values != 0) return 0;
+  RegDeleteKeyExFunction deleteInView = FindRegDeleteKeyEx();
+  const LONG removed = deleteInView != nullptr ? deleteInView(root, path, RegistryView(), 0) : RegDeleteKeyA(root, path);
+  *deleted = removed == ERROR_SUCCESS;
+  return static_cast<int>(removed);
 }
 
 char* RegistryKey::Query(const char* valueName, int* error, DWORD* valueType) const {

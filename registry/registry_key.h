@@ -39,8 +39,11 @@ class RegistryKey {
   int SetDword(const char* valueName, const DWORD* value);
   // A value that is not there is no error: it is gone either way.
   int DeleteValue(const char* valueName);
-  // Returns once what was written to the key is on the disk.
+  // Returns once what was written to the key's hive is on the disk.
   int Flush();
+  // Removes the key when it holds neither values nor sub-keys; *deleted
+  // tells whether it went. A key that is not there is no error.
+  int DeleteIfEmpty(bool* deleted);
 
   // The value's data in a buffer the caller releases with delete[]; the buffer
   // is zero-filled beyond the data and has 17 bytes more than the data's size.

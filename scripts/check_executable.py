@@ -34,7 +34,7 @@ WINDOWS_2000_FUNCTIONS = {
         "AdjustTokenPrivileges", "AllocateAndInitializeSid", "CloseServiceHandle", "ControlService",
         "EqualSid", "FreeSid", "GetTokenInformation", "LookupPrivilegeValueW", "OpenProcessToken",
         "OpenSCManagerW", "OpenServiceA", "QueryServiceStatus", "RegCloseKey", "RegCreateKeyExA",
-        "RegDeleteValueA", "RegFlushKey", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "StartServiceW",
+        "RegDeleteKeyA", "RegDeleteValueA", "RegFlushKey", "RegOpenKeyExA", "RegQueryInfoKeyA", "RegQueryValueExA", "RegSetValueExA", "StartServiceW",
     },
     "USER32.dll": {
         "CharUpperW", "ExitWindowsEx", "GetProcessWindowStation", "GetUserObjectInformationW", "MessageBoxA",

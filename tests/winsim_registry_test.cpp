@@ -115,4 +115,25 @@ TEST_F(SimulatedRegistryTest, ViewsRedirectOrRefuseTheFlag) {
   EXPECT_EQ(winsim::OpenHandleCount(winsim::HandleKind::RegistryKey), 0u);
 }
 
+// A flush needs KEY_QUERY_VALUE and writes its key's hive only; a power cut
+// gives each hive back what its own last flush wrote.
+TEST_F(SimulatedRegistryTest, EachHiveKeepsWhatItsOwnFlushWrote) {
+  winsim::SetRegistryKey(HKLM, "SOFTWARE\\T");
+  winsim::SetRegistryKey(HKLM, "SYSTEM\\T");
+  const BYTE data[] = "x";
+  for (const char* path : {"SOFTWARE\\T", "SYSTEM\\T"}) {
+    HKEY key = Open(path, KEY_WRITE);
+    EXPECT_EQ(RegSetValueExA(key, "V", 0, REG_SZ, data, 1), ERROR_SUCCESS);
+    EXPECT_EQ(RegFlushKey(key), ERROR_ACCESS_DENIED) << "opened without KEY_QUERY_VALUE";
+    RegCloseKey(key);
+  }
+  HKEY software = Open("SOFTWARE\\T", KEY_QUERY_VALUE);
+  EXPECT_EQ(RegFlushKey(software), ERROR_SUCCESS);
+  RegCloseKey(software);
+  winsim::LoseUnflushedRegistry();
+  winsim::RegistryValue value{};
+  EXPECT_TRUE(winsim::GetRegistryValue(HKLM, "SOFTWARE\\T", "V", &value));
+  EXPECT_FALSE(winsim::GetRegistryValue(HKLM, "SYSTEM\\T", "V", &value));
+}
+
 }  // namespace

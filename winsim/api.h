@@ -285,6 +285,7 @@ LPVOID WINAPI LockResource(HGLOBAL data);
 #define KEY_CREATE_LINK 0x0020
 #define KEY_WOW64_64KEY 0x0100
 #define KEY_WOW64_32KEY 0x0200
+#define DELETE 0x00010000
 #define READ_CONTROL 0x00020000
 #define SYNCHRONIZE 0x00100000
 #define STANDARD_RIGHTS_READ READ_CONTROL
@@ -317,6 +318,11 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
 LSTATUS WINAPI RegCloseKey(HKEY key);
 LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
 LSTATUS WINAPI RegFlushKey(HKEY key);
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
+                                LPDWORD longestSubKey, LPDWORD longestClass, LPDWORD values,
+                                LPDWORD longestValueName, LPDWORD longestValue, LPDWORD securityDescriptorSize,
+                                PFILETIME lastWriteTime);
 
 // Services
 #define SC_MANAGER_CONNECT 0x0001

@@ -30,6 +30,8 @@ BOOL WINAPI SetDefaultDllDirectoriesSim(DWORD flags) {
 void ResetModules() {
   Modules() = ModuleState();
   RegisterExport(KERNEL32_MODULE, "SetDefaultDllDirectories", &SetDefaultDllDirectoriesSim);
+  // Loaded with the program, which imports it, whatever it exports.
+  Modules().exports["advapi32.dll"];
 }
 ResetHook resetModules(&ResetModules, ResetOrder::Core);
 

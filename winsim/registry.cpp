@@ -1,8 +1,18 @@
 // The simulated registry. Keys are found by their path below a root, compared
 // without regard to ASCII case; an open key handle remembers the key it reached
 // and the access it was granted, which RegQueryValueExA and RegSetValueExA check.
+//
+// Microsoft, "RegFlushKey": the function returns once all the data of the hive
+// that holds the key is on the disk, and the key must have been opened with
+// KEY_QUERY_VALUE. Each hive (HKLM\SOFTWARE, HKLM\SYSTEM, ...) therefore has
+// its own state on the disk, and a power cut gives each hive back what its
+// last flush wrote. Windows' lazy flush may have written more; the updater
+// never counts on a change being lost, so the harsher reading for what it
+// counts on is that nothing unflushed survives. Pinned by
+// SimulatedRegistryTest.EachHiveKeepsWhatItsOwnFlushWrote and by the sweeps.
 #include "winsim/registry.h"
 
+#include <iterator>
 #include <map>
 
 #include "winsim/internal.h"
@@ -39,10 +49,9 @@ struct RegistryState {
   std::vector<RegistryOpenCall> opens;
   std::vector<RegistrySetCall> sets;
   std::vector<RegistryQueryCall> queries;
-  // The hives as on the disk while a program's changes wait for RegFlushKey;
+  // Each hive with changes that wait for RegFlushKey, as its disk holds it;
   // what a test arranges is on the disk at once.
-  std::map<std::string, Key> onDisk;
-  bool unflushed = false;
+  std::map<std::string, std::map<std::string, Key>> onDisk;  // by hive, then KeyId
 };
 
 RegistryState& Registry() {
@@ -94,13 +103,30 @@ Key* FindKey(HKEY root, const std::string& path) {
   return it == Registry().keys.end() ? nullptr : &it->second;
 }
 
-// Creates the missing keys of the path, with every right.
-// A program changes the registry: what was there so far is what the disk holds.
-void ChangeWithoutFlush() {
-  RegistryState& registry = Registry();
-  if (!registry.unflushed) registry.onDisk = registry.keys;
-  registry.unflushed = true;
+// The hive of a key: a root's own keys, or for HKLM and HKU the first key
+// below the root with everything under it.
+std::string HiveOf(const std::string& keyId) {
+  const std::size_t colon = keyId.find(':');
+  const std::string root = keyId.substr(0, colon);
+  const bool split = root == std::to_string(reinterpret_cast<std::uintptr_t>(HKEY_LOCAL_MACHINE)) ||
+                     root == std::to_string(reinterpret_cast<std::uintptr_t>(HKEY_USERS));
+  return split ? keyId.substr(0, keyId.find('\\', colon)) : root + ":";
 }
+
+bool InHive(const std::string& keyId, const std::string& hive) { return HiveOf(keyId) == hive; }
+
+// A program changes a key of a hive: what the hive held so far is what its disk holds.
+void ChangeWithoutFlush(HKEY root, const std::string& path) {
+  RegistryState& registry = Registry();
+  const std::string hive = HiveOf(KeyId(root, path));
+  if (registry.onDisk.count(hive) != 0) return;
+  std::map<std::string, Key>& disk = registry.onDisk[hive];
+  for (const auto& entry : registry.keys) {
+    if (InHive(entry.first, hive)) disk.insert(entry);
+  }
+}
+
+// Creates the missing keys of the path, with every right.
 
 Key* CreatePath(HKEY root, const std::vector<std::string>& names) {
   Key* key = FindKey(root, "");
@@ -193,7 +219,7 @@ LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subK
     if (!Grants(*FindKey(root, JoinPath(names, depth)), KEY_CREATE_SUB_KEY)) {
       return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
     }
-    ChangeWithoutFlush();
+    ChangeWithoutFlush(root, path);
     found = CreatePath(root, names);
     if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
   } else {
@@ -311,8 +337,13 @@ std::size_t RegistryValueCount(HKEY root, const std::string& path) {
 
 void LoseUnflushedRegistry() {
   RegistryState& registry = Registry();
-  if (registry.unflushed) registry.keys = registry.onDisk;
-  registry.unflushed = false;
+  for (const auto& hive : registry.onDisk) {
+    for (auto it = registry.keys.begin(); it != registry.keys.end();) {
+      it = InHive(it->first, hive.first) ? registry.keys.erase(it) : std::next(it);
+    }
+    registry.keys.insert(hive.second.begin(), hive.second.end());
+  }
+  registry.onDisk.clear();
 }
 
 const std::vector<RegistryOpenCall>& RegistryOpens() { return Registry().opens; }
@@ -354,7 +385,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, con
   call.result = winsim::BeginValueCall("RegSetValueExA", key, KEY_SET_VALUE, &open, &found);
   call.root = open.root;
   call.keyPath = open.path;
-  if (call.result == ERROR_SUCCESS) winsim::ChangeWithoutFlush();
+  if (call.result == ERROR_SUCCESS) winsim::ChangeWithoutFlush(open.root, open.path);
   if (call.result == ERROR_SUCCESS) call.result = winsim::WriteValue(found, name, type, data, dataSize, passed);
   winsim::Registry().sets.push_back(call);
   return call.result;
@@ -375,17 +406,86 @@ LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
   winsim::Key* found = nullptr;
   const LSTATUS result = winsim::BeginValueCall("RegDeleteValueA", key, KEY_SET_VALUE, &open, &found);
   if (result != ERROR_SUCCESS) return result;
-  winsim::ChangeWithoutFlush();
+  winsim::ChangeWithoutFlush(open.root, open.path);
   return found->values.erase(winsim::LowerCase(valueName != nullptr ? valueName : "")) != 0 ? ERROR_SUCCESS
                                                                                            : ERROR_FILE_NOT_FOUND;
 }
 
-// Every hive reaches the disk, not only the key's: more than Windows
-// promises, and nothing the updater counts on.
+// The key's hive reaches the disk, and no other.
 LSTATUS WINAPI RegFlushKey(HKEY key) {
   winsim::OpenKey open{key, "", 0};
   winsim::Key* found = nullptr;
-  const LSTATUS result = winsim::BeginValueCall("RegFlushKey", key, 0, &open, &found);
-  if (result == ERROR_SUCCESS) winsim::Registry().unflushed = false;
+  const LSTATUS result = winsim::BeginValueCall("RegFlushKey", key, KEY_QUERY_VALUE, &open, &found);
+  if (result == ERROR_SUCCESS) winsim::Registry().onDisk.erase(winsim::HiveOf(winsim::KeyId(open.root, open.path)));
   return result;
+}
+
+namespace winsim {
+namespace {
+
+// RegDeleteKeyA and RegDeleteKeyExA: Microsoft, "RegDeleteKeyA": the key goes
+// with its values, it must have no sub-keys, and it is opened with DELETE;
+// on WOW64 only RegDeleteKeyEx reaches the other view ("RegDeleteKeyExA"),
+// so the plain call reads the path as a 32-bit program's.
+LSTATUS DeleteKey(const char* function, HKEY key, LPCSTR subKey, REGSAM view) {
+  LSTATUS error = ERROR_SUCCESS;
+  if (Faulted(function, &error)) return error;
+  if (subKey == nullptr || subKey[0] == '\0') return ERROR_INVALID_PARAMETER;
+  if (Registry().views == RegistryViews::RejectFlags && (view & VIEW_FLAGS) != 0) return ERROR_ACCESS_DENIED;
+  HKEY root = nullptr;
+  std::vector<std::string> names;
+  const LSTATUS reached = Reach(key, subKey, view, &root, &names);
+  if (reached != ERROR_SUCCESS) return reached;
+  const std::string path = JoinPath(names, names.size());
+  Key* found = FindKey(root, path);
+  if (found == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (!Grants(*found, DELETE)) return ERROR_ACCESS_DENIED;
+  const std::string prefix = KeyId(root, path) + "\\";
+  for (const auto& entry : Registry().keys) {
+    if (entry.first.compare(0, prefix.size(), prefix) == 0) return ERROR_ACCESS_DENIED;
+  }
+  ChangeWithoutFlush(root, path);
+  Registry().keys.erase(KeyId(root, path));
+  return ERROR_SUCCESS;
+}
+
+// Reached only through GetProcAddress: 64-bit Windows alone has it.
+LSTATUS WINAPI RegDeleteKeyExSim(HKEY key, LPCSTR subKey, REGSAM view, DWORD) {
+  return DeleteKey("RegDeleteKeyExA", key, subKey, view);
+}
+
+}  // namespace
+
+void OfferRegDeleteKeyEx() { RegisterExport("advapi32.dll", "RegDeleteKeyExA", &RegDeleteKeyExSim); }
+
+}  // namespace winsim
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) { return winsim::DeleteKey("RegDeleteKeyA", key, subKey, 0); }
+
+// Only the counts of sub-keys and values are told; every other out-parameter must be null.
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
+                                LPDWORD longestSubKey, LPDWORD longestClass, LPDWORD values,
+                                LPDWORD longestValueName, LPDWORD longestValue, LPDWORD securityDescriptorSize,
+                                PFILETIME lastWriteTime) {
+  winsim::OpenKey open{key, "", 0};
+  winsim::Key* found = nullptr;
+  const LSTATUS result = winsim::BeginValueCall("RegQueryInfoKeyA", key, KEY_QUERY_VALUE, &open, &found);
+  if (result != ERROR_SUCCESS) return result;
+  if (keyClass != nullptr || classSize != nullptr || reserved != nullptr || longestSubKey != nullptr ||
+      longestClass != nullptr || longestValueName != nullptr || longestValue != nullptr ||
+      securityDescriptorSize != nullptr || lastWriteTime != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const std::string prefix = winsim::KeyId(open.root, open.path) + (open.path.empty() ? "" : "\\");
+  DWORD children = 0;
+  for (const auto& entry : winsim::Registry().keys) {
+    const std::string& id = entry.first;
+    if (id.size() > prefix.size() && id.compare(0, prefix.size(), prefix) == 0 &&
+        id.find('\\', prefix.size()) == std::string::npos) {
+      ++children;
+    }
+  }
+  if (subKeys != nullptr) *subKeys = children;
+  if (values != nullptr) *values = static_cast<DWORD>(found->values.size());
+  return ERROR_SUCCESS;
 }

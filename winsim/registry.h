@@ -23,6 +23,8 @@ enum class RegistryViews {
   RejectFlags  // Windows 2000: an open or create that passes a view flag fails with ERROR_ACCESS_DENIED
 };
 void SetRegistryViews(RegistryViews views);
+// advapi32 exports RegDeleteKeyExA, as on 64-bit Windows only (UseWow64Windows7).
+void OfferRegDeleteKeyEx();
 
 // --- Arranging and reading the registry (paths are below root, as "A\\B") --------
 

@@ -54,6 +54,7 @@ void UseWow64Windows7() {
   SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, "Service Pack 1");
   SetWow64Query(Wow64Query::Reports64BitWindows);
   SetRegistryViews(RegistryViews::Split);
+  OfferRegDeleteKeyEx();
 }
 
 }  // namespace winsim
