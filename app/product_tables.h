@@ -1,5 +1,5 @@
 // Every product fact that selects what the update writes: version classes,
-// source sub-folders and the file rows per kind of Windows.
+// source sub-folders, the file rows per kind of Windows, and the services.
 #pragma once
 
 #include "platform/win32.h"
@@ -11,6 +11,7 @@ constexpr int SUBFOLDER_SIZE = 20;
 constexpr int VERSION_CLASS_COUNT = 2;
 // Control, Copy and Monitor.
 constexpr int APPLICATION_SERVICE_COUNT = 3;
+constexpr int SERVICE_NAME_SIZE = 32;
 
 struct VersionClassRange {
   DWORD lowest;       // belongs to the class
@@ -46,3 +47,18 @@ extern const FileTableData FILE_TABLE_WOW64;
 // class's lowest to the last class's highest, the gap between them included.
 constexpr DWORD SUPPORTED_VERSION_LOWEST = VERSION_CLASSES[0].lowest;
 constexpr DWORD SUPPORTED_VERSION_ABOVE_HIGHEST = VERSION_CLASSES[VERSION_CLASS_COUNT - 1].aboveHighest;
+
+struct ApplicationService {
+  char name[SERVICE_NAME_SIZE];
+  DWORD lowestVersion;  // the first installed version that has the service
+};
+
+// In the order of the stop and start sequences.
+enum ApplicationServiceIndex { CONTROL_SERVICE, COPY_SERVICE, MONITOR_SERVICE };
+static_assert(MONITOR_SERVICE + 1 == APPLICATION_SERVICE_COUNT, "one row per service");
+
+inline constexpr ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COUNT] = {
+    {"ODRIX Carvella Control Service", 0},
+    {"ODRIX Carvella Copy Service", 0x06000000},
+    {"ODRIX Carvella Monitor Service", 0x0A000000},
+};

@@ -28,7 +28,7 @@ bool StopServices(Updater& updater) {
   return updater.StopControlService() && updater.StopCopyService() && updater.StopMonitorService();
 }
 
-bool StartServices(const Updater& updater) {
+bool StartServices(Updater& updater) {
   if (updater.StartControlService() && updater.StartCopyService() && updater.StartMonitorService()) return true;
   updater.ReportFailure(updater.MessageText(MSG_SERVICE_ERROR));
   return false;
@@ -36,7 +36,7 @@ bool StartServices(const Updater& updater) {
 
 // The restart that the caller schedules after the update brings back a
 // service that does not start now.
-void RestartStoppedServices(const Updater& updater) {
+void RestartStoppedServices(Updater& updater) {
   if (!updater.RestartStoppedServices()) updater.Note("a service stopped by this run is not running again");
 }
 
@@ -86,6 +86,9 @@ int RunStages(Updater& updater, const RunSwitches& switches) {
   if (updater.CheckAppNotRunning() != 0) return EndWithoutUpdate(updater, switches, EXIT_STOPPED, EXIT_RETRY_LATER);
   if (updater.DeployFiles() != 0) return EndWithoutUpdate(updater, switches, UndoFiles(updater), EXIT_STOPPED);
   if (updater.UpdateRegistry() != 0) return EndWithoutUpdate(updater, switches, UndoFiles(updater), EXIT_STOPPED);
+  // The restart of Windows brings the services back as they are set up, and
+  // a declined restart starts them here: the record goes with the backups.
+  if (!switches.noRestart) updater.record.ForgetServices();
   updater.DeleteBackups();
   // The caller restarts Windows when it sees fit; the application works again
   // meanwhile. The update is in place whatever a service does now, so no box

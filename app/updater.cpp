@@ -18,7 +18,6 @@ bool InClass(DWORD version, const VersionClassRange& range) {
 
 Updater::Updater()
     : showUi(1),
-      deployedCount(0),
       installedVersion(0),
       sourceDir(nullptr),
       installDir(nullptr),
@@ -28,7 +27,6 @@ Updater::Updater()
       resourceIds(),
       fileCount(0),
       keepBackup(),
-      stoppedByRun(),
       messages(nullptr),
       messageCodePage(CP_ACP),
       suppressBoxes(0),

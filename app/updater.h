@@ -40,14 +40,16 @@ class Updater {
   bool StopControlService();
   bool StopCopyService();
   bool StopMonitorService();
-  bool StartControlService() const;
-  bool StartCopyService() const;
-  bool StartMonitorService() const;
-  // Starts again the services this run stopped, each one even after another
-  // failed; true when all of them run.
-  bool RestartStoppedServices() const;
+  bool StartControlService();
+  bool StartCopyService();
+  bool StartMonitorService();
+  // Starts again the services this run or one cut off before it asked to
+  // stop, each one even after another failed; true when all of them run.
+  bool RestartStoppedServices();
 
   // Data files (deploy/)
+  // Reads the record of an unfinished update once; 0, or why it cannot be read.
+  int ReadRecord();
   int DeployFiles();
   int RollBack();
   int DeleteBackups();
@@ -75,7 +77,6 @@ class Updater {
 
   // The record. Stages and tests read and set these directly.
   BYTE showUi;
-  int deployedCount;
   DWORD installedVersion;
   char* sourceDir;   // owned, MAX_PATH characters
   char* installDir;  // owned, as the registry read allocated it
@@ -86,10 +87,9 @@ class Updater {
   int fileCount;
   // Rows whose old content could not be put back: their backup is the only copy and stays.
   BYTE keepBackup[FILE_ROWS_MAX];
-  // Which backups hold old content, this run's and those of a run cut off before it.
+  // Which backups hold old content and which services are to be started
+  // again, this run's and those of a run cut off before it.
   UpdateRecord record;
-  // The services that this run stopped, in the order of the stop sequence.
-  BYTE stoppedByRun[APPLICATION_SERVICE_COUNT];
   const char* messages;
   UINT messageCodePage;  // CP_ACP, or the code page the boxes read the texts in
   BYTE suppressBoxes;    // no box at all, not even a failure's

@@ -142,17 +142,22 @@ int DeployRow(Updater& updater, int row) {
 // The backup goes back by rename, which needs no room and brings the old
 // attributes and time along; only where the rename is refused is it copied.
 // A target that is a link keeps it: the rename replaces the name, and the
-// copy refuses to write through it.
-int RestoreRow(Updater& updater, int row) {
+// copy refuses to write through it. A backup already gone was put back by a
+// run before. Answers 0 once the old content is in place; *recordError tells
+// whether the record learnt it. Only a row not put back keeps its backup.
+int RestoreRow(Updater& updater, int row, int* recordError) {
+  *recordError = 0;
   RowFiles files;
   int error = MakeRowFiles(updater, row, &files);
-  if (error != 0) return error;
-  if (!IsGone(*files.backup)) {
+  if (error == 0 && !IsGone(*files.backup)) {
     if (!files.target->IsLink()) files.target->ClearReadOnly();
     if (files.backup->MoveOver(*files.target) != 0) error = files.backup->CopyTo(*files.target);
   }
-  if (error == 0) error = updater.record.Mark(row, ROW_UNTOUCHED);
-  if (error != 0) updater.keepBackup[row] = 1;
+  if (error == 0) {
+    *recordError = updater.record.Mark(row, ROW_UNTOUCHED);
+  } else {
+    updater.keepBackup[row] = 1;
+  }
   return error;
 }
 
@@ -171,28 +176,34 @@ void ShowCopyError(const Updater& updater, int row) {
 
 }  // namespace
 
-// deployedCount always counts the rows before the current one, all deployed.
-// A record left by a run that did not end is taken over first; one that
-// cannot be read stops the run before any file is touched.
-int Updater::DeployFiles() {
-  bool otherFolder = false;
-  const int loaded = record.Load(installDir, fileNames, fileCount, &otherFolder);
-  if (otherFolder) Note("a record of an unfinished update of another folder is set aside; its backups stay there");
-  for (int row = 0; row < fileCount && loaded == 0; ++row) {
+// A record left by a run that did not end is taken over, read once for the
+// services and the files alike.
+int Updater::ReadRecord() {
+  const bool first = !record.Loaded();
+  const int loaded = record.Load(installDir, fileNames, fileCount);
+  if (!first || loaded != 0) return loaded;
+  if (record.OtherFolders() != 0) {
+    Note("%d record(s) of an unfinished update of another folder, left as they are", record.OtherFolders());
+  }
+  for (int row = 0; row < fileCount; ++row) {
     if (record.TakenOver(row)) {
       Note("file %s: %s, as recorded by a run that did not end", fileNames[row],
            record.State(row) == ROW_IN_BACKUP ? "its old content is in its backup" : "it had no file");
     }
   }
+  return 0;
+}
+
+// A record that cannot be read stops the run before any file is touched.
+int Updater::DeployFiles() {
+  const int loaded = ReadRecord();
   if (loaded != 0) {
     Note("the record of an unfinished update cannot be read (%d): no file is touched, every backup stays", loaded);
     ShowCopyError(*this, 0);
     return -1;
   }
-  int row = 0;
-  for (; row < fileCount; ++row) {
+  for (int row = 0; row < fileCount; ++row) {
     if (fileNames[row][0] == '\0') continue;
-    deployedCount = row;
     const int error = DeployRow(*this, row);
     Note("file %s: %s (%d)", fileNames[row], error == 0 ? "written" : "not written", error);
     if (error != 0) {
@@ -200,7 +211,6 @@ int Updater::DeployFiles() {
       return -1;
     }
   }
-  deployedCount = row;
   return 0;
 }
 
@@ -213,31 +223,41 @@ int Updater::RollBack() {
       Note("file %s: had no backup, kept (%d)", fileNames[row], static_cast<int>(ERROR_FILE_NOT_FOUND));
     }
     if (record.State(row) != ROW_IN_BACKUP) continue;
-    const int restored = RestoreRow(*this, row);
-    Note("file %s: %s (%d)%s", fileNames[row], restored == 0 ? "put back from its backup" : "not put back", restored,
-         keepBackup[row] ? ", its backup kept as the only whole copy of the old content" : "");
+    int recordError = 0;
+    const int restored = RestoreRow(*this, row, &recordError);
+    if (restored != 0) {
+      Note("file %s: not put back (%d), its backup kept as the only whole copy of the old content", fileNames[row],
+           restored);
+    } else if (recordError != 0) {
+      Note("file %s: put back from its backup (0), the record not updated (%d)", fileNames[row], recordError);
+    } else {
+      Note("file %s: put back from its backup (0)", fileNames[row]);
+    }
   }
   return 0;
 }
 
 // The record goes before the backups it names, so that a cut in between
 // leaves only stale backups; it stays, naming them, while any backup is the
-// only copy of old content. Every row's backup goes, whatever the deployment
-// reached: one left by an earlier run too.
+// only copy of old content. Every other row's backup goes, whatever the
+// deployment reached: one left by an earlier run too. Where the record could
+// not forget them, each goes by a rename on the disk first, so that no power
+// cut brings back a backup that the record still names.
 int Updater::DeleteBackups() {
   if (record.Unreadable()) return 0;
   for (int row = 0; row < fileCount; ++row) {
     if (!keepBackup[row]) record.Forget(row);
   }
   const int saved = record.Save();
-  if (saved != 0) {
-    Note("the record of this update could not be cleared (%d): every backup stays", saved);
-    return 0;
-  }
+  if (saved != 0) Note("the record of this update could not be cleared (%d): its backups go first", saved);
   for (int row = 0; row < fileCount; ++row) {
     if (keepBackup[row]) continue;
     RowFiles files;
     if (MakeRowFiles(*this, row, &files) != 0) continue;
+    if (saved != 0 && files.backup->IsPresent()) {
+      RemoveBackup(*files.fresh);
+      files.backup->MoveOver(*files.fresh);
+    }
     if (files.backup->Exists(nullptr)) RemoveBackup(*files.backup);
     RemoveBackup(*files.fresh);
   }

@@ -8,22 +8,33 @@
 
 namespace {
 
-constexpr char RECORD_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
-constexpr char RECORD_VALUE[] = "Update in progress";
-// "<install folder>|<file name>:backup|<file name>:absent|...": neither a
-// path nor a file name can hold the separators.
+#define VENDOR_KEY_PATH "SOFTWARE\\ODRIX"
+constexpr char VENDOR_KEY[] = VENDOR_KEY_PATH;
+constexpr char RECORD_KEY[] = VENDOR_KEY_PATH "\\Carvella Maker Updater";
+// Any key of the record's hive: flushing it writes the whole hive, also
+// after the record's own key went.
+constexpr char RECORD_HIVE_KEY[] = "SOFTWARE";
+// One value for each folder with an unfinished update; the first is the name
+// that earlier versions wrote their one record under.
+constexpr int RECORD_PLACES = 4;
+constexpr char RECORD_VALUES[RECORD_PLACES][24] = {"Update in progress", "Update in progress 2",
+                                                    "Update in progress 3", "Update in progress 4"};
+// "<install folder>|<file name>:backup|<file name>:absent|<service>:asked to stop":
+// neither a path nor a file or service name holds the separators.
 constexpr char FIELD_SEPARATOR = '|';
 constexpr char STATE_SEPARATOR = ':';
-// The separator as text, and what ends a name or a state.
+// The separators as text, and what ends a name or a state.
 constexpr char FIELD_SEPARATOR_TEXT[] = {FIELD_SEPARATOR, '\0'};
+constexpr char STATE_SEPARATOR_TEXT[] = {STATE_SEPARATOR, '\0'};
 constexpr char FIELD_ENDS[] = {FIELD_SEPARATOR, STATE_SEPARATOR, '\0'};
 constexpr char STATE_IN_BACKUP[] = "backup";
 constexpr char STATE_WAS_ABSENT[] = "absent";
+constexpr char STATE_ASKED_TO_STOP[] = "asked to stop";
 constexpr int RECORD_SIZE = REGISTRY_PATH_SIZE;
 
-bool OpenRecordKey(std::unique_ptr<RegistryKey>* key) {
+bool OpenKey(const char* path, std::unique_ptr<RegistryKey>* key) {
   key->reset(new (std::nothrow) RegistryKey);
-  return *key && (*key)->SetRoot(HKEY_LOCAL_MACHINE) == 0 && (*key)->SetPath(RECORD_KEY) == 0;
+  return *key && (*key)->SetRoot(HKEY_LOCAL_MACHINE) == 0 && (*key)->SetPath(path) == 0;
 }
 
 bool SameText(const char* left, int leftLength, const char* right) {
@@ -41,66 +52,105 @@ int LengthUpTo(const char* text, const char* stops) {
   return length;
 }
 
-// Appends a field, or answers false when it does not fit whole.
-bool AppendField(char* record, const char* text) {
-  const int length = TextLength(record);
-  if (!TextFits(text, RECORD_SIZE - length)) return false;
-  CopyText(record + length, text, RECORD_SIZE - length);
+// Appends "|<name>:<state>", or answers false when it does not fit whole.
+bool AppendField(char* record, const char* name, const char* state) {
+  const char* parts[] = {FIELD_SEPARATOR_TEXT, name, STATE_SEPARATOR_TEXT, state};
+  for (const char* part : parts) {
+    const int length = TextLength(record);
+    if (!TextFits(part, RECORD_SIZE - length)) return false;
+    CopyText(record + length, part, RECORD_SIZE - length);
+  }
   return true;
+}
+
+int FlushRecordHive() {
+  std::unique_ptr<RegistryKey> hive;
+  return OpenKey(RECORD_HIVE_KEY, &hive) ? hive->Flush() : ERR_OUT_OF_MEMORY;
 }
 
 }  // namespace
 
 UpdateRecord::UpdateRecord()
-    : folder(nullptr), names(nullptr), count(0), states(), takenOver(), unreadable(false) {}
+    : folder(nullptr),
+      names(nullptr),
+      count(0),
+      states(),
+      takenOver(),
+      services(),
+      servicesTakenOver(),
+      loaded(false),
+      loadResult(0),
+      unreadable(false),
+      place(-1),
+      freePlace(-1),
+      otherFolders(0),
+      createdVendorKey(false) {}
 
-int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_SIZE], int rowCount,
-                       bool* otherFolder) {
+int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_SIZE], int rowCount) {
+  if (loaded) return loadResult;
+  loaded = true;
   folder = installDir;
   names = rowNames;
   count = rowCount < FILE_ROWS_MAX ? rowCount : FILE_ROWS_MAX;
-  *otherFolder = false;
   if (folder == nullptr) return 0;
-  std::unique_ptr<RegistryKey> key;
-  if (!OpenRecordKey(&key)) return ERR_OUT_OF_MEMORY;
-  int error = 0;
-  std::unique_ptr<char[]> text(key->GetString(RECORD_VALUE, &error));
-  if (!text) {
-    if (error == ERR_VALUE_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) return 0;
-    unreadable = true;
-    return error;
+  for (int candidate = 0; candidate < RECORD_PLACES && loadResult == 0; ++candidate) {
+    loadResult = ReadPlace(candidate);
   }
-  // Compared whole, not scanned for the separator: in code page 932 the second
-  // byte of a character may be the separator's.
-  // The comparison stops at the stored text's end, before reading past it.
-  const int folderLength = TextLength(folder);
-  if (!EqualIgnoringAsciiCase(text.get(), folder, folderLength) ||
-      (text[folderLength] != FIELD_SEPARATOR && text[folderLength] != '\0')) {
-    *otherFolder = true;
-    return 0;
-  }
-  if (TakeOverRows(text.get() + folderLength)) return 0;
+  if (loadResult == 0) return 0;
   // Nothing of a record read in part is taken over.
   for (int row = 0; row < FILE_ROWS_MAX; ++row) states[row] = takenOver[row] = 0;
+  for (int service = 0; service < APPLICATION_SERVICE_COUNT; ++service) services[service] = servicesTakenOver[service] = 0;
   unreadable = true;
-  return ERR_RECORD_UNREADABLE;
+  return loadResult;
 }
 
-// "|<file name>:<state>" for each row recorded, and nothing after them.
-bool UpdateRecord::TakeOverRows(const char* fields) {
+// The folder ends at the first separator that is a character of its own: in
+// code page 932 the second byte of a character may be the separator's.
+int UpdateRecord::ReadPlace(int candidate) {
+  std::unique_ptr<RegistryKey> key;
+  if (!OpenKey(RECORD_KEY, &key)) return ERR_OUT_OF_MEMORY;
+  int error = 0;
+  std::unique_ptr<char[]> text(key->GetString(RECORD_VALUES[candidate], &error));
+  if (!text) {
+    if (error != ERR_VALUE_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) return error;
+    if (freePlace < 0) freePlace = candidate;
+    return 0;
+  }
+  const int folderLength = FindCharacter(text.get(), FIELD_SEPARATOR);
+  if (!SameFolder(text.get(), folderLength, folder)) {
+    ++otherFolders;
+    return 0;
+  }
+  // Two records of one folder: neither can be trusted over the other.
+  if (place >= 0) return ERR_RECORD_UNREADABLE;
+  place = candidate;
+  return TakeOverFields(text.get() + folderLength) ? 0 : ERR_RECORD_UNREADABLE;
+}
+
+// "|<name>:<state>" for each row or service recorded, and nothing after them.
+bool UpdateRecord::TakeOverFields(const char* fields) {
   while (*fields == FIELD_SEPARATOR) {
     const char* name = fields + 1;
     const int nameLength = LengthUpTo(name, FIELD_ENDS);
     if (name[nameLength] != STATE_SEPARATOR) return false;
     const char* state = name + nameLength + 1;
     const int stateLength = LengthUpTo(state, FIELD_ENDS);
+    fields = state + stateLength;
     int row = 0;
     while (row < count && !SameText(name, nameLength, names[row])) ++row;
-    const bool inBackup = SameText(state, stateLength, STATE_IN_BACKUP);
-    if (row == count || (!inBackup && !SameText(state, stateLength, STATE_WAS_ABSENT))) return false;
-    states[row] = inBackup ? ROW_IN_BACKUP : ROW_WAS_ABSENT;
-    takenOver[row] = 1;
-    fields = state + stateLength;
+    if (row < count) {
+      const bool inBackup = SameText(state, stateLength, STATE_IN_BACKUP);
+      if (!inBackup && !SameText(state, stateLength, STATE_WAS_ABSENT)) return false;
+      states[row] = inBackup ? ROW_IN_BACKUP : ROW_WAS_ABSENT;
+      takenOver[row] = 1;
+      continue;
+    }
+    int service = 0;
+    while (service < APPLICATION_SERVICE_COUNT && !SameText(name, nameLength, APPLICATION_SERVICES[service].name)) {
+      ++service;
+    }
+    if (service == APPLICATION_SERVICE_COUNT || !SameText(state, stateLength, STATE_ASKED_TO_STOP)) return false;
+    services[service] = servicesTakenOver[service] = 1;
   }
   return *fields == '\0';
 }
@@ -112,39 +162,85 @@ int UpdateRecord::Mark(int row, RowRecord state) {
 
 void UpdateRecord::Forget(int row) { states[row] = ROW_UNTOUCHED; }
 
-// Nothing is recorded for a run that has no folder to change.
-int UpdateRecord::Save() const {
+int UpdateRecord::MarkService(int service, bool askedToStop) {
+  services[service] = askedToStop ? 1 : 0;
+  return Save();
+}
+
+void UpdateRecord::ForgetServices() {
+  for (BYTE& service : services) service = 0;
+}
+
+// Nothing is recorded for a run that has no folder to change, and a record
+// that could not be read is never written over.
+int UpdateRecord::Save() {
   if (folder == nullptr) return 0;
-  std::unique_ptr<RegistryKey> key;
-  if (!OpenRecordKey(&key)) return ERR_OUT_OF_MEMORY;
+  if (unreadable) return ERR_RECORD_UNREADABLE;
   std::unique_ptr<char[]> record(new (std::nothrow) char[RECORD_SIZE]);
   if (!record) return ERR_OUT_OF_MEMORY;
-  CopyText(record.get(), "", RECORD_SIZE);
-  bool fits = AppendField(record.get(), folder);
+  bool fits = TextFits(folder, RECORD_SIZE);
+  CopyText(record.get(), folder, RECORD_SIZE);
   bool listed = false;
-  const char stateSeparator[] = {STATE_SEPARATOR, '\0'};
   for (int row = 0; row < count; ++row) {
     if (states[row] == ROW_UNTOUCHED) continue;
     listed = true;
-    fits = fits && AppendField(record.get(), FIELD_SEPARATOR_TEXT) && AppendField(record.get(), names[row]) &&
-           AppendField(record.get(), stateSeparator) &&
-           AppendField(record.get(), states[row] == ROW_IN_BACKUP ? STATE_IN_BACKUP : STATE_WAS_ABSENT);
+    fits = fits && AppendField(record.get(), names[row], states[row] == ROW_IN_BACKUP ? STATE_IN_BACKUP : STATE_WAS_ABSENT);
+  }
+  for (int service = 0; service < APPLICATION_SERVICE_COUNT; ++service) {
+    if (services[service] == 0) continue;
+    listed = true;
+    fits = fits && AppendField(record.get(), APPLICATION_SERVICES[service].name, STATE_ASKED_TO_STOP);
   }
   if (!fits) return ERR_TEXT_TOO_LONG;
-  int result = 0;
-  if (listed) {
-    result = key->Create();
-    if (result == 0) result = key->SetString(RECORD_VALUE, record.get());
-  } else {
-    result = key->DeleteValue(RECORD_VALUE);
-    // No key, no record.
-    if (result == ERROR_FILE_NOT_FOUND) return 0;
+  return listed ? Write(record.get()) : Remove();
+}
+
+// The first record of the folder takes the first free place; the key is made
+// then, with the vendor's key above it where that was missing.
+int UpdateRecord::Write(const char* text) {
+  std::unique_ptr<RegistryKey> key;
+  std::unique_ptr<RegistryKey> vendor;
+  if (!OpenKey(RECORD_KEY, &key) || !OpenKey(VENDOR_KEY, &vendor)) return ERR_OUT_OF_MEMORY;
+  if (place < 0) {
+    if (freePlace < 0) return ERR_RECORD_FULL;
+    place = freePlace;
+    freePlace = -1;
+    if (!key->Exists(nullptr)) createdVendorKey = !vendor->Exists(nullptr);
   }
-  return result == 0 ? key->Flush() : result;
+  int result = key->Create();
+  if (result == 0) result = key->SetString(RECORD_VALUES[place], text);
+  return result == 0 ? FlushRecordHive() : result;
+}
+
+// The record goes, then its key when no other folder's record is in it, and
+// the vendor's key when this run made it and nothing else came into it.
+int UpdateRecord::Remove() {
+  if (place < 0) return 0;
+  std::unique_ptr<RegistryKey> key;
+  std::unique_ptr<RegistryKey> vendor;
+  if (!OpenKey(RECORD_KEY, &key) || !OpenKey(VENDOR_KEY, &vendor)) return ERR_OUT_OF_MEMORY;
+  int result = key->DeleteValue(RECORD_VALUES[place]);
+  // No key, no record.
+  if (result != 0 && result != ERROR_FILE_NOT_FOUND) return result;
+  if (freePlace < 0 || place < freePlace) freePlace = place;
+  place = -1;
+  bool keyDeleted = false;
+  bool vendorDeleted = false;
+  if (key->DeleteIfEmpty(&keyDeleted) == 0 && keyDeleted && createdVendorKey) vendor->DeleteIfEmpty(&vendorDeleted);
+  if (vendorDeleted) createdVendorKey = false;
+  return FlushRecordHive();
 }
 
 RowRecord UpdateRecord::State(int row) const { return static_cast<RowRecord>(states[row]); }
 
 bool UpdateRecord::TakenOver(int row) const { return takenOver[row] != 0; }
 
+bool UpdateRecord::ServiceAskedToStop(int service) const { return services[service] != 0; }
+
+bool UpdateRecord::ServiceTakenOver(int service) const { return servicesTakenOver[service] != 0; }
+
+bool UpdateRecord::Loaded() const { return loaded; }
+
 bool UpdateRecord::Unreadable() const { return unreadable; }
+
+int UpdateRecord::OtherFolders() const { return otherFolders; }

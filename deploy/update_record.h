@@ -1,9 +1,12 @@
-// The record of an update in progress: for each row of the file table that
-// the update has reached, whether the old content is in the row's backup or
-// the row had no file. It is on the disk before the change it announces, and
-// goes when the run has finished, so the run after one that was cut off
-// knows which backups hold the old content. It lives in the registry, where
-// only administrators can write and no link can be planted.
+// The record of an update in progress, one for each install folder: for each
+// row of the file table that the update has reached, whether the old content
+// is in the row's backup or the row had no file, and which of the
+// application's services a run asked to stop. It is on the disk before the
+// change it announces, and goes when nothing it names is needed any more, so
+// the run after one that was cut off knows which backups hold the old
+// content and which services to start again. It lives in the registry, where
+// only administrators can write and no link can be planted; the record of
+// another folder is never rewritten.
 #pragma once
 
 #include "app/product_tables.h"
@@ -14,6 +17,8 @@ enum RowRecord : BYTE { ROW_UNTOUCHED = 0, ROW_IN_BACKUP = 1, ROW_WAS_ABSENT = 2
 // A record that is there but cannot be read or understood (the Win32 code
 // ERROR_INVALID_DATA): no backup can then be trusted to be stale.
 constexpr int ERR_RECORD_UNREADABLE = 13;
+// Every place for a record holds another folder's (ERROR_NO_MORE_ITEMS).
+constexpr int ERR_RECORD_FULL = 259;
 
 class UpdateRecord {
  public:
@@ -21,29 +26,48 @@ class UpdateRecord {
   UpdateRecord(const UpdateRecord&) = delete;
   UpdateRecord& operator=(const UpdateRecord&) = delete;
 
-  // Takes over the rows of a record left for this folder; none there is no
-  // error. A record of another folder is set aside: *otherFolder says so,
-  // and this run's own record takes its place at the next Save.
-  int Load(const char* installDir, const char (*rowNames)[FILE_NAME_SIZE], int rowCount, bool* otherFolder);
-  // The row's new state, on the disk when it answers 0. With no row listed
+  // Takes over what a run that did not end recorded for this folder; none
+  // there is no error. Only the first call reads; later ones answer as it did.
+  int Load(const char* installDir, const char (*rowNames)[FILE_NAME_SIZE], int rowCount);
+  // The row's new state, on the disk when it answers 0. With nothing listed
   // any longer, the record goes.
   int Mark(int row, RowRecord state);
   // The state changes in memory only, for the next Save.
   void Forget(int row);
-  int Save() const;
+  // Whether a run asked the service to stop and it has not been started
+  // again since; on the disk, as Mark, when it answers 0.
+  int MarkService(int service, bool askedToStop);
+  void ForgetServices();
+  int Save();
 
   RowRecord State(int row) const;
   // Whether the row's state came from the run before.
   bool TakenOver(int row) const;
+  bool ServiceAskedToStop(int service) const;
+  bool ServiceTakenOver(int service) const;
+  bool Loaded() const;
   bool Unreadable() const;
+  // How many records of other folders there are, left as they are.
+  int OtherFolders() const;
 
  private:
-  bool TakeOverRows(const char* fields);
+  int ReadPlace(int place);
+  bool TakeOverFields(const char* fields);
+  int Write(const char* text);
+  int Remove();
 
   const char* folder;
   const char (*names)[FILE_NAME_SIZE];
   int count;
   BYTE states[FILE_ROWS_MAX];
   BYTE takenOver[FILE_ROWS_MAX];
+  BYTE services[APPLICATION_SERVICE_COUNT];
+  BYTE servicesTakenOver[APPLICATION_SERVICE_COUNT];
+  bool loaded;
+  int loadResult;
   bool unreadable;
+  int place;      // of this folder's record; -1: none yet
+  int freePlace;  // the first place without a record; -1: none
+  int otherFolders;
+  bool createdVendorKey;  // the record's key was made with its parent, which goes with it
 };

@@ -54,6 +54,44 @@ int StoreOwnedText(char** buffer, int capacity, const char* text) {
   return 0;
 }
 
+namespace {
+
+// The byte count of the character at c, of a text that ends at end.
+int CharacterSize(const char* c, const char* end) {
+  return IsDBCSLeadByte(static_cast<BYTE>(*c)) && c + 1 < end ? 2 : 1;
+}
+
+// The length without one trailing backslash that is a character of its own.
+int FolderLength(const char* folder, int length) {
+  const char* end = folder + length;
+  const char* last = nullptr;
+  for (const char* c = folder; c < end; c += CharacterSize(c, end)) last = c;
+  return last != nullptr && *last == '\\' ? length - 1 : length;
+}
+
+}  // namespace
+
+int FindCharacter(const char* text, char c) {
+  const char* end = text + TextLength(text);
+  const char* at = text;
+  while (at < end && *at != c) at += CharacterSize(at, end);
+  return static_cast<int>(at - text);
+}
+
+bool SameFolder(const char* left, int leftLength, const char* right) {
+  const int length = FolderLength(left, leftLength);
+  if (length != FolderLength(right, TextLength(right))) return false;
+  const char* end = left + length;
+  for (const char* l = left, *r = right; l < end;) {
+    const int size = CharacterSize(l, end);
+    if (size == 2 && (l[0] != r[0] || l[1] != r[1])) return false;
+    if (size == 1 && AsciiLower(*l) != AsciiLower(*r)) return false;
+    l += size;
+    r += size;
+  }
+  return true;
+}
+
 bool EndsWithBackslash(const char* text) {
   const char* last = nullptr;
   for (const char* c = text; *c != '\0'; c += IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1] != '\0' ? 2 : 1) {

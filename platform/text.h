@@ -27,3 +27,13 @@ int StoreOwnedText(char** buffer, int capacity, const char* text);
 // Compares count bytes, treating A-Z and a-z as equal and nothing else;
 // independent of any locale.
 bool EqualIgnoringAsciiCase(const char* left, const char* right, int count);
+
+// Where the first character that is the single byte c stands, or the text's
+// length: in the ANSI code page, not merely the first such byte.
+int FindCharacter(const char* text, char c);
+
+// Whether the first leftLength bytes of left name the folder that right
+// names: one trailing backslash does not count, single-byte characters
+// compare without regard to ASCII case, and the two bytes of a double-byte
+// character as they are (in code page 932 a trail byte may be an ASCII letter's).
+bool SameFolder(const char* left, int leftLength, const char* right);

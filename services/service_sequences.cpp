@@ -9,21 +9,6 @@
 
 namespace {
 
-struct ApplicationService {
-  const char* name;
-  DWORD lowestVersion;  // the first installed version that has the service
-};
-
-// In the order of the stop and start sequences.
-enum ApplicationServiceIndex { CONTROL_SERVICE, COPY_SERVICE, MONITOR_SERVICE };
-static_assert(MONITOR_SERVICE + 1 == APPLICATION_SERVICE_COUNT, "one row per service");
-
-constexpr ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COUNT] = {
-    {"ODRIX Carvella Control Service", 0},
-    {"ODRIX Carvella Copy Service", 0x06000000},
-    {"ODRIX Carvella Monitor Service", 0x0A000000},
-};
-
 constexpr DWORD POLL_INTERVAL_MS = 500;
 constexpr DWORD WAIT_TIMEOUT_MS = 30000;
 constexpr int OUTCOME_SIZE = 40;
@@ -97,12 +82,29 @@ bool IsHandled(const Updater& updater, ApplicationServiceIndex index) {
   return updater.installedVersion >= APPLICATION_SERVICES[index].lowestVersion;
 }
 
+// What a run that did not end asked to stop is this run's to start again.
+void NoteStoppedEarlier(const Updater& updater, const ApplicationService& service, DWORD found, DWORD state) {
+  if (found == state) {
+    updater.Note("service \"%s\": %s, as a run that did not end asked it to stop: to be started again",
+                 service.name, StateName(state));
+  } else {
+    updater.Note("service \"%s\": found %s, then %s, as a run that did not end asked it to stop: to be started again",
+                 service.name, StateName(found), StateName(state));
+  }
+}
+
 // A service that is still starting or stopping uses the files as much as a
 // running one: it is waited for until it settles, and stopped when it then
-// runs or is paused. The settling and the stop share the one timeout.
+// runs or is paused. The settling and the stop share the one timeout. The
+// record says that the service was asked to stop before it is asked, and
+// from then on it is the run's to start again, whether it stops in time or
+// not; a run that did not end left it so too.
 bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
   const ApplicationService& service = APPLICATION_SERVICES[index];
   if (!IsHandled(updater, index)) return true;
+  // An unreadable record stops the run at the files; here it only names no service.
+  updater.ReadRecord();
+  const bool askedEarlier = updater.record.ServiceAskedToStop(index);
   std::unique_ptr<ServiceControl> control = ControlFor(updater, service, "stop");
   if (!control) return false;
   DWORD found = 0;
@@ -110,10 +112,6 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
   if (!control->QueryState(&found, &error)) {
     updater.Note("service \"%s\": not found or not readable (error %u), not asked to stop", service.name,
                  static_cast<unsigned>(error));
-    return true;
-  }
-  if (found == SERVICE_STOPPED) {
-    updater.Note("service \"%s\": not running, not asked to stop", service.name);
     return true;
   }
   DWORD state = found;
@@ -124,33 +122,55 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
     return false;
   }
   if (state != SERVICE_RUNNING && state != SERVICE_PAUSED) {
-    updater.Note("service \"%s\": found %s, then %s, not asked to stop", service.name, StateName(found),
-                 StateName(state));
+    if (askedEarlier) {
+      NoteStoppedEarlier(updater, service, found, state);
+    } else if (found == SERVICE_STOPPED) {
+      updater.Note("service \"%s\": not running, not asked to stop", service.name);
+    } else {
+      updater.Note("service \"%s\": found %s, then %s, not asked to stop", service.name, StateName(found),
+                   StateName(state));
+    }
     return true;
   }
+  const int recorded = updater.record.MarkService(index, true);
+  if (recorded != 0) updater.Note("service \"%s\": its stop could not be recorded (%d)", service.name, recorded);
   const DWORD settled = state;
   const int requested = control->Stop();
+  // A request the service refused leaves it as it was: not the run's.
+  if (requested != 0 && !askedEarlier) updater.record.MarkService(index, false);
   if (found == SERVICE_RUNNING) startTick = GetTickCount();
   const bool stopped = WaitForState(*control, IsStoppedState, startTick, &state);
-  if (stopped) updater.stoppedByRun[index] = 1;
   NoteStop(updater, service, found, settled, requested, stopped);
   return stopped;
 }
 
-bool StartApplicationService(const Updater& updater, ApplicationServiceIndex index) {
+// A service started again is no longer one to start: the record forgets it.
+void ForgetStopRequest(Updater& updater, const ApplicationService& service, ApplicationServiceIndex index) {
+  if (!updater.record.ServiceAskedToStop(index)) return;
+  const int saved = updater.record.MarkService(index, false);
+  if (saved != 0) updater.Note("service \"%s\": the record of its stop could not be cleared (%d)", service.name, saved);
+}
+
+// One still stopping takes a start only once it has stopped: it is waited
+// for first, within the one timeout.
+bool StartApplicationService(Updater& updater, ApplicationServiceIndex index) {
   const ApplicationService& service = APPLICATION_SERVICES[index];
   if (!IsHandled(updater, index)) return true;
   std::unique_ptr<ServiceControl> control = ControlFor(updater, service, "start");
   if (!control) return false;
   if (control->IsRunning(nullptr)) {
     updater.Note("service \"%s\": running, not asked to start", service.name);
+    ForgetStopRequest(updater, service, index);
     return true;
   }
-  const int requested = control->Start();
   DWORD state = 0;
-  const bool started = WaitForState(*control, IsRunningState, GetTickCount(), &state);
+  const DWORD startTick = GetTickCount();
+  WaitForState(*control, IsSettledState, startTick, &state);
+  const int requested = control->Start();
+  const bool started = WaitForState(*control, IsRunningState, startTick, &state);
   char outcome[OUTCOME_SIZE];
   updater.Note("service \"%s\": asked to start (%d), %s", service.name, requested, Outcome(started, outcome));
+  if (started) ForgetStopRequest(updater, service, index);
   return started;
 }
 
@@ -159,16 +179,16 @@ bool StartApplicationService(const Updater& updater, ApplicationServiceIndex ind
 bool Updater::StopControlService() { return StopApplicationService(*this, CONTROL_SERVICE); }
 bool Updater::StopCopyService() { return StopApplicationService(*this, COPY_SERVICE); }
 bool Updater::StopMonitorService() { return StopApplicationService(*this, MONITOR_SERVICE); }
-bool Updater::StartControlService() const { return StartApplicationService(*this, CONTROL_SERVICE); }
-bool Updater::StartCopyService() const { return StartApplicationService(*this, COPY_SERVICE); }
-bool Updater::StartMonitorService() const { return StartApplicationService(*this, MONITOR_SERVICE); }
+bool Updater::StartControlService() { return StartApplicationService(*this, CONTROL_SERVICE); }
+bool Updater::StartCopyService() { return StartApplicationService(*this, COPY_SERVICE); }
+bool Updater::StartMonitorService() { return StartApplicationService(*this, MONITOR_SERVICE); }
 
 // Each one is tried whatever became of the one before: a service that does
 // not come back must not keep the others from the application.
-bool Updater::RestartStoppedServices() const {
+bool Updater::RestartStoppedServices() {
   bool allRunning = true;
   for (int index = CONTROL_SERVICE; index <= MONITOR_SERVICE; ++index) {
-    if (!stoppedByRun[index]) continue;
+    if (!record.ServiceAskedToStop(index)) continue;
     if (!StartApplicationService(*this, static_cast<ApplicationServiceIndex>(index))) allRunning = false;
   }
   return allRunning;

@@ -8,6 +8,7 @@
 #include "app/updater.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
+#include "winsim/code_pages.h"
 #include "winsim/files.h"
 #include "winsim/registry.h"
 #include "winsim/user.h"
@@ -123,7 +124,6 @@ TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
     SCOPED_TRACE(c.wow64 ? "WOW64" : "32-bit");
     Prepare(c.versionClass, c.wow64);
     ASSERT_EQ(updater->DeployFiles(), 0);
-    EXPECT_EQ(updater->deployedCount, static_cast<int>(c.files.size()));
     std::vector<std::pair<std::string, std::string>> backups;
     for (std::size_t row = 0; row < c.files.size(); ++row) {
       const std::string target = std::string(kInstall) + "\\" + c.files[row].first;
@@ -164,7 +164,6 @@ TEST_F(DeployPassesTest, SecondRunRewritesEveryFileAndLeavesNoBackup) {
 TEST_F(DeployPassesTest, FirstRowFailingLeavesNothingToRollBack) {
   winsim::PutFile(Target(0), Old(0), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(updater->DeployFiles(), -1);
-  EXPECT_EQ(updater->deployedCount, 0);
   const std::size_t calls = winsim::CallLog().size();
   EXPECT_EQ(updater->RollBack(), 0);
   EXPECT_EQ(winsim::CallLog().size(), calls) << "roll-back touches no file";
@@ -178,7 +177,6 @@ TEST_F(DeployPassesTest, ThirdRowFailingRollsBackRowOneThenRowZero) {
   const int failing = 2;
   winsim::PutFile(Target(failing), "old marker", FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(updater->DeployFiles(), -1);
-  EXPECT_EQ(updater->deployedCount, failing);
   ExpectCopyErrorBox(Name(failing));
   EXPECT_FALSE(winsim::FileExists(Backup(failing)));
   EXPECT_FALSE(winsim::FileExists(Backup(3))) << "later rows are not attempted";
@@ -206,7 +204,6 @@ TEST_F(DeployPassesTest, ReadOnlyTargetFailsItsRowWithABoxEvenInSilentRuns) {
     const int row = Row("DrvClass64.ini");
     winsim::PutFile(Target(row), Old(row), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(updater->DeployFiles(), -1);
-    EXPECT_EQ(updater->deployedCount, row);
     const std::pair<std::string, std::string> backupMade(Backup(row) + ".tmp", Backup(row));
     EXPECT_NE(std::find(winsim::MoveLog().begin(), winsim::MoveLog().end(), backupMade), winsim::MoveLog().end());
     EXPECT_FALSE(winsim::FileExists(Backup(row)));
@@ -261,7 +258,6 @@ TEST_F(DeployPassesTest, RowRefusedBeforeItsTargetIsWrittenLeavesItAndNoBackup) 
     Prepare(1, true);
     c.arrange(Target(1));
     EXPECT_EQ(updater->DeployFiles(), -1);
-    EXPECT_EQ(updater->deployedCount, 1);
     EXPECT_EQ(winsim::FileBytes(Target(0)), Payload(0)) << "only row 0 was written";
     ExpectOld(1);
     ExpectOld(3);
@@ -277,7 +273,6 @@ TEST_F(DeployPassesTest, WriteStoppedPartWayIsUndoneBeforeTheBackupGoes) {
     Prepare(1, true);
     winsim::StopWritePartWay(4, 7, writeError);  // row 1's payload, after its backup and row 0's two
     EXPECT_EQ(updater->DeployFiles(), -1);
-    EXPECT_EQ(updater->deployedCount, 1);
     EXPECT_EQ(winsim::FileBytes(Backup(1)), Old(1));
     ExpectCopyErrorBox("DrvClass64.ini");
 
@@ -332,7 +327,6 @@ TEST_F(DeployPassesTest, PartialFileOfATargetThatWasNotThereIsRemoved) {
   const int marker = Row("XVT-7Q2RN3.txt");
   winsim::StopWritePartWay(2 * marker + 1, 4, ERROR_HANDLE_DISK_FULL);  // each row before it: backup and payload
   EXPECT_EQ(updater->DeployFiles(), -1);
-  EXPECT_EQ(updater->deployedCount, marker);
   EXPECT_FALSE(winsim::FileExists(Target(marker)));
   EXPECT_FALSE(winsim::FileExists(Backup(marker)));
 }
@@ -345,7 +339,6 @@ TEST_F(DeployPassesTest, FoldersThatAreNotSetFailTheFirstRow) {
     delete[] folder;
     folder = nullptr;
     EXPECT_EQ(updater->DeployFiles(), -1);
-    EXPECT_EQ(updater->deployedCount, 0);
     ExpectCopyErrorBox("DrvClass.ini");
     ExpectOld(0);
     EXPECT_FALSE(winsim::FileExists(Backup(0)));
@@ -355,7 +348,6 @@ TEST_F(DeployPassesTest, FoldersThatAreNotSetFailTheFirstRow) {
 TEST_F(DeployPassesTest, RowWithoutANameIsSkipped) {
   updater->fileNames[1][0] = '\0';
   ASSERT_EQ(updater->DeployFiles(), 0);
-  EXPECT_EQ(updater->deployedCount, 4);
   EXPECT_EQ(winsim::MoveLog().size(), 2u);
   EXPECT_EQ(winsim::CallCount("WriteFile"), 5u);
 }
@@ -418,6 +410,7 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
   // In code page 932 the second byte of a character may be the separator's.
   const std::string japanese = "D:\\\x83\x7C\x81\x5B\x83\x5E";
   Prepare(1, true);
+  winsim::SetAnsiCodePage(932);
   delete[] updater->installDir;
   updater->installDir = NewFolder(japanese.c_str());
   winsim::PutFile(japanese + "\\DrvClass.ini", "payload cut short");
@@ -433,7 +426,6 @@ TEST_F(DeployPassesTest, DeleteBackupsRemovesEveryBackupOfTheTable) {
   for (int row = 0; row < updater->fileCount; ++row) {
     winsim::PutFile(Backup(row), "backup", row % 2 == 0 ? FILE_ATTRIBUTE_READONLY : 0);
   }
-  updater->deployedCount = 0;
   EXPECT_EQ(updater->DeleteBackups(), 0);
   EXPECT_EQ(InstallFolder(), TargetsOnly());
   EXPECT_TRUE(winsim::MessageBoxes().empty());

@@ -335,9 +335,12 @@ class CrashSweepTest : public MachineTest {
     return broken;
   }
 
+  // Whether the record names a data file; the services a failed run keeps
+  // stopped it may name until a run starts them again.
   static bool UpdateRecorded() {
     winsim::RegistryValue record;
-    return winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, RECORD_KEY, "Update in progress", &record);
+    return winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, RECORD_KEY, "Update in progress", &record) &&
+           (record.bytes.find(":backup") != std::string::npos || record.bytes.find(":absent") != std::string::npos);
   }
 
   // The next run fails: the filter driver's list cannot take the id, or the

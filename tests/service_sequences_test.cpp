@@ -17,7 +17,7 @@ const char* const ALL_SERVICES[] = {CONTROL, COPY, MONITOR};
 
 // A stop or start operation of the Updater, by service.
 typedef bool (Updater::*StopSequence)();
-typedef bool (Updater::*StartSequence)() const;
+typedef bool (Updater::*StartSequence)();
 const StopSequence STOPS[] = {&Updater::StopControlService, &Updater::StopCopyService, &Updater::StopMonitorService};
 const StartSequence STARTS[] = {&Updater::StartControlService, &Updater::StartCopyService,
                                 &Updater::StartMonitorService};

@@ -180,8 +180,8 @@ TEST_F(WholeRunTest, TypicalInteractiveRunGoesStageByStage) {
   // The stages, call by call, with repeated calls folded together.
   const std::vector<std::string> milestones = {
       "CreateMutexA",     "GetVersionExW",  "OpenProcessToken", "RegOpenKeyExA", "MessageBoxA",
-      "OpenSCManagerW",   "ControlService", "EnumProcesses",    "WriteFile",     "MoveFileExA",
-      "RegSetValueExA",   "DeleteFileA",    "MessageBoxA",      "AdjustTokenPrivileges", "ExitWindowsEx"};
+      "OpenSCManagerW",   "RegSetValueExA", "ControlService",   "EnumProcesses", "WriteFile",
+      "MoveFileExA",      "DeleteFileA",    "MessageBoxA",      "AdjustTokenPrivileges", "ExitWindowsEx"};
   std::vector<std::string> seen;
   for (const std::string& call : winsim::CallLog()) {
     if (std::find(milestones.begin(), milestones.end(), call) == milestones.end()) continue;
