@@ -292,6 +292,38 @@ TEST_F(WinsimFilesTest, LinksLeadWhereWindowsLeadsThem) {
   }
 }
 
+// A write-through rename makes durable everything journaled before it; after
+// that a power cut keeps the prefix of the changes it is told to, and data
+// only where a flush or a write-through handle put it.
+TEST_F(WinsimFilesTest, APowerCutKeepsTheDurableChangesAndAPrefixOfTheRest) {
+  const struct {
+    std::size_t kept;
+    bool oldThere;
+    std::string later;  // the bytes of the file written after the rename; "-": none
+  } rows[] = {{0, true, "-"}, {1, false, "-"}, {2, false, ""}, {3, false, std::string(1, '\0')}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.kept);
+    winsim::ResetMachine();
+    winsim::PutFile("D:\\Apps\\Old.ini", "old");
+    ASSERT_EQ(Replace("D:\\Apps\\Fresh.tmp", "fresh"), 0u);
+    ASSERT_TRUE(MoveFileExA("D:\\Apps\\Fresh.tmp", "D:\\Apps\\Fresh.ini", MOVEFILE_WRITE_THROUGH));
+    HANDLE flushed = CreateFileA("D:\\Apps\\Flushed.ini", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(flushed, "kept", 4, &written, nullptr));
+    ASSERT_TRUE(FlushFileBuffers(flushed));
+    CloseHandle(flushed);
+    ASSERT_EQ(Delete("D:\\Apps\\Old.ini"), 0u);
+    ASSERT_EQ(Replace("D:\\Apps\\Later.ini", "x"), 0u);
+    EXPECT_EQ(winsim::ChangesNotOnDisk(), 3u);
+    winsim::CutPower(row.kept);
+    EXPECT_EQ(winsim::FileBytes("D:\\Apps\\Fresh.ini"), std::string(5, '\0')) << "renamed, its data never flushed";
+    EXPECT_FALSE(winsim::FileExists("D:\\Apps\\Fresh.tmp"));
+    EXPECT_EQ(winsim::FileBytes("D:\\Apps\\Flushed.ini"), "kept");
+    EXPECT_EQ(winsim::FileExists("D:\\Apps\\Old.ini"), row.oldThere);
+    EXPECT_EQ(winsim::FileExists("D:\\Apps\\Later.ini") ? winsim::FileBytes("D:\\Apps\\Later.ini") : "-", row.later);
+  }
+}
+
 TEST_F(WinsimFilesTest, PayloadResourcesAreThePayloadFiles) {
   const struct {
     int id;

@@ -3,10 +3,19 @@
 // junctions, a write cache, and the documented failures of the kernel32 file
 // functions the updater calls.
 //
-// The write cache is NTFS's: names, sizes and attributes reach the disk in
-// call order (the journal keeps them); file data only through a write-through
-// handle or FlushFileBuffers. A power cut gives every file back what its disk
-// holds: bytes that never got there read as zeros, at the size recorded.
+// The write cache: NTFS journals names, sizes and attributes in call order,
+// but writes its journal out when it sees fit. What the documentation makes
+// durable is durable: a rename with MOVEFILE_WRITE_THROUGH once it returns
+// (Microsoft, "MoveFileExA"), a file's data and its own changes once
+// FlushFileBuffers returns ("FlushFileBuffers"), and what a handle opened with
+// FILE_FLAG_WRITE_THROUGH writes ("CreateFileA", caching behaviour); as the
+// journal is written in order, everything journaled before such a point is
+// durable with it. A power cut keeps that much and, of the changes after it,
+// a prefix that the test chooses, as harsh as it likes: none at all, by
+// default. File data reaches the disk only through those same points; bytes
+// that never got there read as zeros at the size the kept journal records.
+// Pinned by WinsimFilesTest.APowerCutKeepsTheDurableChangesAndAPrefixOfTheRest
+// and by the crash sweep.
 #include "winsim/files.h"
 
 #include <algorithm>
@@ -58,6 +67,21 @@ struct Name {
   std::shared_ptr<FileData> file;
 };
 
+// A name as the journal records it: the file it names, its size and attributes.
+struct JournaledName {
+  std::string name;
+  std::shared_ptr<FileData> file;
+  std::size_t size;
+  DWORD attributes;
+};
+typedef std::map<std::string, JournaledName> Namespace;  // by key
+
+// The names after one journaled change, and the file it changed.
+struct JournalEntry {
+  Namespace names;
+  const FileData* changed;
+};
+
 // One open of a file or folder, by this process (through a handle) or by
 // another one. A file deleted while open stays reachable through its openers.
 struct Opener {
@@ -80,6 +104,8 @@ struct FileSystem {
   DWORD stopWriteAfter = 0;
   DWORD stopWriteError = 0;
   DWORD nextIndex = FIRST_FILE_INDEX;
+  Namespace durable;                  // as the disk holds it for sure
+  std::vector<JournalEntry> pending;  // each change since, in order
 };
 
 FileSystem& Files() {
@@ -142,17 +168,50 @@ std::shared_ptr<FileData> NewObject(bool folder, const std::string& key, DWORD a
                                              VolumeOf(key), index, std::string(), FILE_TIME});
 }
 
-// The bytes changed now: the journal records the new size (new room reads as
-// zeros until its data arrives) and the file a later last-write time.
+// The bytes changed now: the file gets a later last-write time.
 void Changed(FileData& file) {
   const std::uint64_t start = static_cast<std::uint64_t>(FILE_TIME.dwHighDateTime) << 32 | FILE_TIME.dwLowDateTime;
   const std::uint64_t time = start + MINUTE * ++Files().clock;
   file.lastWrite = FILETIME{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
-  file.disk.resize(file.bytes.size(), '\0');
+}
+
+Namespace CurrentNames() {
+  Namespace names;
+  for (const auto& entry : Files().files) {
+    const FileData& file = *entry.second.file;
+    names[entry.first] = JournaledName{entry.second.name, entry.second.file, file.bytes.size(), file.attributes};
+  }
+  return names;
+}
+
+// A change of names, sizes or attributes enters the journal.
+void Journal(const FileData& changed) { Files().pending.push_back(JournalEntry{CurrentNames(), &changed}); }
+
+// The first count journaled changes are on the disk, and with them all before.
+void DurableUpTo(std::size_t count) {
+  FileSystem& files = Files();
+  if (count == 0) return;
+  files.durable = files.pending[count - 1].names;
+  files.pending.erase(files.pending.begin(), files.pending.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
+// Every change of this file is on the disk, and so all journaled before its last.
+void DurableThrough(const FileData& file) {
+  const std::vector<JournalEntry>& pending = Files().pending;
+  for (std::size_t count = pending.size(); count > 0; --count) {
+    if (pending[count - 1].changed == &file) return DurableUpTo(count);
+  }
+}
+
+// What a test arranges is on the disk at once, with everything before it.
+void Settle() {
+  Files().durable = CurrentNames();
+  Files().pending.clear();
 }
 
 // Written through: these bytes are on the disk too.
 void Persist(FileData& file, std::size_t from, std::size_t count) {
+  if (file.disk.size() < from + count) file.disk.resize(from + count, '\0');
   file.disk.replace(from, count, file.bytes, from, count);
 }
 
@@ -349,6 +408,7 @@ void PutFile(const std::string& path, const std::string& bytes, DWORD attributes
   file->bytes = bytes;
   file->disk = bytes;
   file->attributes = attributes & SETTABLE_ATTRIBUTES;
+  Settle();
 }
 
 bool FileExists(const std::string& path) { return Find(ArrangedKey(path, false)) != nullptr; }
@@ -384,6 +444,7 @@ void MakeHardLink(const std::string& existingPath, const std::string& newPath) {
   if (VolumeOf(key) != file->volume) throw std::invalid_argument("a hard link stays on its file's drive: " + newPath);
   MakeParentFolder(key);
   Files().files[key] = Name{BaseName(resolved), file};
+  Settle();
 }
 
 void MakeSymbolicLink(const std::string& linkPath, const std::string& targetPath) {
@@ -393,6 +454,7 @@ void MakeSymbolicLink(const std::string& linkPath, const std::string& targetPath
   if (IsFolder(key)) throw std::invalid_argument("a folder cannot become a file: " + linkPath);
   MakeParentFolder(key);
   CreateEntry(key, BaseName(resolved), 0)->target = Collapse(targetPath);
+  Settle();
 }
 
 void MakeJunction(const std::string& folderPath, const std::string& targetFolder) {
@@ -413,6 +475,7 @@ void MakeJunction(const std::string& folderPath, const std::string& targetFolder
   std::shared_ptr<FileData> junction = NewFolder(key);
   junction->target = Collapse(targetFolder);
   files.folders[key] = junction;
+  Settle();
 }
 
 unsigned LinkCount(const std::string& path) {
@@ -445,10 +508,22 @@ const std::vector<std::pair<std::string, std::string>>& CopyLog() { return Files
 
 const std::vector<std::pair<std::string, std::string>>& MoveLog() { return Files().moves; }
 
-void CutPower() {
+std::size_t ChangesNotOnDisk() { return Files().pending.size(); }
+
+void CutPower(std::size_t keptChanges) {
   EndProcess();
   LoseUnflushedRegistry();
-  for (auto& entry : Files().files) entry.second.file->bytes = entry.second.file->disk;
+  FileSystem& files = Files();
+  DurableUpTo(std::min(keptChanges, files.pending.size()));
+  files.pending.clear();
+  files.files.clear();
+  for (const auto& entry : files.durable) {
+    const JournaledName& kept = entry.second;
+    files.files[entry.first] = Name{kept.name, kept.file};
+    kept.file->attributes = kept.attributes;
+    kept.file->bytes = kept.file->disk.substr(0, kept.size);
+    kept.file->bytes.resize(kept.size, '\0');
+  }
 }
 
 }  // namespace winsim
@@ -476,6 +551,7 @@ HANDLE OpenFile(LPCSTR fileName, DWORD access, DWORD shareMode, DWORD dispositio
   if (folder) return OpenFolder(key, access, shareMode, disposition);
   std::shared_ptr<FileData> file = Find(key);
   const DWORD requested = flagsAndAttributes & SETTABLE_ATTRIBUTES;
+  const bool writeThrough = (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0;
   DWORD lastError = ERROR_SUCCESS;
   if (file == nullptr) {
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
@@ -500,8 +576,10 @@ HANDLE OpenFile(LPCSTR fileName, DWORD access, DWORD shareMode, DWORD dispositio
     }
     if (disposition == CREATE_ALWAYS) file->attributes = requested;
     if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) lastError = ERROR_ALREADY_EXISTS;
+    if (!replaces && disposition != CREATE_ALWAYS) return OpenOn(file, access, shareMode, lastError, writeThrough);
   }
-  return OpenOn(file, access, shareMode, lastError, (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0);
+  Journal(*file);
+  return OpenOn(file, access, shareMode, lastError, writeThrough);
 }
 
 }  // namespace
@@ -538,11 +616,16 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
   const DWORD count = stops ? std::min(bytesToWrite, files.stopWriteAfter) : bytesToWrite;
   std::string& bytes = opener.file->bytes;
   if (AppendsOnly(opener.access)) opener.position = bytes.size();
-  if (bytes.size() < opener.position + count) bytes.resize(opener.position + count);
+  const bool grows = bytes.size() < opener.position + count;
+  if (grows) bytes.resize(opener.position + count);
   if (count != 0) bytes.replace(opener.position, count, static_cast<const char*>(buffer), count);
   opener.position += count;
   Changed(*opener.file);
-  if (opener.writeThrough) Persist(*opener.file, opener.position - count, count);
+  if (grows) Journal(*opener.file);
+  if (opener.writeThrough) {
+    Persist(*opener.file, opener.position - count, count);
+    DurableThrough(*opener.file);
+  }
   *bytesWritten = count;
   if (stops && files.stopWriteError != 0) return Fail(files.stopWriteError, FALSE);
   return TRUE;
@@ -589,6 +672,7 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
   Changed(*destination);
   destination->lastWrite = source->lastWrite;
   destination->attributes = source->attributes;
+  Journal(*destination);
   return TRUE;
 }
 
@@ -606,6 +690,7 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   if ((file->attributes & FILE_ATTRIBUTE_READONLY) != 0) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (BlocksDelete(file)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   Files().files.erase(key);
+  Journal(*file);
   return TRUE;
 }
 
@@ -626,7 +711,9 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   std::shared_ptr<FileData> found;
   const DWORD error = Lookup(fileName, true, &found);
   if (error != 0) return Fail(error, FALSE);
-  if (!found->folder) found->attributes = attributes & SETTABLE_ATTRIBUTES;
+  if (found->folder) return TRUE;
+  found->attributes = attributes & SETTABLE_ATTRIBUTES;
+  Journal(*found);
   return TRUE;
 }
 
@@ -685,12 +772,12 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD by
   return TRUE;
 }
 
-// The size is the journal's: it is on the disk at once.
 BOOL WINAPI SetEndOfFile(HANDLE handle) {
   winsim::Opener* opener = winsim::EnterHandleCall("SetEndOfFile", handle, &winsim::Writes);
   if (opener == nullptr) return FALSE;
   opener->file->bytes.resize(opener->position, '\0');
   winsim::Changed(*opener->file);
+  winsim::Journal(*opener->file);
   return TRUE;
 }
 
@@ -698,6 +785,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle) {
   winsim::Opener* opener = winsim::EnterHandleCall("FlushFileBuffers", handle, &winsim::Writes);
   if (opener == nullptr) return FALSE;
   opener->file->disk = opener->file->bytes;
+  winsim::DurableThrough(*opener->file);
   return TRUE;
 }
 
@@ -737,5 +825,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
   }
   Files().files.erase(sourceKey);
   Files().files[destinationKey] = Name{destinationName, source};
+  Journal(*source);
+  if ((flags & MOVEFILE_WRITE_THROUGH) != 0) DurableUpTo(Files().pending.size());
   return TRUE;
 }

@@ -70,9 +70,13 @@ const std::vector<std::pair<std::string, std::string>>& CopyLog();
 // Every MoveFileExA call, successful or not, likewise.
 const std::vector<std::pair<std::string, std::string>>& MoveLog();
 
-// The power goes: the process ends (EndProcess), every file keeps only what
-// reached the disk (bytes that never did read as zeros), and the registry
-// loses what was not flushed.
-void CutPower();
+// How many changes of names, sizes and attributes are journaled but not
+// yet sure to be on the disk.
+std::size_t ChangesNotOnDisk();
+// The power goes: the process ends (EndProcess), the file system keeps what
+// was durable and the first keptChanges of the changes after it, every file
+// keeps only the data that reached the disk (bytes that never did read as
+// zeros), and the registry loses what was not flushed.
+void CutPower(std::size_t keptChanges = 0);
 
 }  // namespace winsim
