@@ -36,14 +36,33 @@ const char* const SWEPT_FUNCTIONS[] = {
 struct Configuration {
   DWORD version;
   Windows windows;
+  // A backup of DrvClass.ini that some earlier failure left, with other bytes:
+  // nothing may take it for this run's.
+  bool staleBackup;
 };
 
 const Configuration CONFIGURATIONS[] = {
-    {0x07000000, Windows::Xp32Bit},
-    {0x09000000, Windows::Xp32Bit},
-    {0x07000000, Windows::Windows7Wow64},
-    {0x0A000000, Windows::Windows7Wow64},
+    {0x07000000, Windows::Xp32Bit, false},
+    {0x09000000, Windows::Xp32Bit, false},
+    {0x07000000, Windows::Windows7Wow64, false},
+    {0x0A000000, Windows::Windows7Wow64, false},
 };
+// The crash sweep takes longest: its halves run side by side.
+const Configuration CRASH_CONFIGURATIONS_XP[] = {
+    {0x07000000, Windows::Xp32Bit, true},
+    {0x09000000, Windows::Xp32Bit, false},
+};
+const Configuration CRASH_CONFIGURATIONS_WINDOWS_7[] = {
+    {0x07000000, Windows::Windows7Wow64, false},
+    {0x0A000000, Windows::Windows7Wow64, true},
+};
+
+void Install(const Configuration& configuration) {
+  installed::Install(configuration.version, configuration.windows);
+  if (configuration.staleBackup) {
+    winsim::PutFile(std::string(installed::INSTALL_DIR) + "\\DrvClass.ini.bk0", "a stale backup of other bytes");
+  }
+}
 
 std::jmp_buf endOfProcess;
 [[noreturn]] void EndProcessHere() { std::longjmp(endOfProcess, 1); }
@@ -71,13 +90,14 @@ unsigned ReportBroken(const Configuration& configuration, const std::string& poi
 
 // Every point of every configuration, each on a freshly installed application:
 // `tryPoint` runs it, names it and answers the promises it broke.
-template <typename PointsOf, typename TryPoint>
-void Sweep(const char* sweep, const char* points, PointsOf pointsOf, TryPoint tryPoint) {
+template <typename Configurations, typename PointsOf, typename TryPoint>
+void Sweep(const char* sweep, const char* points, const Configurations& configurations, PointsOf pointsOf,
+           TryPoint tryPoint) {
   unsigned tried = 0;
   unsigned broken = 0;
-  for (const Configuration& configuration : CONFIGURATIONS) {
+  for (const Configuration& configuration : configurations) {
     for (const auto& point : pointsOf(configuration)) {
-      installed::Install(configuration.version, configuration.windows);
+      Install(configuration);
       const std::map<std::string, std::string> before = installed::InstallFolder();
       std::string where;
       const std::vector<std::string> promises = tryPoint(configuration, point, before, &where);
@@ -86,7 +106,7 @@ void Sweep(const char* sweep, const char* points, PointsOf pointsOf, TryPoint tr
     }
   }
   std::printf("%s: %u %s tried, %u promises broken\n", sweep, tried, points, broken);
-  EXPECT_GT(tried, 400u);
+  EXPECT_GT(tried, 200u);
 }
 
 void CheckNothingHeld(std::vector<std::string>* broken) {
@@ -116,7 +136,7 @@ class FaultSweepTest : public MachineTest {
   static unsigned firstListWrite;
 
   std::vector<Fault> FaultPoints(const Configuration& configuration) {
-    installed::Install(configuration.version, configuration.windows);
+    Install(configuration);
     EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
     std::vector<Fault> faults;
     for (const char* function : SWEPT_FUNCTIONS) {
@@ -205,52 +225,62 @@ class FaultSweepTest : public MachineTest {
 unsigned FaultSweepTest::firstListWrite = 0;
 
 class CrashSweepTest : public MachineTest {
- protected:
-  enum class Ending { Killed, PowerCut };
+ public:
+  // A power cut keeps what was durable and, of the changes after it, none or some.
+  enum class Ending { Killed, PowerCutKeepingNothing, PowerCutKeepingSome };
   enum class Retry { Finishing, RegistryError, ReadOnlyLastRow };
 
   // A cut point: the process ends right before that call of the clean run,
-  // optionally with the write just before it stopped after a few bytes; then
-  // the next run, on a machine where it finishes or fails.
+  // optionally with the write just before it stopped after a few bytes; the
+  // next run may be cut off too, at the given call of its own (0: not); then
+  // the last run, on a machine where it finishes or fails.
   struct CutPoint {
     std::string what;
     std::size_t beforeCall;
     unsigned shortWrite;
     Ending ending;
+    std::size_t retryCutAt;
+    Ending retryEnding;
     Retry retry;
-    bool committed;  // past the commit point: the record's removal, on the disk for a power cut
+    unsigned seed;  // chooses what a power cut that keeps some changes keeps
   };
 
   static std::vector<CutPoint> CutPoints(const Configuration& configuration) {
-    installed::Install(configuration.version, configuration.windows);
+    Install(configuration);
     EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
     const std::vector<std::string> log = winsim::CallLog();
-    std::vector<CutPoint> points;
     unsigned writes = 0;
     std::vector<CutPoint> cuts;
     for (std::size_t call = 1; call <= log.size(); ++call) {
       const std::string before = "before call " + std::to_string(call) + " " + log[call - 1];
-      cuts.push_back(CutPoint{before, call, 0, Ending::Killed, Retry::Finishing, false});
+      cuts.push_back(CutPoint{before, call, 0, Ending::Killed, 0, Ending::Killed, Retry::Finishing, 0});
       if (log[call - 1] == "WriteFile" && call < log.size()) {
         ++writes;
         const std::string inside = "inside WriteFile #" + std::to_string(writes);
-        cuts.push_back(CutPoint{inside, call + 1, writes, Ending::Killed, Retry::Finishing, false});
+        cuts.push_back(CutPoint{inside, call + 1, writes, Ending::Killed, 0, Ending::Killed, Retry::Finishing, 0});
       }
     }
-    // The record is removed, then flushed: a killed run has committed once
-    // the removal is done, one cut off by a power loss once it is on the disk.
-    const std::size_t removal = std::find(log.begin(), log.end(), "RegDeleteValueA") - log.begin() + 1;
-    const std::size_t flushed = std::find(log.begin() + removal, log.end(), "RegFlushKey") - log.begin() + 1;
-    for (const CutPoint& cut : cuts) {
-      for (Ending ending : {Ending::Killed, Ending::PowerCut}) {
-        const char* endingName = ending == Ending::Killed ? ", killed" : ", power cut";
-        const bool committed = cut.beforeCall > (ending == Ending::Killed ? removal : flushed);
-        points.push_back(
-            CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, Retry::Finishing, committed});
-        // Each cut meets both ways to fail, every other one.
-        const Retry failing = points.size() % 4 == 1 ? Retry::RegistryError : Retry::ReadOnlyLastRow;
-        points.push_back(CutPoint{cut.what + endingName, cut.beforeCall, cut.shortWrite, ending, failing, committed});
+    std::vector<CutPoint> points;
+    auto add = [&points](CutPoint point, Ending ending, Retry retry) {
+      point.ending = ending;
+      point.retry = retry;
+      point.seed = static_cast<unsigned>(points.size());
+      points.push_back(point);
+    };
+    for (std::size_t i = 0; i < cuts.size(); ++i) {
+      // Each cut meets both ways to fail, every other one.
+      const Retry failing = i % 2 == 0 ? Retry::RegistryError : Retry::ReadOnlyLastRow;
+      for (Ending ending : {Ending::Killed, Ending::PowerCutKeepingNothing}) {
+        add(cuts[i], ending, Retry::Finishing);
+        add(cuts[i], ending, failing);
       }
+      add(cuts[i], Ending::PowerCutKeepingSome, i % 3 == 0 ? Retry::Finishing : failing);
+      // The next run is cut off too, somewhere in a run as long as the clean one.
+      CutPoint twice = cuts[i];
+      twice.retryCutAt = 1 + (i * 7919) % log.size();
+      twice.retryEnding = i % 2 == 0 ? Ending::Killed : Ending::PowerCutKeepingNothing;
+      add(twice, i % 4 == 0 ? Ending::PowerCutKeepingSome : Ending::PowerCutKeepingNothing,
+          i % 3 == 1 ? failing : Retry::Finishing);
     }
     return points;
   }
@@ -258,22 +288,25 @@ class CrashSweepTest : public MachineTest {
   // The silent update, ended as by a power loss: no destructor and no further
   // call runs, and Windows takes back what the process held. Its heap goes
   // with it, so what it still held there is no leak of the product's.
-  static void RunCutOff(const CutPoint& point) {
-    if (point.shortWrite != 0) winsim::StopWritePartWay(point.shortWrite, SHORT_WRITE_BYTES, ERROR_HANDLE_DISK_FULL);
-    winsim::EndProcessBeforeCall(point.beforeCall, &EndProcessHere);
+  static void RunCutOff(std::size_t beforeCall, unsigned shortWrite, Ending ending, unsigned seed) {
+    if (shortWrite != 0) winsim::StopWritePartWay(shortWrite, SHORT_WRITE_BYTES, ERROR_HANDLE_DISK_FULL);
+    winsim::EndProcessBeforeCall(winsim::CallLog().size() + beforeCall, &EndProcessHere);
     __lsan_disable();
     if (setjmp(endOfProcess) == 0) RunUpdater(L"/S");
     __lsan_enable();
-    if (point.ending == Ending::PowerCut) {
-      winsim::CutPower();
-    } else {
+    const std::size_t pending = winsim::ChangesNotOnDisk();
+    if (ending == Ending::Killed) {
       winsim::EndProcess();
+    } else {
+      winsim::CutPower(ending == Ending::PowerCutKeepingSome && pending != 0 ? 1 + seed % pending : 0);
     }
   }
 
-  // Right after the cut: no old content is gone, in place or in its backup,
+  // Right after a cut: no old content is gone, in place or in its backup,
   // and nothing else of the folder changed. A file new to the folder may be
-  // cut short: it had no old content to lose.
+  // cut short: it had no old content to lose. Without a record naming the
+  // files, they are the old ones or the new ones, not a mix, and with the new
+  // ones the lists hold the id.
   static std::vector<std::string> BrokenAfterCut(const Configuration& configuration,
                                                  const std::map<std::string, std::string>& before) {
     std::vector<std::string> broken;
@@ -284,6 +317,8 @@ class CrashSweepTest : public MachineTest {
       return found != folder.end();
     };
     std::vector<std::string> expected;
+    bool allOld = true;
+    bool allNew = true;
     for (const std::string& name : installed::DataFiles(configuration.windows)) {
       expected.push_back(name);
       expected.push_back(name + ".bk0");
@@ -298,6 +333,8 @@ class CrashSweepTest : public MachineTest {
       if (!intact && !(exists && now == payload) && !backedUp && !newAndPartOfPayload) {
         broken.push_back(name + " holds neither its old bytes nor its payload, and no backup of them");
       }
+      allOld = allOld && (intact || (!existed && exists && now == payload));
+      allNew = allNew && exists && now == payload;
     }
     for (const auto& file : before) {
       if (std::find(expected.begin(), expected.end(), file.first) == expected.end() &&
@@ -310,7 +347,8 @@ class CrashSweepTest : public MachineTest {
         broken.push_back(file.first + " appeared");
       }
     }
-    CheckListsWhole(false, &broken);
+    if (!FilesRecorded() && !allOld && !allNew) broken.push_back("no record, and the files are neither old nor new");
+    CheckListsWhole(!FilesRecorded() && allNew && !allOld, &broken);
     return broken;
   }
 
@@ -329,7 +367,7 @@ class CrashSweepTest : public MachineTest {
       if (after.count(name + ".bk0") != 0) broken.push_back(name + ".bk0 left after the next run");
       if (after.count(name + ".bk0.tmp") != 0) broken.push_back(name + ".bk0.tmp left after the next run");
     }
-    if (UpdateRecorded()) broken.push_back("the record of the update stays after the next run");
+    if (winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, RECORD_KEY)) broken.push_back("the record's key stays");
     CheckListsWhole(true, &broken);
     CheckNothingHeld(&broken);
     return broken;
@@ -337,7 +375,7 @@ class CrashSweepTest : public MachineTest {
 
   // Whether the record names a data file; the services a failed run keeps
   // stopped it may name until a run starts them again.
-  static bool UpdateRecorded() {
+  static bool FilesRecorded() {
     winsim::RegistryValue record;
     return winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, RECORD_KEY, "Update in progress", &record) &&
            (record.bytes.find(":backup") != std::string::npos || record.bytes.find(":absent") != std::string::npos);
@@ -379,7 +417,7 @@ class CrashSweepTest : public MachineTest {
       if (after.count(name + ".bk0.tmp") != 0) broken.push_back(name + ".bk0.tmp left behind");
       kept = kept || inBackup;
     }
-    if (UpdateRecorded() != kept) broken.push_back(kept ? "the record is gone" : "the record stays");
+    if (FilesRecorded() != kept) broken.push_back(kept ? "the record is gone" : "the record stays");
     CheckNothingHeld(&broken);
     return broken;
   }
@@ -391,7 +429,7 @@ class CrashSweepTest : public MachineTest {
 };
 
 TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe) {
-  Sweep("fault sweep", "fault points",
+  Sweep("fault sweep", "fault points", CONFIGURATIONS,
         [this](const Configuration& configuration) { return FaultPoints(configuration); },
         [this](const Configuration& configuration, const Fault& fault, const std::map<std::string, std::string>& before,
                std::string* point) {
@@ -402,29 +440,53 @@ TEST_F(FaultSweepTest, EverySingleFileRegistryOrAllocationFaultKeepsTheFilesSafe
         });
 }
 
-TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingWhetherTheNextRunFinishesOrFails) {
-  Sweep("crash sweep", "cuts (each cut point killed and as a power cut, then a finishing and a failing next run)",
-        &CutPoints,
-        [](const Configuration& configuration, const CutPoint& cut, const std::map<std::string, std::string>& before,
+template <typename Configurations>
+void CrashSweep(const char* name, const Configurations& configurations) {
+  Sweep(name,
+        "cuts (each cut point killed and as power cuts that keep none or some of the unsure changes, the next run "
+        "cut off too or not, then a finishing or a failing run)",
+        configurations, &CrashSweepTest::CutPoints,
+        [](const Configuration& configuration, const CrashSweepTest::CutPoint& cut, const std::map<std::string, std::string>& before,
            std::string* point) {
-          RunCutOff(cut);
-          std::vector<std::string> promises = BrokenAfterCut(configuration, before);
+          // Without a record of the files, the update was either undone or
+          // finished: what the folder holds then is the old content of the
+          // next run, which it must keep.
+          std::map<std::string, std::string> old = before;
+          CrashSweepTest::RunCutOff(cut.beforeCall, cut.shortWrite, cut.ending, cut.seed);
+          std::vector<std::string> promises = CrashSweepTest::BrokenAfterCut(configuration, old);
+          if (!CrashSweepTest::FilesRecorded()) old = installed::InstallFolder();
+          if (cut.retryCutAt != 0) {
+            CrashSweepTest::RunCutOff(cut.retryCutAt, 0, cut.retryEnding, cut.seed);
+            const std::vector<std::string> again = CrashSweepTest::BrokenAfterCut(configuration, old);
+            promises.insert(promises.end(), again.begin(), again.end());
+            if (!CrashSweepTest::FilesRecorded()) old = installed::InstallFolder();
+          }
           const std::size_t boxes = winsim::MessageBoxes().size();
           std::vector<std::string> later;
-          if (cut.retry == Retry::Finishing) {
-            later = BrokenAfterRerun(configuration, RunUpdater(L"/S"), boxes);
+          if (cut.retry == CrashSweepTest::Retry::Finishing) {
+            later = CrashSweepTest::BrokenAfterRerun(configuration, RunUpdater(L"/S"), boxes);
           } else {
-            // A run cut off past its commit point had updated the files: their
-            // content then is what the next run keeps.
-            const std::map<std::string, std::string> kept = cut.committed ? installed::InstallFolder() : before;
-            ArrangeFailure(configuration, cut.retry);
-            later = BrokenAfterFailingRerun(configuration, RunUpdater(L"/S /LOG=C:\\retry.log"), kept);
+            CrashSweepTest::ArrangeFailure(configuration, cut.retry);
+            later = CrashSweepTest::BrokenAfterFailingRerun(configuration, RunUpdater(L"/S /LOG=C:\\retry.log"), old);
           }
           promises.insert(promises.end(), later.begin(), later.end());
+          const char* endings[] = {"killed", "power cut keeping nothing unsure", "power cut keeping some"};
           const char* retries[] = {"finishing", "failing at the registry", "failing at a read-only last row"};
-          *point = "cut " + cut.what + ", then " + retries[static_cast<int>(cut.retry)];
+          *point = "cut " + cut.what + ", " + endings[static_cast<int>(cut.ending)] +
+                   (cut.retryCutAt == 0 ? std::string()
+                                        : ", next run cut before its call " + std::to_string(cut.retryCutAt) + ", " +
+                                              endings[static_cast<int>(cut.retryEnding)]) +
+                   ", then " + retries[static_cast<int>(cut.retry)];
           return promises;
         });
+}
+
+TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingWhetherTheNextRunFinishesOrFailsOnXp) {
+  CrashSweep("crash sweep, Windows XP", CRASH_CONFIGURATIONS_XP);
+}
+
+TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingWhetherTheNextRunFinishesOrFailsOnWindows7) {
+  CrashSweep("crash sweep, Windows 7", CRASH_CONFIGURATIONS_WINDOWS_7);
 }
 
 }  // namespace
