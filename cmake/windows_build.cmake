@@ -9,10 +9,10 @@ target_include_directories(CarvellaMakerUpdater PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(CarvellaMakerUpdater PRIVATE
   _WIN32_WINNT=0x0500 WINVER=0x0500 PSAPI_VERSION=1 WIN32_LEAN_AND_MEAN)
 target_compile_options(CarvellaMakerUpdater PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-municode -Os -flto -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  $<$<COMPILE_LANGUAGE:CXX>:-municode -Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -ffunction-sections -fdata-sections -Wall -Wextra -Werror -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>)
 target_link_options(CarvellaMakerUpdater PRIVATE
-  -municode -mwindows -Os -flto -static -static-libgcc -static-libstdc++ -s
+  -mwindows -nostartfiles -Wl,-e,_UpdaterEntry@0 -Oz -static -static-libgcc -static-libstdc++ -s
   -Wl,--gc-sections -Wl,--nxcompat -Wl,--dynamicbase -Wl,--no-insert-timestamp)
 set_target_properties(CarvellaMakerUpdater PROPERTIES OUTPUT_NAME CarvellaMakerUpdater SUFFIX ".exe")
 # The payload is an input of the build: the repository's test tables unless a

@@ -12,6 +12,12 @@ import sys
 from pathlib import Path
 
 ALLOWED_DLLS = {"KERNEL32.dll", "ADVAPI32.dll", "USER32.dll", "msvcrt.dll"}
+# What every run calls: its exit, the instance mutex, the registry and the boxes.
+REQUIRED_IMPORTS = {
+    "KERNEL32.dll": {"ExitProcess", "CreateMutexA", "GetCommandLineW"},
+    "ADVAPI32.dll": {"RegOpenKeyExA"},
+    "USER32.dll": {"MessageBoxA"},
+}
 
 # Everything imported must exist on Windows 2000; this list only grows after checking that.
 WINDOWS_2000_FUNCTIONS = {
@@ -159,6 +165,10 @@ def check(exe_path, payload_folder):
     if unsigned >= SIZE_LIMIT:
         problems.append("executable is %d bytes without its signature, limit %d" % (unsigned, SIZE_LIMIT))
 
+    # An image that links no code of the program still has a manifest and resources.
+    for dll, names in sorted(REQUIRED_IMPORTS.items()):
+        for name in sorted(names - set(image.imports().get(dll, []))):
+            problems.append("does not import %s!%s: the program's code is missing" % (dll, name))
     for dll, names in sorted(image.imports().items()):
         if dll not in ALLOWED_DLLS:
             problems.append("imports from %s (%s)" % (dll, ", ".join(names)))

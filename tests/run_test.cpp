@@ -1,5 +1,6 @@
 #include <string>
 
+#include "app/command_arguments.h"
 #include "app/run.h"
 #include "tests/machine_test.h"
 #include "winsim/code_pages.h"
@@ -20,6 +21,24 @@ TEST(SilentRunTest, OnlySlashSAsFirstArgument) {
     winsim::ResetMachine();
     EXPECT_EQ(IsSilentRun(c.commandLine), c.silent) << (c.commandLine ? "with argument" : "no argument");
   }
+}
+
+// The program's name goes, quoted or not, with the blanks after it; a quote
+// opened in the name runs on to its closing one, blanks and all.
+TEST(CommandArgumentsTest, TheProgramsNameAndTheBlanksAfterItGo) {
+  const struct {
+    const wchar_t* commandLine;
+    const wchar_t* arguments;
+  } rows[] = {
+      {L"u.exe /S /LOG", L"/S /LOG"},
+      {L"\"C:\\Program Files\\u.exe\"  \t/S", L"/S"},
+      {L"\"C:\\Program Files\\u.exe\"/S", L""},
+      {L"C:\\x\"a b\"\\u.exe /S", L"/S"},
+      {L"u.exe", L""},
+      {L"", L""},
+      {nullptr, L""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(std::wstring(ArgumentsOf(row.commandLine)), row.arguments);
 }
 
 // "/S" keeps its place as the first argument; the other switches are whole
