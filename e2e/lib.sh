@@ -459,9 +459,9 @@ snapshot() {
   mkdir -p "$dir"
   cp -a "$(install_folder)" "$dir/files"
   local t=$'\t' vendor
-  local keys=(install_path version filter_key record)
+  local keys=(install_path version filter_key record record_key)
   local requests=("get${t}$APP_KEY${t}InstallPath" "get${t}$APP_KEY${t}Version" "exists${t}$FILTER_KEY"
-    "get${t}$RECORD_KEY${t}$RECORD_VALUE")
+    "get${t}$RECORD_KEY${t}$RECORD_VALUE" "exists${t}$RECORD_KEY")
   for vendor in "${VENDORS[@]}"; do
     keys+=("${vendor}_key" "${vendor}_products")
     requests+=("exists${t}$FILTER_KEY\\$vendor" "get${t}$FILTER_KEY\\$vendor${t}Products")
@@ -680,11 +680,13 @@ print(" ".join(parts))' "$1"
 }
 
 # The registry as before the run, value for value, type and bytes.
-# No record of an update in progress is left.
+# No record of an update in progress is left, nor the key that holds records.
 expect_no_record() {
   local record
   record=$(snapshot_value "$SCENARIO_DIR/after/registry.txt" record)
   [[ $record == NOVALUE ]] || fail "the record of an update in progress stays: $(readable "$record")"
+  [[ $(snapshot_value "$SCENARIO_DIR/after/registry.txt" record_key) == NOKEY ]] ||
+    fail "the key $RECORD_KEY stays"
 }
 
 expect_registry_untouched() {

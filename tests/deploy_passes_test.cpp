@@ -143,6 +143,8 @@ TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
     EXPECT_EQ(updater->DeleteBackups(), 0);
     EXPECT_EQ(InstallFolder(), TargetsOnly());
     EXPECT_EQ(InstallFolder().size(), c.files.size());
+    EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODRIX")) << "the record's key and the "
+                                                                                     "vendor key made for it go";
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
   }
 }
@@ -371,7 +373,8 @@ TEST_F(DeployPassesTest, AfterARegistryFailureEveryBackedUpRowComesBackLastFirst
 }
 
 // A record that cannot be trusted stops the run before a file changes and
-// keeps every backup; one of another folder is set aside and replaced.
+// keeps every backup; one of this folder, spelled as Windows would equate
+// it, is taken over; one of another folder is left exactly as it is.
 TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
   const char key[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
   const std::string folder = kInstall;
@@ -380,6 +383,7 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
     DWORD type;
     std::string text;
     int deployed;
+    bool takenOver = false;
   } cases[] = {
       {"not text", REG_BINARY, folder + "|DrvClass.ini:backup", -1},
       {"an unknown file", REG_SZ, folder + "|DrvClass.ini:backup|Other.ini:backup", -1},
@@ -387,6 +391,9 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
       {"a name cut short", REG_SZ, folder + "|DrvClass", -1},
       {"another folder", REG_SZ, "D:\\Elsewhere|DrvClass.ini:backup", 0},
       {"a folder cut short", REG_SZ, folder.substr(0, 8), 0},
+      {"this folder with a trailing backslash", REG_SZ, folder + "\\|DrvClass.ini:backup", 0, true},
+      {"this folder in other letter case", REG_SZ, "d:\\program files\\odrix\\CARVELLA MAKER|DrvClass.ini:backup", 0,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -402,10 +409,33 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
       EXPECT_EQ(winsim::FileBytes(Backup(0)), "backup that may hold the old content");
       winsim::RegistryValue record;
       EXPECT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", &record));
+    } else if (c.takenOver) {
+      EXPECT_EQ(winsim::FileBytes(Backup(0)), "backup that may hold the old content");
     } else {
       EXPECT_EQ(winsim::FileBytes(Backup(0)), Old(0)) << "a backup of this folder, not taken over, is stale";
+      updater->DeleteBackups();
+      winsim::RegistryValue record;
+      ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", &record));
+      EXPECT_EQ(record.bytes, c.text);
     }
   }
+
+  // Two folders whose names differ only in a trail byte that ASCII case
+  // folding would equate: "D:\ア" (83 41) and "D:\ヂ" (83 61).
+  Prepare(1, true);
+  winsim::SetAnsiCodePage(932);
+  const std::string other = std::string("D:\\\x83\x41") + "|DrvClass.ini:backup";
+  winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", REG_SZ, other);
+  delete[] updater->installDir;
+  updater->installDir = NewFolder("D:\\\x83\x61");
+  winsim::PutFile("D:\\\x83\x61\\DrvClass.ini", Old(0));
+  winsim::PutFile("D:\\\x83\x61\\DrvClass.ini.bk0", "a stale backup");
+  EXPECT_EQ(updater->DeployFiles(), 0);
+  EXPECT_EQ(winsim::FileBytes("D:\\\x83\x61\\DrvClass.ini.bk0"), Old(0));
+  updater->DeleteBackups();
+  winsim::RegistryValue record;
+  ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", &record));
+  EXPECT_EQ(record.bytes, other);
 
   // In code page 932 the second byte of a character may be the separator's.
   const std::string japanese = "D:\\\x83\x7C\x81\x5B\x83\x5E";

@@ -43,6 +43,22 @@ void CopyServiceStillStarting() {
   winsim::InstallService(installed::COPY_SERVICE, SERVICE_START_PENDING);
   winsim::SettleAfterQueries(installed::COPY_SERVICE, 4);
 }
+void CopyServiceNotRunning() {
+  winsim::RemoveService(installed::COPY_SERVICE);
+  winsim::InstallService(installed::COPY_SERVICE, SERVICE_STOPPED);
+}
+void CopyServiceStoppingBySelf() {
+  winsim::RemoveService(installed::COPY_SERVICE);
+  winsim::InstallService(installed::COPY_SERVICE, SERVICE_STOP_PENDING);
+  winsim::SettleAfterQueries(installed::COPY_SERVICE, 4);
+}
+// A registry failure, and the record cannot learn that SupVer.inf was put
+// back: the roll-back's first record write, after three for the services
+// and four for the rows, fails.
+void SupVerPutBackRecordNotUpdated() {
+  MultiStringOdrixList();
+  winsim::FailCall("RegSetValueExA", 9, ERROR_ACCESS_DENIED);
+}
 // A registry failure, and the roll-back cannot put SupVer.inf back (three backups, then it comes first).
 // The roll-back's rename of the last backup (the fourth rename) and the copy
 // in its place (its first read follows the three backups' two each) both fail.
@@ -151,6 +167,7 @@ class WholeRunTest : public MachineTest {
 };
 
 const std::vector<DWORD> ALL_RUNNING = {SERVICE_RUNNING, SERVICE_RUNNING, SERVICE_RUNNING};
+const char RECORD_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
 const std::vector<DWORD> TWO_STOPPED = {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_RUNNING};
 
 
@@ -226,6 +243,8 @@ TEST_F(WholeRunTest, SilentRunUpdatesEveryKindOfWindowsAndClassWithoutABox) {
     ExpectProductListsExtended();
     EXPECT_EQ(ServiceStates(), c.servicesAfter);
     EXPECT_EQ(winsim::ExitWindowsCalls().size(), 1u);
+    EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, RECORD_KEY));
+    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY));
     ExpectNothingLeftOpen();
   }
 }
@@ -257,6 +276,10 @@ TEST_F(WholeRunTest, PlantedLinksNeverCarryAWriteOutOfTheFolder) {
     const char* failingRow;  // nullptr: the update goes through
   } cases[] = {
       {"backup name hard-linked", 0, [] { winsim::MakeHardLink(OUTSIDE, FOLDER + "DrvClass.ini.bk0"); }, nullptr},
+      {"fresh backup name hard-linked, as a cut may leave it", 0,
+       [] { winsim::MakeHardLink(OUTSIDE, FOLDER + "DrvClass.ini.bk0.tmp"); }, nullptr},
+      {"a read-only file at a fresh backup name", 0,
+       [] { winsim::PutFile(FOLDER + "SupVer.inf.bk0.tmp", "cut short", FILE_ATTRIBUTE_READONLY); }, nullptr},
       {"backup name a symbolic link", FILE_ATTRIBUTE_READONLY,
        [] { winsim::MakeSymbolicLink(FOLDER + "SupVer.inf.bk0", OUTSIDE); }, nullptr},
       {"read-only backup name hard-linked, so it cannot go", FILE_ATTRIBUTE_READONLY,
@@ -388,6 +411,7 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
   const std::vector<DWORD> copyNotBack = {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_RUNNING};
   const std::vector<DWORD> copyStuck = {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_RUNNING};
   const std::vector<DWORD> allStopped = {SERVICE_STOPPED, SERVICE_STOPPED, SERVICE_STOPPED};
+  const std::vector<DWORD> copyStopped = {SERVICE_RUNNING, SERVICE_STOPPED, SERVICE_RUNNING};
   const struct {
     const wchar_t* commandLine;
     std::vector<int> answers;
@@ -407,6 +431,9 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
       {L"/S /NORESTART", {}, CopyServiceStuck, EXIT_RETRY_LATER, {MSG_SERVICE_ERROR}, copyStuck},
       {L"/S /NORESTART", {}, ReadOnlySupVer, EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, ALL_RUNNING},
       {L"/S /NORESTART", {}, SupVerNotPutBack, EXIT_STOPPED, {MSG_REGISTRY_ERROR}, allStopped},
+      {L"/S /NORESTART", {}, SupVerPutBackRecordNotUpdated, EXIT_STOPPED, {MSG_REGISTRY_ERROR}, ALL_RUNNING},
+      {L"/S /NORESTART", {}, CopyServiceNotRunning, EXIT_RESTART_REQUIRED, {}, copyStopped},
+      {L"/S /NORESTART", {}, CopyServiceStoppingBySelf, EXIT_RESTART_REQUIRED, {}, copyStopped},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", answers " << row.answers.size());
@@ -418,6 +445,42 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
     EXPECT_EQ(ServiceStates(), row.services);
     EXPECT_TRUE(winsim::ExitWindowsCalls().empty());
     EXPECT_TRUE(winsim::PrivilegeAdjustments().empty());
+    ExpectNothingLeftOpen();
+  }
+}
+
+// A service that the run asked to stop is the run's to start again, also
+// when it stopped too late for the run: the retry finds it stopped and
+// starts it at its end; no run leaves it stopped.
+TEST_F(WholeRunTest, AServiceThatStopsTooLateIsStartedAgainByTheRetry) {
+  Install(0x0A000000);
+  winsim::SetStopBehaviour(installed::COPY_SERVICE, winsim::StopBehaviour::AfterQueries, 150);
+  EXPECT_EQ(RunUpdater(L"/S /NORESTART"), EXIT_RETRY_LATER);
+  ExpectFilesUntouched();
+  EXPECT_EQ(ServiceStates(), (std::vector<DWORD>{SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_RUNNING}));
+  EXPECT_EQ(RunUpdater(L"/S /NORESTART"), EXIT_RESTART_REQUIRED);
+  ExpectFilesUpdated();
+  EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+  EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, RECORD_KEY)) << "nothing left to record";
+  ExpectNothingLeftOpen();
+}
+
+// After a successful update no run puts the old bytes back, whatever failed
+// while the record was being cleared: the backups go all the same, and a
+// recorded row whose backup is gone is forgotten by the next run.
+TEST_F(WholeRunTest, ARecordThatCouldNotBeClearedNeverUndoesAFinishedUpdate) {
+  Install(0x09000000);
+  ASSERT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+  const unsigned lastFlush = winsim::CallCount("RegFlushKey");
+  for (const auto& failing : {std::make_pair("RegDeleteValueA", 1u), std::make_pair("RegFlushKey", lastFlush)}) {
+    SCOPED_TRACE(failing.first);
+    Install(0x09000000);
+    winsim::FailCall(failing.first, failing.second, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RunUpdater(L"/S"), EXIT_FINISHED);
+    ExpectFilesUpdated();
+    MultiStringOdrixList();
+    EXPECT_EQ(RunUpdater(L"/S"), EXIT_STOPPED);
+    ExpectFilesUpdated();
     ExpectNothingLeftOpen();
   }
 }
