@@ -19,6 +19,7 @@
 #include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/registry.h"
+#include "winsim/time.h"
 
 namespace winsim {
 namespace {
@@ -35,9 +36,8 @@ const DWORD VOLUME_SERIAL_BASE = 0x3A7C0000;
 const DWORD ROOT_FILE_INDEX = 5;
 const DWORD FIRST_FILE_INDEX = 64;
 const DWORD FILE_INDEX_SEQUENCE = 0x00010000;
-// Every file's times: 2024-01-01 00:00 UTC.
+// Every file's times until it changes: 2024-01-01 00:00 UTC.
 const FILETIME FILE_TIME = {0x7689C000, 0x01DA3C45};
-const std::uint64_t MINUTE = 600000000;  // in FILETIME's 100 ns
 
 // A file or a folder. A file may have several names (hard links); a symbolic
 // link is a file of its own and a junction a folder of its own, each with a
@@ -75,7 +75,6 @@ struct FileSystem {
   std::vector<Opener> openers;                                // index = handle object
   std::vector<std::pair<std::string, std::string>> copies;
   std::vector<std::pair<std::string, std::string>> moves;
-  DWORD clock = 0;  // minutes after FILE_TIME: one more for every change of a file's bytes
   unsigned stopWriteAt = 0;
   DWORD stopWriteAfter = 0;
   DWORD stopWriteError = 0;
@@ -143,11 +142,9 @@ std::shared_ptr<FileData> NewObject(bool folder, const std::string& key, DWORD a
 }
 
 // The bytes changed now: the journal records the new size (new room reads as
-// zeros until its data arrives) and the file a later last-write time.
+// zeros until its data arrives) and the file the system time as its last write.
 void Changed(FileData& file) {
-  const std::uint64_t start = static_cast<std::uint64_t>(FILE_TIME.dwHighDateTime) << 32 | FILE_TIME.dwLowDateTime;
-  const std::uint64_t time = start + MINUTE * ++Files().clock;
-  file.lastWrite = FILETIME{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+  file.lastWrite = SystemTimeNow();
   file.disk.resize(file.bytes.size(), '\0');
 }
 
@@ -447,6 +444,7 @@ const std::vector<std::pair<std::string, std::string>>& MoveLog() { return Files
 
 void CutPower() {
   EndProcess();
+  StartWindowsAgain();
   LoseUnflushedRegistry();
   for (auto& entry : Files().files) entry.second.file->bytes = entry.second.file->disk;
 }

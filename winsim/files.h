@@ -71,8 +71,8 @@ const std::vector<std::pair<std::string, std::string>>& CopyLog();
 const std::vector<std::pair<std::string, std::string>>& MoveLog();
 
 // The power goes: the process ends (EndProcess), every file keeps only what
-// reached the disk (bytes that never did read as zeros), and the registry
-// loses what was not flushed.
+// reached the disk (bytes that never did read as zeros), the registry loses
+// what was not flushed, and Windows starts again.
 void CutPower();
 
 }  // namespace winsim
