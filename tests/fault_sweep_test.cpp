@@ -415,7 +415,11 @@ TEST_F(CrashSweepTest, AnUpdateCutOffAtAnyCallLosesNothingWhetherTheNextRunFinis
             // content then is what the next run keeps.
             const std::map<std::string, std::string> kept = cut.committed ? installed::InstallFolder() : before;
             ArrangeFailure(configuration, cut.retry);
-            later = BrokenAfterFailingRerun(configuration, RunUpdater(L"/S /LOG=C:\\retry.log"), kept);
+            const int exitCode = RunUpdater(L"/S /LOG=C:\\retry.log");
+            // A read-only file that holds the update already fails nothing: that run leaves the PC alone.
+            const bool inPlace = cut.committed && cut.retry == Retry::ReadOnlyLastRow;
+            later = inPlace ? BrokenAfterRerun(configuration, exitCode, boxes)
+                            : BrokenAfterFailingRerun(configuration, exitCode, kept);
           }
           promises.insert(promises.end(), later.begin(), later.end());
           const char* retries[] = {"finishing", "failing at the registry", "failing at a read-only last row"};

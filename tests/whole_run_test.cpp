@@ -398,6 +398,8 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
       "ODRIX Carvella Maker 0x09000000 in C:\\Program Files\\ODRIX\\Carvella Maker",
       "64-bit Windows",
       "version class 1: 4 data files",
+      "file DrvClass.ini: does not hold its payload (0)",
+      "the update is not in place",
       "question not shown (silent run), taken as OK: Do you want to add the drive that ODRIX Carvella Maker supports?",
       "service \"ODRIX Carvella Control Service\": asked to stop (0), done",
       "service \"ODRIX Carvella Copy Service\": asked to stop (0), done",
@@ -417,7 +419,9 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
   EXPECT_EQ(LogLines(DEFAULT_LOG), run);
   ExpectFilesUpdated();
 
-  // The second run comes after the first, the services it finds stopped and the lists already extended.
+  // The second run comes after the first, the services it finds stopped and
+  // the lists already extended, and SupVer.inf edited since.
+  winsim::PutFile(SUPVER_PATH, "edited");
   EXPECT_EQ(RunUpdater(L"/S /LOG"), EXIT_FINISHED);
   const std::vector<std::string> lines = LogLines(DEFAULT_LOG);
   ASSERT_GT(lines.size(), run.size());
