@@ -48,9 +48,11 @@ bool RestartOwed(const Updater& updater, ULONGLONG lastWritten) {
   ULONGLONG started = 0;
   const bool told = FindWindowsStartTime(&started);
   const bool owed = !told || lastWritten >= started;
-  updater.Note("data files last written %s Windows started: %s",
-               !told ? "(the start cannot be told)" : owed ? "after" : "before",
-               owed ? "the restart is still owed" : "no restart owed");
+  updater.Note("%s: %s",
+               !told  ? "the start of Windows cannot be told"
+               : owed ? "the data files were last written after Windows started"
+                      : "the data files were last written before Windows started",
+               owed ? "the restart is still owed" : "no restart is owed");
   return owed;
 }
 

@@ -745,6 +745,103 @@ TEST_F(WholeRunTest, SecondRunOverAnUpdatedMachineAddsNothingTwice) {
   EXPECT_TRUE(winsim::MessageBoxes().empty());
 }
 
+void RestartedSince() { winsim::StartWindowsAgain(); }
+
+// A run on a PC that holds the update changes nothing: no service is stopped
+// or started, no file or registry value is written. A restart still owed
+// since the update is asked for, requested or left to the caller as after an
+// update; a start of Windows that cannot be told counts as one owed. What
+// differs, or a record left by a cut-off run, lets the update run.
+TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
+  const std::string OWED = "the data files were last written after Windows started: the restart is still owed";
+  const std::string NOT_OWED = "the data files were last written before Windows started: no restart is owed";
+  const std::string UNTOLD = "the start of Windows cannot be told: the restart is still owed";
+  const struct {
+    Windows windows;
+    void (*arrange)();  // after an update that left the restart to the caller
+    const wchar_t* commandLine;
+    std::vector<int> answers;
+    int exitCode;
+    std::vector<int> boxes;
+    bool leftAlone;
+    std::string logLine;
+  } rows[] = {
+      {Windows::Windows7Wow64, [] {}, L"/S /NORESTART", {}, EXIT_RESTART_REQUIRED, {}, true, OWED},
+      {Windows::Windows7Wow64, [] {}, L"/S", {}, EXIT_FINISHED, {}, true, "restart requested: Windows is restarting"},
+      {Windows::Windows7Wow64, [] {}, L"", {IDOK}, EXIT_FINISHED, {MSG_DONE_REBOOT_PROMPT}, true, OWED},
+      {Windows::Windows7Wow64, [] {}, L"", {IDCANCEL}, EXIT_FINISHED, {MSG_DONE_REBOOT_PROMPT}, true, "restart declined"},
+      {Windows::Windows7Wow64, [] {}, L"/NORESTART", {}, EXIT_RESTART_REQUIRED, {MSG_ALREADY_ADDED}, true, OWED},
+      {Windows::Windows7Wow64, RestartedSince, L"/S /NORESTART", {}, EXIT_FINISHED, {}, true, NOT_OWED},
+      {Windows::Windows7Wow64, RestartedSince, L"/S", {}, EXIT_FINISHED, {}, true, NOT_OWED},
+      {Windows::Windows7Wow64, RestartedSince, L"", {IDOK}, EXIT_FINISHED, {MSG_ALREADY_ADDED}, true, NOT_OWED},
+      {Windows::Xp32Bit, RestartedSince, L"/S /NORESTART", {}, EXIT_FINISHED, {}, true, NOT_OWED},
+      {Windows::Windows2000, RestartedSince, L"/S /NORESTART", {}, EXIT_FINISHED, {}, true, NOT_OWED},
+      // Up for 49.7 days: the tick counter has turned once since the update.
+      {Windows::Xp32Bit, [] { winsim::SetTickCount(0xFFFFFF00), Sleep(0x200); }, L"/S /NORESTART", {},
+       EXIT_RESTART_REQUIRED, {}, true, OWED},
+      {Windows::Xp32Bit, [] { RestartedSince(), winsim::ShiftReportedStartTime(120000); }, L"/S /NORESTART", {},
+       EXIT_RESTART_REQUIRED, {}, true, UNTOLD},
+      {Windows::Xp32Bit, [] { RestartedSince(), winsim::RemoveExport("ntdll.dll", "NtQuerySystemInformation"); },
+       L"/S /NORESTART", {}, EXIT_RESTART_REQUIRED, {}, true, UNTOLD},
+      {Windows::Windows7Wow64, [] { RestartedSince(), winsim::PutFile(SUPVER_PATH + ".bk0", "stale"); },
+       L"/S /NORESTART", {}, EXIT_FINISHED, {}, true, NOT_OWED},
+      {Windows::Windows7Wow64, [] { RestartedSince(), winsim::RemoveRegistryKey(HKEY_LOCAL_MACHINE, installed::FILTER_KEY); },
+       L"/S /NORESTART", {}, EXIT_FINISHED, {}, true, NOT_OWED},
+      {Windows::Windows7Wow64,
+       [] {
+         std::string bytes = winsim::FileBytes(SUPVER_PATH);
+         bytes[bytes.size() / 2] ^= 1;
+         winsim::PutFile(SUPVER_PATH, bytes);
+       },
+       L"/S /NORESTART", {}, EXIT_RESTART_REQUIRED, {}, false, "file SupVer.inf: does not hold its payload (0)"},
+      {Windows::Windows7Wow64,
+       [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", installed::ODRIX_PRODUCTS); },
+       L"/S /NORESTART", {}, EXIT_RESTART_REQUIRED, {}, false,
+       "registry HKLM\\SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter\\ODRIX \"Products\": does not hold the id"},
+      {Windows::Windows7Wow64,
+       [] {
+         winsim::SetRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODRIX\\Carvella Maker Updater", "Update in progress",
+                                   std::string(installed::INSTALL_DIR) + "|SupVer.inf:backup");
+         winsim::PutFile(SUPVER_PATH + ".bk0", installed::OldContent("SupVer.inf"));
+       },
+       L"/S /NORESTART", {}, EXIT_RESTART_REQUIRED, {}, false,
+       "file SupVer.inf: its old content is in its backup, as recorded by a run that did not end"},
+      // Read without following the link: the update runs and refuses it.
+      {Windows::Windows7Wow64,
+       [] {
+         winsim::PutFile("C:\\elsewhere.inf", winsim::FileBytes(SUPVER_PATH));
+         winsim::MakeSymbolicLink(SUPVER_PATH, "C:\\elsewhere.inf");
+       },
+       L"/S /NORESTART", {}, EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, false, "file SupVer.inf: does not hold its payload (23)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", expecting " << row.logLine);
+    Install(0x09000000, row.windows);
+    ASSERT_EQ(RunUpdater(L"/S /NORESTART"), EXIT_RESTART_REQUIRED);
+    row.arrange();
+    std::map<std::string, std::string> folder = installed::InstallFolder();
+    folder.erase("SupVer.inf.bk0");
+    const std::size_t managerAccesses = winsim::ServiceManagerAccesses().size();
+    const std::size_t registryWrites = winsim::RegistrySetCalls().size();
+    const unsigned fileWrites = winsim::CallCount("SetEndOfFile") + winsim::CallCount("MoveFileExA");
+    winsim::ScriptAnswers(row.answers);
+    EXPECT_EQ(RunUpdater((row.commandLine + std::wstring(L" /LOG=C:\\second.log")).c_str()), row.exitCode);
+    EXPECT_EQ(Boxes(), row.boxes);
+    const std::vector<std::string> lines = LogLines("C:\\second.log");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), row.logLine), lines.end()) << testing::PrintToString(lines);
+    const bool restarted = row.exitCode == EXIT_FINISHED && row.logLine != NOT_OWED && row.logLine != "restart declined";
+    EXPECT_EQ(winsim::ExitWindowsCalls().size(), restarted ? 1u : 0u);
+    EXPECT_EQ(winsim::ServiceManagerAccesses().size() == managerAccesses, row.leftAlone);
+    if (row.leftAlone) {
+      EXPECT_EQ(installed::InstallFolder(), folder);
+      EXPECT_EQ(winsim::RegistrySetCalls().size(), registryWrites);
+      EXPECT_EQ(winsim::CallCount("SetEndOfFile") + winsim::CallCount("MoveFileExA"), fileWrites);
+      EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+    }
+    ExpectNothingLeftOpen();
+  }
+}
+
 // What the README tells administrators to test on a PC: SupVer.inf holds the
 // payload and both lists hold the id. Neither the marker file nor one list is
 // a sign: a roll-back keeps a new marker file, and a failed registry step keeps
