@@ -426,18 +426,16 @@ scenario_japanese_on_code_page_1252_file_copy_error() {
 # The update in place: nothing touched, the services as the update left them.
 expect_left_alone() { # exit code, boxes as for expect_boxes
   expect_exit "$1"
-  shift
-  expect_boxes "$@"
+  expect_boxes "${@:2}"
   expect_files untouched
   expect_registry_untouched
   expect_services restarted restarted untouched
   expect_restart not_requested
 }
 
-# A second run finds the update in place and touches nothing: the restart is
-# still owed (3010) until the data files are older than the start of Windows,
-# then it ends with 0, and an interactive run says so. Wine's start of Windows
-# is the host's (GetTickCount64): files dated before it stand in for a restart.
+# A second run on the updated PC touches nothing: 3010 while the restart is owed, 0 once the data
+# files are older than the start of Windows (under Wine the host's: files dated before it stand in
+# for a restart), and an interactive run says so.
 scenario_second_update_over_updated_folder() {
   arrange 0x09000000 || return
   act -- /S /NORESTART
