@@ -56,7 +56,7 @@ class Updater {
   // Whether the update is in place already, told by reading alone; then
   // *restartOwed says whether Windows has not restarted since the data files
   // were written.
-  bool IsUpdateInPlace(bool* restartOwed);
+  bool IsUpdateInPlace(bool* restartOwed) const;
 
   // Filter driver product lists (registry/)
   int UpdateRegistry() const;

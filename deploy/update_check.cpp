@@ -58,7 +58,7 @@ bool RestartOwed(const Updater& updater, ULONGLONG lastWritten) {
 
 }  // namespace
 
-OUT_OF_LINE bool Updater::IsUpdateInPlace(bool* restartOwed) {
+OUT_OF_LINE bool Updater::IsUpdateInPlace(bool* restartOwed) const {
   ULONGLONG lastWritten = 0;
   const bool inPlace =
       !NamedByRecord(*this) && DataFilesHoldTheirPayload(*this, &lastWritten) && ProductListsHoldId();
