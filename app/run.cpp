@@ -51,6 +51,31 @@ void RestartWindows(Updater& updater) {
   updater.ReportMessage(MSG_REBOOT_FAILED);
 }
 
+// The restart question, which a silent run takes as answered OK; true when
+// the restart was requested.
+bool RestartIfAccepted(Updater& updater) {
+  if (updater.Ask(MSG_DONE_REBOOT_PROMPT)) {
+    RestartWindows(updater);
+    return true;
+  }
+  updater.Note("restart declined");
+  return false;
+}
+
+// An updated PC is left alone. Only the restart that it still waits for, if
+// any, is asked for or left to the caller, as at the end of an update.
+int EndInPlace(Updater& updater, const RunSwitches& switches, bool restartOwed) {
+  // Backups that a finished run could not remove are stale: no record names them.
+  updater.DeleteBackups();
+  if (restartOwed && !switches.noRestart) {
+    RestartIfAccepted(updater);
+    return EXIT_FINISHED;
+  }
+  if (restartOwed) updater.Note("restart left to the caller (/NORESTART)");
+  updater.ReportMessage(MSG_ALREADY_ADDED);
+  return restartOwed ? EXIT_RESTART_REQUIRED : EXIT_FINISHED;
+}
+
 // Files are restored after a failed deployment or registration.
 int UndoFiles(Updater& updater) {
   updater.RollBack();
@@ -76,6 +101,8 @@ int EndWithoutUpdate(Updater& updater, const RunSwitches& switches, int exitCode
 int RunStages(Updater& updater, const RunSwitches& switches) {
   if (!updater.CheckPreconditions()) return EXIT_STOPPED;
   updater.Configure();
+  bool restartOwed = false;
+  if (updater.IsUpdateInPlace(&restartOwed)) return EndInPlace(updater, switches, restartOwed);
   if (!updater.Ask(MSG_CONFIRM_ADD_DRIVE)) return EXIT_FINISHED;
   if (!StopServices(updater)) {
     // The services that did stop run again before the box, which may wait for an answer.
@@ -98,11 +125,7 @@ int RunStages(Updater& updater, const RunSwitches& switches) {
     RestartStoppedServices(updater);
     return EXIT_RESTART_REQUIRED;
   }
-  if (updater.Ask(MSG_DONE_REBOOT_PROMPT)) {
-    RestartWindows(updater);
-    return EXIT_FINISHED;
-  }
-  updater.Note("restart declined");
+  if (RestartIfAccepted(updater)) return EXIT_FINISHED;
   return StartServices(updater) ? EXIT_FINISHED : EXIT_STOPPED;
 }
 

@@ -55,12 +55,18 @@ class Updater {
   int DeleteBackups();
   // Whether a row's backup is kept as the only copy of its old content.
   bool KeepsAnyBackup() const;
+  // Whether the update is in place already, told by reading alone; then
+  // *restartOwed says whether Windows has not restarted since the data files
+  // were written.
+  bool IsUpdateInPlace(bool* restartOwed);
 
   // Filter driver product lists (registry/)
   int UpdateRegistry() const;
   int WriteDwordValue(const char* keyPath, const char* valueName, const DWORD* value) const;
   int WriteStringValue(const char* keyPath, const char* valueName, const char* text) const;
   int AppendProductId(const char* keyPath, const char* valueName, const char* productId) const;
+  // Whether every product list holds the id, where the filter driver is installed.
+  bool ProductListsHoldId() const;
   static bool ProductListContains(const char* list, const char* productId);
   static int ParentPath(const char* path, char* buffer, int capacity);
 

@@ -1,5 +1,6 @@
 #include "deploy/deploy_file.h"
 
+#include <cstring>
 #include <new>
 
 #include "platform/scoped_handle.h"
@@ -56,6 +57,31 @@ int WriteWhole(HANDLE file, const void* bytes, DWORD size) {
 
 // What was written must be on the disk before anything that counts on it.
 int Flush(HANDLE file) { return FlushFileBuffers(file) ? 0 : LastError(); }
+
+// The payload resource of that id (low 16 bits) in the executable.
+int FindPayload(int resourceId, const void** bytes, DWORD* size) {
+  HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+  if (resource == nullptr) return LastError();
+  // Zero is both a failure and the size of an empty resource; only the error tells.
+  SetLastError(ERROR_SUCCESS);
+  *size = SizeofResource(nullptr, resource);
+  if (*size == 0 && GetLastError() != ERROR_SUCCESS) return LastError();
+  HGLOBAL loaded = LoadResource(nullptr, resource);
+  if (loaded == nullptr) return LastError();
+  *bytes = LockResource(loaded);
+  return *bytes != nullptr ? 0 : LastError();
+}
+
+// One read of a byte more than expected: a file read stops at its end.
+int HoldsBytes(HANDLE file, const void* bytes, DWORD size, bool* holds) {
+  char* buffer = new (std::nothrow) char[size + 1];
+  if (buffer == nullptr) return ERR_OUT_OF_MEMORY;
+  DWORD got = 0;
+  const int result = ReadFile(file, buffer, size + 1, &got, nullptr) ? 0 : LastError();
+  *holds = result == 0 && got == size && std::memcmp(buffer, bytes, size) == 0;
+  delete[] buffer;
+  return result;
+}
 
 int CopyBytes(HANDLE source, HANDLE destination) {
   char* buffer = new (std::nothrow) char[COPY_CHUNK_SIZE];
@@ -206,9 +232,39 @@ int DeployFile::MoveOver(DeployFile& destination) {
   return MoveFileExA(fullPath, destination.fullPath, flags) ? 0 : LastError();
 }
 
+// The name itself is opened, never what it links to, and read only where its
+// size is the payload's.
+int DeployFile::HoldsResource(bool* holds, FILETIME* lastWrite) {
+  *holds = false;
+  const void* bytes = nullptr;
+  DWORD size = 0;
+  int result = BuildPath();
+  if (result == 0) result = FindPayload(resourceId, &bytes, &size);
+  if (result != 0) return result;
+  const KernelHandle file(CreateFileA(fullPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsSet()) return LastError();
+  BY_HANDLE_FILE_INFORMATION information = {};
+  result = CheckPlainFile(file.Get(), &information);
+  if (result != 0 || information.nFileSizeHigh != 0 || information.nFileSizeLow != size) return result;
+  *lastWrite = information.ftLastWriteTime;
+  return HoldsBytes(file.Get(), bytes, size, holds);
+}
+
 int DeployFile::BuildPaths(DeployFile& destination) {
   const int result = BuildPath();
   return result != 0 ? result : destination.BuildPath();
+}
+
+// A folder that was never set stays unset, so every operation on the file
+// answers ERR_NO_DIRECTORY.
+int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePointer* file) {
+  file->reset(new (std::nothrow) DeployFile);
+  if (!*file) return ERR_OUT_OF_MEMORY;
+  int result = folder != nullptr ? (*file)->SetDirectory(folder) : 0;
+  if (result == 0) result = (*file)->SetName(fileName);
+  (*file)->SetResourceId(resourceId);
+  return result;
 }
 
 // The lookup, the load and the open come before the destination is touched, so
@@ -216,20 +272,14 @@ int DeployFile::BuildPaths(DeployFile& destination) {
 // even when WriteFile reports success.
 int ExtractResourceToFile(int resourceId, const char* destinationPath, bool* destinationOpened) {
   SetOutParameter(destinationOpened, false);
-  HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-  if (resource == nullptr) return static_cast<int>(GetLastError());
-  // Zero is both a failure and the size of an empty resource; only the error tells.
-  SetLastError(ERROR_SUCCESS);
-  const DWORD size = SizeofResource(nullptr, resource);
-  if (size == 0 && GetLastError() != ERROR_SUCCESS) return static_cast<int>(GetLastError());
-  HGLOBAL loaded = LoadResource(nullptr, resource);
-  if (loaded == nullptr) return static_cast<int>(GetLastError());
-  const void* bytes = LockResource(loaded);
-  if (bytes == nullptr) return static_cast<int>(GetLastError());
+  const void* bytes = nullptr;
+  DWORD size = 0;
+  int result = FindPayload(resourceId, &bytes, &size);
+  if (result != 0) return result;
 
   KernelHandle file;
   DWORD existing = 0;
-  int result = OpenForRewrite(destinationPath, FILE_FLAG_WRITE_THROUGH, &file, &existing, destinationOpened);
+  result = OpenForRewrite(destinationPath, FILE_FLAG_WRITE_THROUGH, &file, &existing, destinationOpened);
   if (result == 0) result = WriteWhole(file.Get(), bytes, size);
   if (result == 0) result = Flush(file.Get());
   if (result == 0) result = SetAttributesWhileOpen(destinationPath, existing & KEPT_ATTRIBUTES);

@@ -2,6 +2,8 @@
 // Result codes share one space with Win32 error codes; 0 is success.
 #pragma once
 
+#include <memory>
+
 #include "platform/result_codes.h"
 #include "platform/win32.h"
 
@@ -46,6 +48,10 @@ class DeployFile {
   // *destinationOpened (may be null) tells a failure that may have changed the
   // destination from one that was refused before it was opened.
   int CopyTo(DeployFile& destination, bool* destinationOpened = nullptr);
+  // Whether the file holds exactly its payload resource, read without
+  // changing it; *lastWrite gets its last-write time where it does. A link
+  // or a file with several names holds nothing (ERR_LINKED_FILE).
+  int HoldsResource(bool* holds, FILETIME* lastWrite);
   // This file renamed over the destination, which it replaces: it needs no
   // room, and the file keeps its bytes, attributes and time.
   int MoveOver(DeployFile& destination);
@@ -60,6 +66,11 @@ class DeployFile {
   // This file's path and then the destination's, the first failure's result.
   int BuildPaths(DeployFile& destination);
 };
+
+typedef std::unique_ptr<DeployFile> FilePointer;
+
+// A file of one row of the file table, on the heap for that row only.
+int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePointer* file);
 
 // Writes the RT_RCDATA resource of that id (low 16 bits) whole into the file,
 // replacing what it held, through one handle and on the disk when it answers

@@ -10,19 +10,6 @@
 
 namespace {
 
-typedef std::unique_ptr<DeployFile> FilePointer;
-
-// A file of one row, on the heap for that row only. A folder that was never
-// set stays unset, so every operation on the file answers ERR_NO_DIRECTORY.
-int MakeRowFile(const char* folder, const char* fileName, int resourceId, FilePointer* file) {
-  file->reset(new (std::nothrow) DeployFile);
-  if (!*file) return ERR_OUT_OF_MEMORY;
-  int result = folder != nullptr ? (*file)->SetDirectory(folder) : 0;
-  if (result == 0) result = (*file)->SetName(fileName);
-  (*file)->SetResourceId(resourceId);
-  return result;
-}
-
 // The payload comes from the row's resource; the source folder only names it.
 // A folder too long to take the file name is dropped, as one too long for its
 // sub-folder is, rather than failing a row that never reads from it.

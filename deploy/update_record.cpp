@@ -212,23 +212,26 @@ int UpdateRecord::Write(const char* text) {
   return result == 0 ? FlushRecordHive() : result;
 }
 
-// The record goes, then its key when no other folder's record is in it, and
-// the vendor's key when this run made it and nothing else came into it.
+// The record goes, then its key when no other folder's record is in it (also
+// one that a run cut off between the two left empty), and the vendor's key
+// when this run made it and nothing else came into it.
 int UpdateRecord::Remove() {
-  if (place < 0) return 0;
   std::unique_ptr<RegistryKey> key;
   std::unique_ptr<RegistryKey> vendor;
   if (!OpenKey(RECORD_KEY, &key) || !OpenKey(VENDOR_KEY, &vendor)) return ERR_OUT_OF_MEMORY;
-  int result = key->DeleteValue(RECORD_VALUES[place]);
-  // No key, no record.
-  if (result != 0 && result != ERROR_FILE_NOT_FOUND) return result;
-  if (freePlace < 0 || place < freePlace) freePlace = place;
-  place = -1;
+  const bool hadRecord = place >= 0;
+  if (hadRecord) {
+    const int result = key->DeleteValue(RECORD_VALUES[place]);
+    // No key, no record.
+    if (result != 0 && result != ERROR_FILE_NOT_FOUND) return result;
+    if (freePlace < 0 || place < freePlace) freePlace = place;
+    place = -1;
+  }
   bool keyDeleted = false;
   bool vendorDeleted = false;
   if (key->DeleteIfEmpty(&keyDeleted) == 0 && keyDeleted && createdVendorKey) vendor->DeleteIfEmpty(&vendorDeleted);
   if (vendorDeleted) createdVendorKey = false;
-  return FlushRecordHive();
+  return hadRecord || keyDeleted ? FlushRecordHive() : 0;
 }
 
 RowRecord UpdateRecord::State(int row) const { return static_cast<RowRecord>(states[row]); }

@@ -36,4 +36,6 @@ define_message MSG_REBOOT_FAILED 'Windows Reboot error.\nPlease reboot Windows b
   'Windowsの再起動に失敗しました。\n手動で再起動してください。'
 define_message MSG_SERVICE_ERROR 'Service Stop error. [ODRIX Carvella Control Service]\nUpdate has been canceled.' \
   'サービスの停止に失敗しました。[ODRIX Carvella Control Service]\nアップデートを終了します。'
+define_message MSG_ALREADY_ADDED 'The drive has already been added.\nNothing has been changed.' \
+  'ドライブはすでに追加されています。\n何も変更していません。'
 unset -f define_message

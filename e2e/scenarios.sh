@@ -423,18 +423,34 @@ scenario_japanese_on_code_page_1252_file_copy_error() {
 
 # ---- product lists ----------------------------------------------------------------------------
 
-# Every file is backed up and rewritten again; lists that hold the id are not written.
+# The update in place: nothing touched, the services as the update left them.
+expect_left_alone() { # exit code, boxes as for expect_boxes
+  expect_exit "$1"
+  expect_boxes "${@:2}"
+  expect_files untouched
+  expect_registry_untouched
+  expect_services restarted restarted untouched
+  expect_restart not_requested
+}
+
+# A second run on the updated PC touches nothing: 3010 while the restart is owed, 0 once the data
+# files are older than the start of Windows (under Wine the host's: files dated before it stand in
+# for a restart), and an interactive run says so.
 scenario_second_update_over_updated_folder() {
   arrange 0x09000000 || return
-  act -- /S
-  expect_silent_success 1
-  act -- /S
-  expect_exit 0
-  expect_boxes
-  expect_files deployed 1
-  expect_product_list ROVE unchanged
-  expect_product_list ODRIX unchanged
-  expect_list_writes
+  act -- /S /NORESTART
+  expect_updated_for_the_caller restarted restarted untouched
+  local log='C:\e2e\logs\second-run.log'
+  mkdir -p "$(unixpath 'C:\e2e\logs')"
+  act -- /S /NORESTART "/LOG=$log"
+  expect_left_alone 3010
+  touch -d "@$(($(date +%s) - $(cut -d. -f1 /proc/uptime) - 86400))" "$(install_folder)"/*
+  act -- /S /NORESTART "/LOG=$log"
+  expect_left_alone 0
+  act --answers OK
+  expect_left_alone 0 OK:MSG_ALREADY_ADDED
+  grep -q 'the restart is still owed' "$(unixpath "$log")" && grep -q 'no restart is owed' "$(unixpath "$log")" ||
+    fail "log $log: the restart owed and then not owed are not both told"
 }
 
 # A missing vendor key is created with the id alone; an incomplete last slot is dropped.
@@ -670,8 +686,8 @@ scenario_silent_update_no_restart() {
   expect_updated_for_the_caller restarted restarted NOSERVICE:
 }
 
-# Two runs append to one log named with a blank in it; the second updates the
-# updated folder again.
+# Two runs append to one log named with a blank in it; the second updates
+# again a folder whose SupVer.inf was edited since.
 scenario_run_log_of_two_updates() {
   arrange 0x09000000 || return
   local logFile='C:\e2e\logs\update log.txt'
@@ -681,6 +697,7 @@ scenario_run_log_of_two_updates() {
   rm -f "$unixLog"
   local switch="/LOG=\"$logFile\"" run
   for run in 1 2; do
+    [[ $run == 1 ]] || echo edited >"$(install_folder)/SupVer.inf"
     act -- /S "$switch"
     expect_exit 0
     expect_files deployed 1

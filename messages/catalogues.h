@@ -18,9 +18,10 @@ enum MessageSlot {
   MSG_DONE = 11,
   MSG_REBOOT_FAILED = 12,
   MSG_SERVICE_ERROR = 13,
+  MSG_ALREADY_ADDED = 14,
 };
 
-constexpr int MESSAGE_COUNT = 14;
+constexpr int MESSAGE_COUNT = 15;
 constexpr int MESSAGE_SLOT_SIZE = 256;
 
 // Where a slot's text starts in a table of all slots.

@@ -147,6 +147,32 @@ int Updater::AppendProductId(const char* keyPath, const char* valueName, const c
   return Outcome(*this, keyPath, valueName, status, written ? "the id added" : "holds the id already");
 }
 
+// Reads only, with the filter driver test and the list rule of the update.
+// Every row of the table appends the id to a list.
+bool Updater::ProductListsHoldId() const {
+  for (int row = 0; row < REG_OP_ROWS; ++row) {
+    const RegistryOp& op = REGISTRY_OP_TABLE[TableClass(versionClass)][row];
+    bool driverPresent = true;
+    if (FindFilterDriver(op.keyPath, &driverPresent) != 0) return false;
+    bool holds = !driverPresent;
+    if (driverPresent) {
+      std::unique_ptr<RegistryKey> key(new (std::nothrow) RegistryKey);
+      if (!key) return false;
+      key->SetRoot(HKEY_LOCAL_MACHINE);
+      key->SetPath(op.keyPath);
+      int readError = 0;  // a list that cannot be read holds no id
+      const ListText list(key->GetString(op.valueName, &readError));
+      holds = ProductListContains(list.get(), op.stringData);
+    }
+    Note("registry HKLM\\%s \"%s\": %s", op.keyPath, op.valueName,
+         !driverPresent ? "no filter driver key, nothing to register"
+         : holds        ? "holds the id already"
+                        : "does not hold the id");
+    if (!holds) return false;
+  }
+  return true;
+}
+
 // Compares whole slots only, up to the list's terminator, ignoring ASCII letter case.
 bool Updater::ProductListContains(const char* list, const char* productId) {
   if (list == nullptr || productId == nullptr || TextLength(productId) != PRODUCT_ID_LEN) return false;

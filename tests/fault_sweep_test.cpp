@@ -373,6 +373,20 @@ class CrashSweepTest : public MachineTest {
     return broken;
   }
 
+  // No record at all, the files hold their payload and the lists the id.
+  static bool UpdateInPlace(const Configuration& configuration) {
+    winsim::RegistryValue record;
+    if (winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, RECORD_KEY, "Update in progress", &record)) return false;
+    const std::map<std::string, std::string> folder = installed::InstallFolder();
+    for (const std::string& name : installed::DataFiles(configuration.windows)) {
+      auto found = folder.find(name);
+      if (found == folder.end() || found->second != installed::PayloadFor(configuration.version, name)) return false;
+    }
+    std::vector<std::string> notExtended;
+    CheckListsWhole(true, &notExtended);
+    return notExtended.empty();
+  }
+
   // Whether the record names a data file; the services a failed run keeps
   // stopped it may name until a run starts them again.
   static bool FilesRecorded() {
@@ -466,8 +480,13 @@ void CrashSweep(const char* name, const Configurations& configurations) {
           if (cut.retry == CrashSweepTest::Retry::Finishing) {
             later = CrashSweepTest::BrokenAfterRerun(configuration, RunUpdater(L"/S"), boxes);
           } else {
+            // A read-only file that holds the update already fails nothing: that run leaves the PC alone.
+            const bool inPlace = cut.retry == CrashSweepTest::Retry::ReadOnlyLastRow &&
+                                 CrashSweepTest::UpdateInPlace(configuration);
             CrashSweepTest::ArrangeFailure(configuration, cut.retry);
-            later = CrashSweepTest::BrokenAfterFailingRerun(configuration, RunUpdater(L"/S /LOG=C:\\retry.log"), old);
+            const int exitCode = RunUpdater(L"/S /LOG=C:\\retry.log");
+            later = inPlace ? CrashSweepTest::BrokenAfterRerun(configuration, exitCode, boxes)
+                            : CrashSweepTest::BrokenAfterFailingRerun(configuration, exitCode, old);
           }
           promises.insert(promises.end(), later.begin(), later.end());
           const char* endings[] = {"killed", "power cut keeping nothing unsure", "power cut keeping some"};

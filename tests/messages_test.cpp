@@ -42,6 +42,7 @@ const char* const JAPANESE[MESSAGE_COUNT] = {
     "ODRIX Carvella Makerのアップデートが終了しました。",
     "Windowsの再起動に失敗しました。\n手動で再起動してください。",
     "サービスの停止に失敗しました。[ODRIX Carvella Control Service]\nアップデートを終了します。",
+    "ドライブはすでに追加されています。\n何も変更していません。",
 };
 
 const char* const ENGLISH[MESSAGE_COUNT] = {
@@ -59,6 +60,7 @@ const char* const ENGLISH[MESSAGE_COUNT] = {
     "Update has been finished correctly.",
     "Windows Reboot error.\nPlease reboot Windows by manual operation.",
     "Service Stop error. [ODRIX Carvella Control Service]\nUpdate has been canceled.",
+    "The drive has already been added.\nNothing has been changed.",
 };
 
 class MessageTableTest : public ::testing::Test {

@@ -497,6 +497,8 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
       "ODRIX Carvella Maker 0x09000000 in C:\\Program Files\\ODRIX\\Carvella Maker",
       "64-bit Windows",
       "version class 1: 4 data files",
+      "file DrvClass.ini: does not hold its payload (0)",
+      "the update is not in place",
       "question not shown (silent run), taken as OK: Do you want to add the drive that ODRIX Carvella Maker supports?",
       "service \"ODRIX Carvella Control Service\": asked to stop (0), done",
       "service \"ODRIX Carvella Copy Service\": asked to stop (0), done",
@@ -516,7 +518,9 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
   EXPECT_EQ(LogLines(DEFAULT_LOG), run);
   ExpectFilesUpdated();
 
-  // The second run comes after the first, the services it finds stopped and the lists already extended.
+  // The second run comes after the first, the services it finds stopped and
+  // the lists already extended, and SupVer.inf edited since.
+  winsim::PutFile(SUPVER_PATH, "edited");
   EXPECT_EQ(RunUpdater(L"/S /LOG"), EXIT_FINISHED);
   const std::vector<std::string> lines = LogLines(DEFAULT_LOG);
   ASSERT_GT(lines.size(), run.size());
@@ -838,6 +842,96 @@ TEST_F(WholeRunTest, SecondRunOverAnUpdatedMachineAddsNothingTwice) {
   ExpectFilesUpdated();
   ExpectProductListsExtended();
   EXPECT_TRUE(winsim::MessageBoxes().empty());
+}
+
+void RestartedSince() { winsim::StartWindowsAgain(); }
+std::string OneByteChanged(std::string bytes) { return bytes.replace(0, 1, 1, static_cast<char>(bytes[0] ^ 1)); }
+
+// A run on a PC that holds the update changes nothing: no service is stopped
+// or started, no file or registry value is written. A restart still owed
+// since the update is asked for, requested or left to the caller as after an
+// update; a start of Windows that cannot be told counts as one owed. What
+// differs, or a record left by a cut-off run, lets the update run.
+TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
+  const std::string OWED = "the data files were last written after Windows started: the restart is still owed";
+  const std::string NOT_OWED = "the data files were last written before Windows started: no restart is owed";
+  const std::string UNTOLD = "the start of Windows cannot be told: the restart is still owed";
+  const Windows W7 = Windows::Windows7Wow64, XP = Windows::Xp32Bit;
+  const wchar_t* const QUIET = L"/S /NORESTART";
+  const struct {
+    Windows windows;
+    void (*arrange)();  // after an update that left the restart to the caller
+    const wchar_t* commandLine;
+    std::vector<int> answers;
+    int exitCode;
+    std::vector<int> boxes;
+    bool leftAlone;
+    bool restart;
+    std::string logLine;
+  } rows[] = {
+      {W7, [] {}, QUIET, {}, EXIT_RESTART_REQUIRED, {}, true, false, OWED},
+      {W7, [] {}, L"/S", {}, EXIT_FINISHED, {}, true, true, OWED},
+      {W7, [] {}, L"", {IDOK}, EXIT_FINISHED, {MSG_DONE_REBOOT_PROMPT}, true, true, OWED},
+      {W7, [] {}, L"", {IDCANCEL}, EXIT_FINISHED, {MSG_DONE_REBOOT_PROMPT}, true, false, "restart declined"},
+      {W7, [] {}, L"/NORESTART", {}, EXIT_RESTART_REQUIRED, {MSG_ALREADY_ADDED}, true, false, OWED},
+      {W7, RestartedSince, QUIET, {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
+      {W7, RestartedSince, L"/S", {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
+      {W7, RestartedSince, L"", {IDOK}, EXIT_FINISHED, {MSG_ALREADY_ADDED}, true, false, NOT_OWED},
+      {XP, RestartedSince, QUIET, {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
+      {Windows::Windows2000, RestartedSince, QUIET, {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
+      // Up for 49.7 days: the tick counter has turned once since the update.
+      {XP, [] { winsim::SetTickCount(0xFFFFFF00), Sleep(0x200); }, QUIET, {}, EXIT_RESTART_REQUIRED, {}, true, false,
+       OWED},
+      {XP, [] { RestartedSince(), winsim::ShiftReportedStartTime(120000); }, QUIET, {}, EXIT_RESTART_REQUIRED, {},
+       true, false, UNTOLD},
+      {XP, [] { RestartedSince(), winsim::RemoveExport("ntdll.dll", "NtQuerySystemInformation"); }, QUIET, {},
+       EXIT_RESTART_REQUIRED, {}, true, false, UNTOLD},
+      {W7, [] { RestartedSince(), winsim::PutFile(SUPVER_PATH + ".bk0", "stale"); }, QUIET, {}, EXIT_FINISHED, {},
+       true, false, NOT_OWED},
+      {W7, [] { RestartedSince(), winsim::RemoveRegistryKey(HKEY_LOCAL_MACHINE, installed::FILTER_KEY); }, QUIET, {},
+       EXIT_FINISHED, {}, true, false, NOT_OWED},
+      {W7, [] { winsim::PutFile(SUPVER_PATH, OneByteChanged(winsim::FileBytes(SUPVER_PATH))); }, QUIET, {},
+       EXIT_RESTART_REQUIRED, {}, false, false, "file SupVer.inf: does not hold its payload (0)"},
+      {W7, [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", "DVR-XD10J  KR300"); },
+       QUIET, {}, EXIT_RESTART_REQUIRED, {}, false, false,
+       "registry HKLM\\SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter\\ODRIX \"Products\": does not hold the id"},
+      {W7,
+       [] {
+         winsim::SetRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODRIX\\Carvella Maker Updater", "Update in progress",
+                                   std::string(installed::INSTALL_DIR) + "|SupVer.inf:backup");
+         winsim::PutFile(SUPVER_PATH + ".bk0", installed::OldContent("SupVer.inf"));
+       },
+       QUIET, {}, EXIT_RESTART_REQUIRED, {}, false, false,
+       "file SupVer.inf: its old content is in its backup, as recorded by a run that did not end"},
+      {W7, [] { winsim::MakeSymbolicLink(SUPVER_PATH, "C:\\payload.inf"); }, QUIET, {}, EXIT_STOPPED,
+       {MSG_FILE_COPY_ERROR}, false, false, "file SupVer.inf: does not hold its payload (23)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", expecting " << row.logLine);
+    Install(0x09000000, row.windows);
+    ASSERT_EQ(RunUpdater(QUIET), EXIT_RESTART_REQUIRED);
+    winsim::PutFile("C:\\payload.inf", winsim::FileBytes(SUPVER_PATH));
+    row.arrange();
+    std::map<std::string, std::string> folder = installed::InstallFolder();
+    folder.erase("SupVer.inf.bk0");
+    const std::size_t managerAccesses = winsim::ServiceManagerAccesses().size();
+    const std::size_t registryWrites = winsim::RegistrySetCalls().size();
+    const unsigned fileWrites = winsim::CallCount("SetEndOfFile") + winsim::CallCount("MoveFileExA");
+    winsim::ScriptAnswers(row.answers);
+    EXPECT_EQ(RunUpdater((row.commandLine + std::wstring(L" /LOG=C:\\second.log")).c_str()), row.exitCode);
+    EXPECT_EQ(Boxes(), row.boxes);
+    const std::vector<std::string> lines = LogLines("C:\\second.log");
+    EXPECT_NE(std::find(lines.begin(), lines.end(), row.logLine), lines.end()) << testing::PrintToString(lines);
+    EXPECT_EQ(winsim::ExitWindowsCalls().size(), row.restart ? 1u : 0u);
+    EXPECT_EQ(winsim::ServiceManagerAccesses().size() == managerAccesses, row.leftAlone);
+    if (row.leftAlone) {
+      EXPECT_EQ(installed::InstallFolder(), folder);
+      EXPECT_EQ(winsim::RegistrySetCalls().size(), registryWrites);
+      EXPECT_EQ(winsim::CallCount("SetEndOfFile") + winsim::CallCount("MoveFileExA"), fileWrites);
+      EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+    }
+    ExpectNothingLeftOpen();
+  }
 }
 
 // What the README tells administrators to test on a PC: SupVer.inf holds the

@@ -19,6 +19,7 @@ typedef unsigned short WORD;
 typedef std::uint32_t DWORD;
 typedef std::int32_t LONG;
 typedef std::uint32_t ULONG;
+typedef std::uint64_t ULONGLONG;
 typedef unsigned int UINT;
 typedef std::uintptr_t ULONG_PTR;
 typedef std::uintptr_t UINT_PTR;
@@ -245,6 +246,7 @@ struct FILETIME {
 };
 typedef FILETIME* PFILETIME;
 typedef FILETIME* LPFILETIME;
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME systemTime);
 struct BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;

@@ -28,6 +28,7 @@
 #include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/registry.h"
+#include "winsim/time.h"
 
 namespace winsim {
 namespace {
@@ -44,9 +45,8 @@ const DWORD VOLUME_SERIAL_BASE = 0x3A7C0000;
 const DWORD ROOT_FILE_INDEX = 5;
 const DWORD FIRST_FILE_INDEX = 64;
 const DWORD FILE_INDEX_SEQUENCE = 0x00010000;
-// Every file's times: 2024-01-01 00:00 UTC.
+// Every file's times until it changes: 2024-01-01 00:00 UTC.
 const FILETIME FILE_TIME = {0x7689C000, 0x01DA3C45};
-const std::uint64_t MINUTE = 600000000;  // in FILETIME's 100 ns
 
 // A file or a folder. A file may have several names (hard links); a symbolic
 // link is a file of its own and a junction a folder of its own, each with a
@@ -99,7 +99,6 @@ struct FileSystem {
   std::vector<Opener> openers;                                // index = handle object
   std::vector<std::pair<std::string, std::string>> copies;
   std::vector<std::pair<std::string, std::string>> moves;
-  DWORD clock = 0;  // minutes after FILE_TIME: one more for every change of a file's bytes
   unsigned stopWriteAt = 0;
   DWORD stopWriteAfter = 0;
   DWORD stopWriteError = 0;
@@ -168,12 +167,8 @@ std::shared_ptr<FileData> NewObject(bool folder, const std::string& key, DWORD a
                                              VolumeOf(key), index, std::string(), FILE_TIME});
 }
 
-// The bytes changed now: the file gets a later last-write time.
-void Changed(FileData& file) {
-  const std::uint64_t start = static_cast<std::uint64_t>(FILE_TIME.dwHighDateTime) << 32 | FILE_TIME.dwLowDateTime;
-  const std::uint64_t time = start + MINUTE * ++Files().clock;
-  file.lastWrite = FILETIME{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
-}
+// The bytes changed now: the file takes the system time as its last write.
+void Changed(FileData& file) { file.lastWrite = SystemTimeNow(); }
 
 Namespace CurrentNames() {
   Namespace names;
@@ -512,6 +507,7 @@ std::size_t ChangesNotOnDisk() { return Files().pending.size(); }
 
 void CutPower(std::size_t keptChanges) {
   EndProcess();
+  StartWindowsAgain();
   LoseUnflushedRegistry();
   FileSystem& files = Files();
   DurableUpTo(std::min(keptChanges, files.pending.size()));

@@ -76,7 +76,7 @@ std::size_t ChangesNotOnDisk();
 // The power goes: the process ends (EndProcess), the file system keeps what
 // was durable and the first keptChanges of the changes after it, every file
 // keeps only the data that reached the disk (bytes that never did read as
-// zeros), and the registry loses what was not flushed.
+// zeros), the registry loses what was not flushed, and Windows starts again.
 void CutPower(std::size_t keptChanges = 0);
 
 }  // namespace winsim

@@ -295,6 +295,15 @@ void SetRegistryKey(HKEY root, const std::string& path, REGSAM rights) {
   CreatePath(root, names)->rights = rights;
 }
 
+void RemoveRegistryKey(HKEY root, const std::string& path) {
+  const std::string id = KeyId(root, path);
+  std::map<std::string, Key>& keys = Registry().keys;
+  for (auto it = keys.begin(); it != keys.end();) {
+    const bool below = it->first == id || it->first.compare(0, id.size() + 1, id + "\\") == 0;
+    it = below ? keys.erase(it) : ++it;
+  }
+}
+
 bool RegistryKeyExists(HKEY root, const std::string& path) {
   std::vector<std::string> names;
   return SplitPath(path, &names) && FindKey(root, JoinPath(names, names.size())) != nullptr;

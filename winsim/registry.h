@@ -31,6 +31,8 @@ void OfferRegDeleteKeyEx();
 // Creates the key and any missing key above it (those with every right) and
 // gives the key these rights.
 void SetRegistryKey(HKEY root, const std::string& path, REGSAM rights = KEY_RIGHTS_ALL);
+// The key goes with every key below it.
+void RemoveRegistryKey(HKEY root, const std::string& path);
 bool RegistryKeyExists(HKEY root, const std::string& path);
 
 struct RegistryValue {

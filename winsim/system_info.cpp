@@ -7,6 +7,7 @@
 #include "winsim/machine.h"
 #include "winsim/registry.h"
 #include "winsim/system.h"
+#include "winsim/time.h"
 
 namespace winsim {
 namespace {
@@ -39,6 +40,7 @@ void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion,
   info.majorVersion = majorVersion;
   info.minorVersion = minorVersion;
   info.servicePack = servicePack;
+  OfferTickCount64(platformId == VER_PLATFORM_WIN32_NT && majorVersion >= 6);
 }
 
 void SetModuleFileName(const std::string& path) { Info().moduleFileName = path; }

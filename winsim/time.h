@@ -1,14 +1,26 @@
-// Time as a program sees it: GetTickCount, moved on by Sleep alone, and the
-// local time, which moves with it from 2024-01-01 09:00:00.000.
+// Time as a program sees it: GetTickCount (and, from Windows Vista on,
+// GetTickCount64) counting the milliseconds since Windows started, moved on
+// by Sleep alone; the system time, that start plus the count; and the local
+// time, which moves with it from 2024-01-01 09:00:00.000.
 #pragma once
+
+#include <cstdint>
 
 #include "winsim/api.h"
 
 namespace winsim {
 
-// A test can start the counter just below its wrap.
+// A test can start the counter just below its wrap: Windows has run that long.
 void SetTickCount(DWORD ticks);
 unsigned SleepCount();
 DWORD SleptMilliseconds();
+
+// Whether kernel32 has GetTickCount64, as Windows Vista and later have it.
+void OfferTickCount64(bool offered);
+// The boot time in ntdll's time of day is that far off the true start.
+void ShiftReportedStartTime(std::int64_t milliseconds);
+// Windows restarts: it starts again a minute later, after everything written so far.
+void StartWindowsAgain();
+FILETIME SystemTimeNow();
 
 }  // namespace winsim
