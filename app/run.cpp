@@ -172,11 +172,8 @@ int Run(const RunSwitches& switches, RunLog* log) {
   LogRunKind(log, switches, stationVisible, *messageTable);
 
   // Held until the run ends, on every path. The session's name keeps out a copy
-  // of an earlier version; the global one a copy in another session, such as
-  // a deployment tool's in session 0 beside an administrator's. Neither name
-  // is the other in any session, also where the prefix is ignored (Windows
-  // 2000 without Terminal Services). A run that cannot tell whether it is
-  // alone touches nothing.
+  // of an earlier version; the global one, in every session another name, a
+  // copy in another session. A run unsure that it is alone touches nothing.
   KernelHandle instance;
   KernelHandle globalInstance;
   const char* mutexName = INSTANCE_MUTEX_NAME;

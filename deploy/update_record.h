@@ -51,7 +51,7 @@ class UpdateRecord {
   int OtherFolders() const;
 
  private:
-  int ReadPlace(int place);
+  int ReadPlace(int candidate);
   bool TakeOverFields(const char* fields);
   int Write(const char* text);
   int Remove();

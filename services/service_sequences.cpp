@@ -82,14 +82,18 @@ bool IsHandled(const Updater& updater, ApplicationServiceIndex index) {
   return updater.installedVersion >= APPLICATION_SERVICES[index].lowestVersion;
 }
 
-// What a run that did not end asked to stop is this run's to start again.
-void NoteStoppedEarlier(const Updater& updater, const ApplicationService& service, DWORD found, DWORD state) {
+// A service found not running, or settled so, is not asked to stop; it is
+// this run's to start again only where a run that did not end asked it.
+void NoteNotAsked(const Updater& updater, const ApplicationService& service, DWORD found, DWORD state,
+                  bool askedEarlier) {
+  const char* outcome = askedEarlier ? "as a run that did not end asked it to stop: to be started again"
+                                     : "not asked to stop";
   if (found == state) {
-    updater.Note("service \"%s\": %s, as a run that did not end asked it to stop: to be started again",
-                 service.name, StateName(state));
+    updater.Note("service \"%s\": %s, %s", service.name, found == SERVICE_STOPPED && !askedEarlier ? "not running"
+                                                                                                 : StateName(state),
+                 outcome);
   } else {
-    updater.Note("service \"%s\": found %s, then %s, as a run that did not end asked it to stop: to be started again",
-                 service.name, StateName(found), StateName(state));
+    updater.Note("service \"%s\": found %s, then %s, %s", service.name, StateName(found), StateName(state), outcome);
   }
 }
 
@@ -122,14 +126,7 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
     return false;
   }
   if (state != SERVICE_RUNNING && state != SERVICE_PAUSED) {
-    if (askedEarlier) {
-      NoteStoppedEarlier(updater, service, found, state);
-    } else if (found == SERVICE_STOPPED) {
-      updater.Note("service \"%s\": not running, not asked to stop", service.name);
-    } else {
-      updater.Note("service \"%s\": found %s, then %s, not asked to stop", service.name, StateName(found),
-                   StateName(state));
-    }
+    NoteNotAsked(updater, service, found, state, askedEarlier);
     return true;
   }
   const int recorded = updater.record.MarkService(index, true);
