@@ -25,6 +25,7 @@ SCENARIOS=(
   "64 stale_read_only_backup"
   "64 backup_name_is_a_hard_link"
   "64 product_list_multi_sz_rolled_back"
+  "64 product_list_multi_sz_rolled_back_no_restart"
   "64 restart_refused"
   "64 japanese_texts"
   "64 japanese_file_copy_error"
@@ -343,6 +344,20 @@ scenario_product_list_multi_sz_rolled_back() {
   expect_product_list ODRIX unchanged
   expect_services stopped stopped untouched
   expect_restart not_requested
+}
+
+# The same with /NORESTART: the services run again, and of the run only the
+# first list's write is left in the registry, no record and no record key.
+scenario_product_list_multi_sz_rolled_back_no_restart() {
+  arrange 0x09000000 || return
+  reg_set "$FILTER_KEY\\ODRIX" Products REG_MULTI_SZ "hex:$(hex_of "$OLD_LIST_ODRIX")0000" || return
+  act -- /S /NORESTART
+  expect_exit 1
+  expect_files rolled_back 1
+  expect_product_list ROVE "$UPDATED_LIST_ROVE"
+  expect_product_list ODRIX unchanged
+  expect_no_record
+  expect_services restarted restarted untouched
 }
 
 # ---- the end of the run ---------------------------------------------------------------
