@@ -5,10 +5,14 @@
 //
 // It knows only the benchmark's layout (e2e/benchmark): a 64-bit prefix, so
 // WOW64 and the 64-bit registry view; version 9.xx installed, so the class 1
-// payload and no Monitor service; the services stopped and the application not
-// running. On it, it checks the install folder and every name it writes or
-// removes for a link, backs up, writes and removes what the updater would, adds
-// the new drive to both product lists, and asks for a restart, which the
+// payload and no Monitor service; no record of an unfinished update and older
+// data files, so the update is not in place; the services stopped, so none is
+// asked to stop and none is recorded, and the application not running. On it,
+// it takes both instance mutexes, looks for the record in each of its places
+// and compares the first data file with its payload as the updater's check of
+// an update in place does, checks the install folder and every name it writes
+// or removes for a link, backs up, writes and removes what the updater would,
+// adds the new drive to both product lists, and asks for a restart, which the
 // benchmark refuses as it does for the updater (wineboot disabled); anywhere
 // else that restart goes ahead. It embeds the updater's payload resources and
 // manifest (floor.rc). Its names and paths are copies of the updater's, kept
@@ -17,9 +21,11 @@
 // updater's own reading of its paths character by character (IsDBCSLeadByte)
 // is its logic, not work for Windows, and stays out.
 //
-// Like the updater it records each row before it changes it, writes each
-// backup under a fresh name, flushes it and renames it, and removes the
-// record before the backups.
+// Like the updater it records each row before it changes it and flushes the
+// record's hive, writes each backup under a fresh name, flushes it and renames
+// it, flushes each product list it writes, and removes the record and then
+// its key, empty by then, before the backups. Unlike the updater it starts
+// through the C runtime's start-up code.
 //
 //   floor.exe           exit 0 when every call answered as in the updater's run
 //                       on that layout; otherwise the FloorExit of the first
@@ -39,15 +45,19 @@ enum FloorExit {
   FLOOR_MUTEX = 10,
   FLOOR_TOKEN = 11,
   FLOOR_APPLICATION_KEY = 12,
-  FLOOR_SERVICES = 13,
-  FLOOR_PROCESSES = 14,
-  FLOOR_DEPLOY = 15,
-  FLOOR_PRODUCT_LISTS = 16,
-  FLOOR_BACKUPS = 17,
+  FLOOR_IN_PLACE = 13,
+  FLOOR_SERVICES = 14,
+  FLOOR_PROCESSES = 15,
+  FLOOR_DEPLOY = 16,
+  FLOOR_PRODUCT_LISTS = 17,
+  FLOOR_BACKUPS = 18,
 };
 
 constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
-constexpr char APPLICATION_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker";
+constexpr char GLOBAL_INSTANCE_MUTEX_NAME[] = "Global\\ODRIX Carvella Maker Update (all sessions)";
+#define VENDOR_KEY_PATH "SOFTWARE\\ODRIX"
+constexpr char VENDOR_KEY[] = VENDOR_KEY_PATH;
+constexpr char APPLICATION_KEY[] = VENDOR_KEY_PATH "\\Carvella Maker";
 #define FILTER_KEY "SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter"
 constexpr char VENDOR_KEYS[][64] = {FILTER_KEY "\\ROVE", FILTER_KEY "\\ODRIX"};
 constexpr char PRODUCTS_VALUE[] = "Products";
@@ -59,8 +69,12 @@ constexpr char PSAPI_FILE[] = "\\psapi.dll";
 constexpr char SOURCE_SUBFOLDER[] = "\\Version\\V9xx-V1000";
 constexpr char PATH_FORMAT[] = "%s\\%s";
 constexpr char FRESH_FORMAT[] = "%s\\%s.tmp";
-constexpr char RECORD_KEY[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
+constexpr char RECORD_KEY[] = VENDOR_KEY_PATH "\\Carvella Maker Updater";
+// A key of the record's hive, which the updater flushes in place of the record's own.
+constexpr char RECORD_HIVE_KEY[] = "SOFTWARE";
+// The first of the record's four places, which the benchmark's one record takes.
 constexpr char RECORD_VALUE[] = "Update in progress";
+constexpr int RECORD_PLACES = 4;
 constexpr int RECORD_SIZE = 1024;
 constexpr DWORD COPY_CHUNK = 64 * 1024;
 constexpr REGSAM ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
@@ -94,16 +108,20 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, PBOOL wow64);
 typedef BOOL(WINAPI* EnumProcessesFunction)(DWORD* processIds, DWORD bytes, DWORD* bytesReturned);
 typedef BOOL(WINAPI* EnumProcessModulesFunction)(HANDLE process, HMODULE* modules, DWORD bytes, LPDWORD bytesNeeded);
 typedef DWORD(WINAPI* GetModuleBaseNameAFunction)(HANDLE process, HMODULE module, LPSTR baseName, DWORD size);
+typedef BOOL(WINAPI* ProcessIdToSessionIdFunction)(DWORD processId, DWORD* session);
+typedef LSTATUS(WINAPI* RegDeleteKeyExFunction)(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved);
 
 template <typename Function>
 Function AsFunction(FARPROC address) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
-FARPROC KernelExport(const char* name) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  return kernel != NULL ? GetProcAddress(kernel, name) : NULL;
+FARPROC Export(const wchar_t* module, const char* name) {
+  HMODULE loaded = GetModuleHandleW(module);
+  return loaded != NULL ? GetProcAddress(loaded, name) : NULL;
 }
+
+FARPROC KernelExport(const char* name) { return Export(L"kernel32.dll", name); }
 
 // Looked up before every open, as the updater does.
 REGSAM RegistryView() { return KernelExport("IsWow64Process") != NULL ? KEY_WOW64_64KEY : 0; }
@@ -146,29 +164,49 @@ bool WriteString(const char* path, const char* valueName, const char* text, DWOR
 
 bool FlushKey(const char* path) {
   HKEY key = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE | RegistryView(), &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | RegistryView(), &key) != ERROR_SUCCESS) return false;
   const bool flushed = !flushes || RegFlushKey(key) == ERROR_SUCCESS;
   RegCloseKey(key);
   return flushed;
 }
 
 // The record of the rows reached so far, on the disk before the row changes.
-bool Record(const char* record) {
+// Before the first the updater looks for the record's key and then for the
+// vendor's: on the benchmark's layout the one is not there and the other is.
+bool Record(const char* record, bool first) {
+  if (first && (OpenAndCloseKey(RECORD_KEY, ACCESS_EXISTS) || !OpenAndCloseKey(VENDOR_KEY, ACCESS_EXISTS))) {
+    return false;
+  }
   HKEY key = NULL;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_READ | RegistryView(), NULL,
                       &key, NULL) != ERROR_SUCCESS) {
     return false;
   }
   RegCloseKey(key);
-  return WriteString(RECORD_KEY, RECORD_VALUE, record, static_cast<DWORD>(std::strlen(record))) && FlushKey(RECORD_KEY);
+  return WriteString(RECORD_KEY, RECORD_VALUE, record, static_cast<DWORD>(std::strlen(record))) &&
+         FlushKey(RECORD_HIVE_KEY);
 }
 
+// The record goes, then its key, which on the benchmark's layout holds
+// nothing else, through the view-naming delete that the updater looks up.
 bool RemoveRecord() {
   HKEY key = NULL;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, KEY_WRITE | RegistryView(), &key) != ERROR_SUCCESS) return false;
   const LONG removed = RegDeleteValueA(key, RECORD_VALUE);
   RegCloseKey(key);
-  return removed == ERROR_SUCCESS && FlushKey(RECORD_KEY);
+  if (removed != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, KEY_QUERY_VALUE | RegistryView(), &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD subKeys = 0;
+  DWORD values = 0;
+  const LONG counted =
+      RegQueryInfoKeyA(key, NULL, NULL, NULL, &subKeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+  RegCloseKey(key);
+  if (counted != ERROR_SUCCESS || subKeys != 0 || values != 0) return false;
+  RegDeleteKeyExFunction deleteInView = AsFunction<RegDeleteKeyExFunction>(Export(L"advapi32.dll", "RegDeleteKeyExA"));
+  return deleteInView != NULL && deleteInView(HKEY_LOCAL_MACHINE, RECORD_KEY, RegistryView(), 0) == ERROR_SUCCESS &&
+         FlushKey(RECORD_HIVE_KEY);
 }
 
 // The install folder is there as a plain folder, as on the benchmark's layout.
@@ -301,14 +339,43 @@ HANDLE OpenForRewrite(const char* path, DWORD flags) {
 
 bool Flush(HANDLE file) { return !flushes || FlushFileBuffers(file); }
 
-bool WriteResource(int resourceId, const char* path) {
+// The payload resource's bytes, as the updater finds them for its check and its writes.
+const void* FindPayload(int resourceId, DWORD* size) {
   HRSRC resource = FindResourceW(NULL, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-  if (resource == NULL) return false;
+  if (resource == NULL) return NULL;
   SetLastError(ERROR_SUCCESS);
-  const DWORD size = SizeofResource(NULL, resource);
+  *size = SizeofResource(NULL, resource);
   HGLOBAL loaded = LoadResource(NULL, resource);
   const void* bytes = loaded != NULL ? LockResource(loaded) : NULL;
-  if (bytes == NULL || size == 0) return false;
+  return *size != 0 ? bytes : NULL;
+}
+
+// The updater's check of an update in place up to where it stops on the
+// benchmark's layout: no record in any of its places, as the record's key is
+// not there, and a first data file whose size is not its payload's, so that
+// its bytes are not read and no later file or list is looked at.
+bool UpdateNotInPlace(const char* installDir) {
+  for (int place = 0; place < RECORD_PLACES; ++place) {
+    if (OpenAndCloseKey(RECORD_KEY, KEY_READ)) return false;
+  }
+  DWORD size = 0;
+  if (FindPayload(ROWS[0].resourceId, &size) == NULL) return false;
+  char path[MAX_PATH];
+  wsprintfA(path, PATH_FORMAT, installDir, ROWS[0].name);
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  const bool otherSize = GetFileInformationByHandle(file, &information) &&
+                         (information.nFileSizeHigh != 0 || information.nFileSizeLow != size);
+  CloseHandle(file);
+  return otherSize;
+}
+
+bool WriteResource(int resourceId, const char* path) {
+  DWORD size = 0;
+  const void* bytes = FindPayload(resourceId, &size);
+  if (bytes == NULL) return false;
   HANDLE file = OpenForRewrite(path, FILE_FLAG_WRITE_THROUGH);
   if (file == NULL) return false;
   DWORD written = 0;
@@ -345,8 +412,6 @@ bool Deploy(const char* installDir, const char* sourceDir) {
   char fresh[MAX_PATH];
   char source[MAX_PATH];
   char record[RECORD_SIZE];
-  // No record of an unfinished update is there.
-  if (OpenAndCloseKey(RECORD_KEY, KEY_READ)) return false;
   std::strcpy(record, installDir);
   for (const Row& row : ROWS) {
     wsprintfA(target, PATH_FORMAT, installDir, row.name);
@@ -361,7 +426,7 @@ bool Deploy(const char* installDir, const char* sourceDir) {
       if (!MoveFileExA(fresh, backup, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
     }
     std::strcat(record, row.recorded);
-    if (!Record(record)) return false;
+    if (!Record(record, &row == ROWS)) return false;
     wsprintfA(source, PATH_FORMAT, sourceDir, row.name);
     wsprintfA(target, PATH_FORMAT, installDir, row.name);
     if (!WriteResource(row.resourceId, target)) return false;
@@ -381,7 +446,8 @@ bool AppendProductIds() {
     if (joined != NULL) {
       std::memcpy(joined, list, length);
       std::memcpy(joined + length, PRODUCT_ID, sizeof(PRODUCT_ID));
-      written = WriteString(vendorKey, PRODUCTS_VALUE, joined, static_cast<DWORD>(length + PRODUCT_ID_LEN));
+      written = WriteString(vendorKey, PRODUCTS_VALUE, joined, static_cast<DWORD>(length + PRODUCT_ID_LEN)) &&
+                FlushKey(vendorKey);
     }
     std::free(joined);
     std::free(list);
@@ -424,6 +490,7 @@ void EnableShutdownPrivilege() {
 }
 
 int Run(const char* installDir, const char* sourceDir) {
+  if (!UpdateNotInPlace(installDir)) return FLOOR_IN_PLACE;
   for (const char* service : SERVICES) {
     if (!ServiceStopped(service)) return FLOOR_SERVICES;
   }
@@ -444,17 +511,27 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
   SetDefaultDllDirectoriesFunction restrictSearch =
       AsFunction<SetDefaultDllDirectoriesFunction>(KernelExport("SetDefaultDllDirectories"));
   if (restrictSearch != NULL) restrictSearch(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
-  // The updater's test for its silent switch, whether its window station can
-  // be seen (a box where nobody sees one is not shown), and its choice of catalogue.
+  // The updater's test for its silent switch, whether it runs in the services'
+  // session (under Wine it does not, so it asks for no version there), whether
+  // its window station can be seen (a box where nobody sees one is not shown),
+  // and its choice of catalogue.
   CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(L'S')));
+  ProcessIdToSessionIdFunction sessionOf =
+      AsFunction<ProcessIdToSessionIdFunction>(KernelExport("ProcessIdToSessionId"));
+  DWORD session = 0;
+  if (sessionOf != NULL) sessionOf(GetCurrentProcessId(), &session);
   USEROBJECTFLAGS stationFlags = {};
   DWORD stationFlagsSize = 0;
   GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &stationFlags, sizeof stationFlags,
                             &stationFlagsSize);
   GetUserDefaultLangID();
 
+  // The session's mutex, then the one of all sessions, each held alone.
   HANDLE mutex = CreateMutexA(NULL, FALSE, INSTANCE_MUTEX_NAME);
-  if (mutex == NULL || GetLastError() == ERROR_ALREADY_EXISTS) {
+  const bool alone = mutex != NULL && GetLastError() != ERROR_ALREADY_EXISTS;
+  HANDLE globalMutex = alone ? CreateMutexA(NULL, FALSE, GLOBAL_INSTANCE_MUTEX_NAME) : NULL;
+  if (globalMutex == NULL || GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (globalMutex != NULL) CloseHandle(globalMutex);
     if (mutex != NULL) CloseHandle(mutex);
     return FLOOR_MUTEX;
   }
@@ -489,6 +566,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
     result = Run(installDir, sourceDir);
   }
   std::free(installDir);
+  CloseHandle(globalMutex);
   CloseHandle(mutex);
   return result;
 }
