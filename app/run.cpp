@@ -24,14 +24,28 @@ constexpr wchar_t SHUTDOWN_PRIVILEGE[] = L"SeShutdownPrivilege";
 #define UPDATER_TITLE "ODRIX Carvella Maker Updater " UPDATER_VERSION_TEXT
 #endif
 
-bool StopServices(Updater& updater) {
-  return updater.StopControlService() && updater.StopCopyService() && updater.StopMonitorService();
+// The box names the service that failed, in a silent run too.
+void ReportServiceFailure(const Updater& updater, int slot, int service) {
+  char text[MESSAGE_SLOT_SIZE + SERVICE_NAME_SIZE];
+  wsprintfA(text, updater.MessageText(slot), APPLICATION_SERVICES[service].name);
+  updater.ReportFailure(text);
+}
+
+// The service that did not stop, or NO_SERVICE when all of them did.
+constexpr int NO_SERVICE = -1;
+int StopServices(Updater& updater) {
+  if (!updater.StopControlService()) return CONTROL_SERVICE;
+  if (!updater.StopCopyService()) return COPY_SERVICE;
+  return updater.StopMonitorService() ? NO_SERVICE : MONITOR_SERVICE;
 }
 
 bool StartServices(Updater& updater) {
-  if (updater.StartControlService() && updater.StartCopyService() && updater.StartMonitorService()) return true;
-  updater.ReportFailure(updater.MessageText(MSG_SERVICE_ERROR));
-  return false;
+  const int failed = !updater.StartControlService() ? CONTROL_SERVICE
+                     : !updater.StartCopyService()  ? COPY_SERVICE
+                     : !updater.StartMonitorService() ? MONITOR_SERVICE
+                                                      : NO_SERVICE;
+  if (failed != NO_SERVICE) ReportServiceFailure(updater, MSG_SERVICE_START_ERROR, failed);
+  return failed == NO_SERVICE;
 }
 
 // The restart that the caller schedules after the update brings back a
@@ -104,10 +118,11 @@ int RunStages(Updater& updater, const RunSwitches& switches) {
   bool restartOwed = false;
   if (updater.IsUpdateInPlace(&restartOwed)) return EndInPlace(updater, switches, restartOwed);
   if (!updater.Ask(MSG_CONFIRM_ADD_DRIVE)) return EXIT_FINISHED;
-  if (!StopServices(updater)) {
+  const int notStopped = StopServices(updater);
+  if (notStopped != NO_SERVICE) {
     // The services that did stop run again before the box, which may wait for an answer.
     const int exitCode = EndWithoutUpdate(updater, switches, EXIT_STOPPED, EXIT_RETRY_LATER);
-    updater.ReportFailure(updater.MessageText(MSG_SERVICE_ERROR));
+    ReportServiceFailure(updater, MSG_SERVICE_ERROR, notStopped);
     return exitCode;
   }
   if (updater.CheckAppNotRunning() != 0) return EndWithoutUpdate(updater, switches, EXIT_STOPPED, EXIT_RETRY_LATER);

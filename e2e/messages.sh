@@ -1,6 +1,7 @@
 # shellcheck shell=bash
 # The texts of the updater's message boxes, as the pilot records them: UTF-8,
-# a line feed written as \n. %s stands for the file name of a failed row.
+# a line feed written as \n. %s stands for the file name of a failed row or
+# the name of a failed service.
 # Each slot is given in English, then in Japanese, so neither catalogue can lack one.
 declare -gA MESSAGE_EN=() MESSAGE_JA=()
 # shellcheck disable=SC2034 # the catalogues are read through a name reference (message_text)
@@ -34,8 +35,14 @@ define_message MSG_DONE 'Update has been finished correctly.' \
   'ODRIX Carvella Makerのアップデートが終了しました。'
 define_message MSG_REBOOT_FAILED 'Windows Reboot error.\nPlease reboot Windows by manual operation.' \
   'Windowsの再起動に失敗しました。\n手動で再起動してください。'
-define_message MSG_SERVICE_ERROR 'Service Stop error. [ODRIX Carvella Control Service]\nUpdate has been canceled.' \
-  'サービスの停止に失敗しました。[ODRIX Carvella Control Service]\nアップデートを終了します。'
+define_message MSG_SERVICE_ERROR 'Service Stop error. [%s]\nUpdate has been canceled.' \
+  'サービスの停止に失敗しました。[%s]\nアップデートを終了します。'
 define_message MSG_ALREADY_ADDED 'The drive has already been added.\nNothing has been changed.' \
   'ドライブはすでに追加されています。\n何も変更していません。'
+define_message MSG_USAGE 'Usage: CarvellaMakerUpdater.exe [/S] [/NORESTART] [/SUPPRESSMSGBOXES] [/LOG | /LOG="file"]\n/S comes first. Nothing has been changed.' \
+  '使い方: CarvellaMakerUpdater.exe [/S] [/NORESTART] [/SUPPRESSMSGBOXES] [/LOG | /LOG="file"]\n/S は最初に指定します。何も変更していません。'
+define_message MSG_LOG_ERROR 'The log file cannot be written.\nUpdate has been canceled.' \
+  'ログファイルに書き込めません。\nアップデートを終了します。'
+define_message MSG_SERVICE_START_ERROR 'Service Start error. [%s]\nPlease restart Windows.' \
+  'サービスの開始に失敗しました。[%s]\nWindowsを再起動してください。'
 unset -f define_message

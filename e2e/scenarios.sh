@@ -528,7 +528,7 @@ scenario_service_does_not_stop() {
   arrange 0x0A000000 normal:running stuck:running normal:running || return
   act -- /S
   expect_exit 1
-  expect_boxes OK:MSG_SERVICE_ERROR
+  expect_boxes "OK:MSG_SERVICE_ERROR:${SERVICE_NAMES[1]}"
   expect_files untouched
   expect_registry_untouched
   expect_services stopped STOP_PENDING:stop untouched
@@ -539,7 +539,7 @@ scenario_service_does_not_restart() {
   arrange 0x0A000000 normal:running normal:running nostart:running || return
   act --answers OK,Cancel
   expect_exit 1
-  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT OK:MSG_SERVICE_ERROR
+  expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE OKCANCEL:MSG_DONE_REBOOT_PROMPT "OK:MSG_SERVICE_START_ERROR:${SERVICE_NAMES[2]}"
   expect_files deployed 1
   expect_services restarted restarted "STOPPED:stop stopped start refused"
 }

@@ -19,9 +19,12 @@ enum MessageSlot {
   MSG_REBOOT_FAILED = 12,
   MSG_SERVICE_ERROR = 13,
   MSG_ALREADY_ADDED = 14,
+  MSG_USAGE = 15,
+  MSG_LOG_ERROR = 16,
+  MSG_SERVICE_START_ERROR = 17,
 };
 
-constexpr int MESSAGE_COUNT = 15;
+constexpr int MESSAGE_COUNT = 18;
 constexpr int MESSAGE_SLOT_SIZE = 256;
 
 // Where a slot's text starts in a table of all slots.

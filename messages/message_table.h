@@ -1,4 +1,4 @@
-// The 15 texts of the user's language, one 256-byte slot each, loaded once
+// The 18 texts of the user's language, one 256-byte slot each, loaded once
 // before anything can go wrong so that every failure can be told; and the
 // code page a box must read them in.
 #pragma once

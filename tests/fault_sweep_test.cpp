@@ -189,7 +189,8 @@ class FaultSweepTest : public MachineTest {
     if (boxes.size() > 1) broken.push_back(std::to_string(boxes.size()) + " boxes");
     for (const winsim::MessageBoxRecord& box : boxes) {
       const bool failureBox = box.text.compare(0, 18, "File copy error. [") == 0 ||
-                              box.text == Text(MSG_REGISTRY_ERROR) || box.text == Text(MSG_SERVICE_ERROR);
+                              box.text == Text(MSG_REGISTRY_ERROR) ||
+                              box.text.compare(0, 21, "Service Stop error. [") == 0;
       if (!failureBox) broken.push_back("silent run showed: " + box.text);
     }
 

@@ -41,8 +41,11 @@ const char* const JAPANESE[MESSAGE_COUNT] = {
     "ODRIX Carvella Makerのアップデートが終了しました。\nODRIX Carvella Makerを使用するためにはWindowsの再起動が必要です。\n今すぐWindowsを再起動します。",
     "ODRIX Carvella Makerのアップデートが終了しました。",
     "Windowsの再起動に失敗しました。\n手動で再起動してください。",
-    "サービスの停止に失敗しました。[ODRIX Carvella Control Service]\nアップデートを終了します。",
+    "サービスの停止に失敗しました。[%s]\nアップデートを終了します。",
     "ドライブはすでに追加されています。\n何も変更していません。",
+    "使い方: CarvellaMakerUpdater.exe [/S] [/NORESTART] [/SUPPRESSMSGBOXES] [/LOG | /LOG=\"file\"]\n/S は最初に指定します。何も変更していません。",
+    "ログファイルに書き込めません。\nアップデートを終了します。",
+    "サービスの開始に失敗しました。[%s]\nWindowsを再起動してください。",
 };
 
 const char* const ENGLISH[MESSAGE_COUNT] = {
@@ -59,8 +62,11 @@ const char* const ENGLISH[MESSAGE_COUNT] = {
     "Update has been finished correctly.\nRestart Windows to enable the ODRIX Carvella Maker.\nRestart Windows right now?",
     "Update has been finished correctly.",
     "Windows Reboot error.\nPlease reboot Windows by manual operation.",
-    "Service Stop error. [ODRIX Carvella Control Service]\nUpdate has been canceled.",
+    "Service Stop error. [%s]\nUpdate has been canceled.",
     "The drive has already been added.\nNothing has been changed.",
+    "Usage: CarvellaMakerUpdater.exe [/S] [/NORESTART] [/SUPPRESSMSGBOXES] [/LOG | /LOG=\"file\"]\n/S comes first. Nothing has been changed.",
+    "The log file cannot be written.\nUpdate has been canceled.",
+    "Service Start error. [%s]\nPlease restart Windows.",
 };
 
 class MessageTableTest : public ::testing::Test {

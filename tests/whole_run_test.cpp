@@ -116,6 +116,8 @@ class WholeRunTest : public MachineTest {
         if (box.text == Text(candidate)) slot = candidate;
       }
       if (box.text.compare(0, 18, "File copy error. [") == 0) slot = MSG_FILE_COPY_ERROR;
+      if (box.text.compare(0, 21, "Service Stop error. [") == 0) slot = MSG_SERVICE_ERROR;
+      if (box.text.compare(0, 22, "Service Start error. [") == 0) slot = MSG_SERVICE_START_ERROR;
       const bool question = slot == MSG_CONFIRM_ADD_DRIVE || slot == MSG_DONE_REBOOT_PROMPT;
       ExpectUpdaterBoxStyle(box, question ? MB_OKCANCEL : MB_OK);
       slots.push_back(slot);
@@ -734,6 +736,8 @@ TEST_F(WholeRunTest, ServiceThatDoesNotStopEndsTheRunEvenSilently) {
     EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
     const std::vector<int> interactive = {MSG_CONFIRM_ADD_DRIVE, MSG_SERVICE_ERROR};
     EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{MSG_SERVICE_ERROR} : interactive);
+    EXPECT_EQ(winsim::MessageBoxes().back().text,
+              "Service Stop error. [ODRIX Carvella Copy Service]\nUpdate has been canceled.");
     EXPECT_EQ(ServiceStates(), (std::vector<DWORD>{SERVICE_STOPPED, SERVICE_STOP_PENDING, SERVICE_RUNNING}));
     EXPECT_EQ(winsim::StatusQueries(installed::MONITOR_SERVICE), 0u) << "the chain ends at the first failure";
     EXPECT_GT(winsim::SleptMilliseconds(), 30000u);
@@ -828,7 +832,8 @@ TEST_F(WholeRunTest, ServiceThatDoesNotStartAgainEndsTheChain) {
   winsim::SetStartBehaviour(installed::COPY_SERVICE, winsim::StartBehaviour::NeverStarts);
   winsim::ScriptAnswers({IDOK, IDCANCEL});
   EXPECT_EQ(RunUpdater(L""), EXIT_STOPPED);
-  EXPECT_EQ(Boxes(), (std::vector<int>{MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT, MSG_SERVICE_ERROR}));
+  EXPECT_EQ(Boxes(), (std::vector<int>{MSG_CONFIRM_ADD_DRIVE, MSG_DONE_REBOOT_PROMPT, MSG_SERVICE_START_ERROR}));
+  EXPECT_EQ(winsim::MessageBoxes().back().text, "Service Start error. [ODRIX Carvella Copy Service]\nPlease restart Windows.");
   EXPECT_EQ(winsim::ServiceState(installed::CONTROL_SERVICE), static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_EQ(winsim::ServiceState(installed::MONITOR_SERVICE), static_cast<DWORD>(SERVICE_STOPPED));
   ExpectFilesUpdated();
