@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tests/machine_test.h"
+#include "winsim/files.h"
 #include "winsim/registry.h"
 
 namespace {
@@ -134,6 +135,50 @@ TEST_F(SimulatedRegistryTest, EachHiveKeepsWhatItsOwnFlushWrote) {
   winsim::RegistryValue value{};
   EXPECT_TRUE(winsim::GetRegistryValue(HKLM, "SOFTWARE\\T", "V", &value));
   EXPECT_FALSE(winsim::GetRegistryValue(HKLM, "SYSTEM\\T", "V", &value));
+}
+
+// A volatile key goes, with what lies below it, when Windows starts again,
+// even flushed; a key that exists opens as it is, and nothing durable is made
+// below a volatile one.
+TEST_F(SimulatedRegistryTest, VolatileKeysLastUntilWindowsStartsAgain) {
+  const struct {
+    const char* what;
+    void (*between)();
+    bool kept;
+  } rows[] = {{"a killed process", winsim::EndProcess, true},
+              {"a restart", winsim::StartWindowsAgain, false},
+              {"a power cut", [] { winsim::CutPower(); }, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    winsim::ResetMachine();
+    winsim::SetRegistryKey(HKLM, "SOFTWARE\\Durable");
+    const struct {
+      const char* path;
+      DWORD options;
+      LSTATUS result;
+      DWORD disposition;
+    } creates[] = {{"SOFTWARE\\Durable\\Owed\\Run", REG_OPTION_VOLATILE, ERROR_SUCCESS, REG_CREATED_NEW_KEY},
+                   {"SOFTWARE\\Durable\\Owed\\Kept", REG_OPTION_NON_VOLATILE, ERROR_CHILD_MUST_BE_VOLATILE, 0},
+                   {"SOFTWARE\\Durable\\Owed", REG_OPTION_NON_VOLATILE, ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
+                   {"SOFTWARE\\Durable", REG_OPTION_VOLATILE, ERROR_SUCCESS, REG_OPENED_EXISTING_KEY}};
+    for (const auto& c : creates) {
+      HKEY key = nullptr;
+      DWORD disposition = 0;
+      EXPECT_EQ(RegCreateKeyExA(HKLM, c.path, 0, nullptr, c.options, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+                c.result) << c.path;
+      EXPECT_EQ(disposition, c.disposition) << c.path;
+      if (key == nullptr) continue;
+      EXPECT_EQ(RegFlushKey(key), ERROR_SUCCESS);
+      RegCloseKey(key);
+    }
+    EXPECT_FALSE(winsim::RegistryKeyExists(HKLM, "SOFTWARE\\Durable\\Owed\\Kept"));
+    EXPECT_TRUE(winsim::RegistryKeyIsVolatile(HKLM, "SOFTWARE\\Durable\\Owed"));
+    EXPECT_FALSE(winsim::RegistryKeyIsVolatile(HKLM, "SOFTWARE\\Durable"));
+    row.between();
+    EXPECT_EQ(winsim::RegistryKeyExists(HKLM, "SOFTWARE\\Durable\\Owed\\Run"), row.kept);
+    EXPECT_EQ(winsim::RegistryKeyExists(HKLM, "SOFTWARE\\Durable\\Owed"), row.kept);
+    EXPECT_TRUE(winsim::RegistryKeyExists(HKLM, "SOFTWARE\\Durable"));
+  }
 }
 
 }  // namespace

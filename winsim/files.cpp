@@ -507,7 +507,6 @@ std::size_t ChangesNotOnDisk() { return Files().pending.size(); }
 
 void CutPower(std::size_t keptChanges) {
   EndProcess();
-  StartWindowsAgain();
   LoseUnflushedRegistry();
   FileSystem& files = Files();
   DurableUpTo(std::min(keptChanges, files.pending.size()));
@@ -520,6 +519,7 @@ void CutPower(std::size_t keptChanges) {
     kept.file->bytes = kept.file->disk.substr(0, kept.size);
     kept.file->bytes.resize(kept.size, '\0');
   }
+  StartWindowsAgain();
 }
 
 }  // namespace winsim

@@ -40,12 +40,24 @@ std::vector<RegisteredReset>& ResetHooks() {
   return hooks;
 }
 
+std::vector<void (*)()>& RestartHooks() {
+  static std::vector<void (*)()> hooks;
+  return hooks;
+}
+
 void ResetCalls() { Calls() = CallState(); }
 ResetHook resetCalls(&ResetCalls, ResetOrder::Core);
 
 }  // namespace
 
 ResetHook::ResetHook(void (*reset)(), ResetOrder order) { ResetHooks().push_back(RegisteredReset{reset, order}); }
+
+RestartHook::RestartHook(void (*restart)()) { RestartHooks().push_back(restart); }
+
+void StartWindowsAgain() {
+  EndProcess();
+  for (void (*restart)() : RestartHooks()) restart();
+}
 
 void ResetMachine() {
   for (ResetOrder order : {ResetOrder::Core, ResetOrder::Part}) {

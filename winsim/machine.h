@@ -26,6 +26,17 @@ class ResetHook {
   explicit ResetHook(void (*reset)(), ResetOrder order = ResetOrder::Part);
 };
 
+// Windows starts again, as after a restart or a power cut: every process ends
+// (EndProcess), then each part does what a start of Windows does to it (the
+// clock, volatile registry keys, services, files held open elsewhere). A
+// killed process alone (EndProcess) changes none of those.
+void StartWindowsAgain();
+// A part of the machine registers what a start of Windows does to it.
+class RestartHook {
+ public:
+  explicit RestartHook(void (*restart)());
+};
+
 // --- Calls and faults -----------------------------------------------------------
 
 // Makes the nth call (1-based, counted from the last reset) of a function fail with error.

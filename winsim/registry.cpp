@@ -10,6 +10,13 @@
 // never counts on a change being lost, so the harsher reading for what it
 // counts on is that nothing unflushed survives. Pinned by
 // SimulatedRegistryTest.EachHiveKeepsWhatItsOwnFlushWrote and by the sweeps.
+//
+// Microsoft, "RegCreateKeyExA": a key created with REG_OPTION_VOLATILE is kept
+// in memory only and goes when Windows starts again, whatever a flush did; a
+// key that exists is opened as it is, whatever the option says; and a key
+// below a volatile one must be volatile too (ERROR_CHILD_MUST_BE_VOLATILE,
+// "System Error Codes"). Pinned by
+// SimulatedRegistryTest.VolatileKeysLastUntilWindowsStartsAgain.
 #include "winsim/registry.h"
 
 #include <iterator>
@@ -34,6 +41,7 @@ struct Key {
   std::string path;  // as first created
   REGSAM rights;
   std::map<std::string, Value> values;  // by lower-case name
+  bool isVolatile = false;
 };
 
 struct OpenKey {
@@ -127,15 +135,23 @@ void ChangeWithoutFlush(HKEY root, const std::string& path) {
 }
 
 // Creates the missing keys of the path, with every right.
-
-Key* CreatePath(HKEY root, const std::vector<std::string>& names) {
+Key* CreatePath(HKEY root, const std::vector<std::string>& names, bool isVolatile = false) {
   Key* key = FindKey(root, "");
   for (std::size_t depth = 1; depth <= names.size(); ++depth) {
     const std::string path = JoinPath(names, depth);
     key = FindKey(root, path);
-    if (key == nullptr) key = &(Registry().keys[KeyId(root, path)] = Key{path, KEY_RIGHTS_ALL, {}});
+    if (key == nullptr) key = &(Registry().keys[KeyId(root, path)] = Key{path, KEY_RIGHTS_ALL, {}, isVolatile});
   }
   return key;
+}
+
+// The key goes with every key below it.
+void EraseKeyAndBelow(const std::string& id) {
+  std::map<std::string, Key>& keys = Registry().keys;
+  for (auto it = keys.begin(); it != keys.end();) {
+    const bool below = it->first == id || it->first.compare(0, id.size() + 1, id + "\\") == 0;
+    it = below ? keys.erase(it) : std::next(it);
+  }
 }
 
 // A 32-bit program on 64-bit Windows that does not ask for the 64-bit view
@@ -204,8 +220,8 @@ LSTATUS BeginOpen(const char* function, HKEY key, LPCSTR subKey, REGSAM access, 
 
 // Opens the key if it exists; otherwise, when asked to, creates the missing
 // keys, which the nearest existing key above them must allow (KEY_CREATE_SUB_KEY).
-LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result,
-                        LPDWORD disposition) {
+LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
+                        PHKEY result, LPDWORD disposition) {
   HKEY root = nullptr;
   std::vector<std::string> names;
   std::string path;
@@ -216,11 +232,12 @@ LSTATUS OpenOrCreateKey(const char* function, bool create, HKEY key, LPCSTR subK
   if (found == nullptr) {
     std::size_t depth = names.size();
     while (FindKey(root, JoinPath(names, depth)) == nullptr) --depth;
-    if (!Grants(*FindKey(root, JoinPath(names, depth)), KEY_CREATE_SUB_KEY)) {
-      return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
-    }
+    const Key& parent = *FindKey(root, JoinPath(names, depth));
+    if (!Grants(parent, KEY_CREATE_SUB_KEY)) return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
+    const bool isVolatile = (options & REG_OPTION_VOLATILE) != 0;
+    if (parent.isVolatile && !isVolatile) return LogOpen(function, root, path, access, ERROR_CHILD_MUST_BE_VOLATILE);
     ChangeWithoutFlush(root, path);
-    found = CreatePath(root, names);
+    found = CreatePath(root, names, isVolatile);
     if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
   } else {
     if (!Grants(*found, access)) return LogOpen(function, root, path, access, ERROR_ACCESS_DENIED);
@@ -285,6 +302,18 @@ void ResetRegistry() {
 }
 ResetHook resetRegistry(&ResetRegistry);
 
+// A shutdown writes every hive; what was volatile is gone.
+void RestartRegistry() {
+  RegistryState& registry = Registry();
+  registry.onDisk.clear();
+  std::vector<std::string> volatileKeys;
+  for (const auto& entry : registry.keys) {
+    if (entry.second.isVolatile) volatileKeys.push_back(entry.first);
+  }
+  for (const std::string& id : volatileKeys) EraseKeyAndBelow(id);
+}
+RestartHook restartRegistry(&RestartRegistry);
+
 }  // namespace
 
 void SetRegistryViews(RegistryViews views) { Registry().views = views; }
@@ -295,18 +324,23 @@ void SetRegistryKey(HKEY root, const std::string& path, REGSAM rights) {
   CreatePath(root, names)->rights = rights;
 }
 
-void RemoveRegistryKey(HKEY root, const std::string& path) {
-  const std::string id = KeyId(root, path);
-  std::map<std::string, Key>& keys = Registry().keys;
-  for (auto it = keys.begin(); it != keys.end();) {
-    const bool below = it->first == id || it->first.compare(0, id.size() + 1, id + "\\") == 0;
-    it = below ? keys.erase(it) : ++it;
-  }
+void SetVolatileRegistryKey(HKEY root, const std::string& path) {
+  std::vector<std::string> names;
+  if (!SplitPath(path, &names) || names.empty()) return;
+  CreatePath(root, names)->isVolatile = true;
 }
+
+void RemoveRegistryKey(HKEY root, const std::string& path) { EraseKeyAndBelow(KeyId(root, path)); }
 
 bool RegistryKeyExists(HKEY root, const std::string& path) {
   std::vector<std::string> names;
   return SplitPath(path, &names) && FindKey(root, JoinPath(names, names.size())) != nullptr;
+}
+
+bool RegistryKeyIsVolatile(HKEY root, const std::string& path) {
+  std::vector<std::string> names;
+  const Key* key = SplitPath(path, &names) ? FindKey(root, JoinPath(names, names.size())) : nullptr;
+  return key != nullptr && key->isVolatile;
 }
 
 void SetRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
@@ -363,12 +397,12 @@ const std::vector<RegistryQueryCall>& RegistryQueries() { return Registry().quer
 }  // namespace winsim
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
-  return winsim::OpenOrCreateKey("RegOpenKeyExA", false, key, subKey, access, result, nullptr);
+  return winsim::OpenOrCreateKey("RegOpenKeyExA", false, key, subKey, 0, access, result, nullptr);
 }
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
-                               PHKEY result, LPDWORD disposition) {
-  return winsim::OpenOrCreateKey("RegCreateKeyExA", true, key, subKey, access, result, disposition);
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access,
+                               LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+  return winsim::OpenOrCreateKey("RegCreateKeyExA", true, key, subKey, options, access, result, disposition);
 }
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,

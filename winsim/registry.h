@@ -31,9 +31,13 @@ void OfferRegDeleteKeyEx();
 // Creates the key and any missing key above it (those with every right) and
 // gives the key these rights.
 void SetRegistryKey(HKEY root, const std::string& path, REGSAM rights = KEY_RIGHTS_ALL);
+// Creates the key volatile, as RegCreateKeyExA with REG_OPTION_VOLATILE does,
+// and any missing key above it durable: it goes when Windows starts again.
+void SetVolatileRegistryKey(HKEY root, const std::string& path);
 // The key goes with every key below it.
 void RemoveRegistryKey(HKEY root, const std::string& path);
 bool RegistryKeyExists(HKEY root, const std::string& path);
+bool RegistryKeyIsVolatile(HKEY root, const std::string& path);
 
 struct RegistryValue {
   DWORD type;

@@ -74,6 +74,14 @@ void ResetTime() {
 }
 ResetHook resetTime(&ResetTime);
 
+// Windows starts again a minute later, after everything written so far.
+void RestartClock() {
+  TimeState& time = Time();
+  time.started = Now() + RESTART_MS * UNITS_PER_MS;
+  time.uptime = FIRST_UPTIME_MS;
+}
+RestartHook restartClock(&RestartClock);
+
 }  // namespace
 
 void SetTickCount(DWORD ticks) { Time().uptime = ticks; }
@@ -92,11 +100,6 @@ void ShiftReportedStartTime(std::int64_t milliseconds) {
   Time().reportedStartShift = milliseconds * static_cast<std::int64_t>(UNITS_PER_MS);
 }
 
-void StartWindowsAgain() {
-  TimeState& time = Time();
-  time.started = Now() + RESTART_MS * UNITS_PER_MS;
-  time.uptime = FIRST_UPTIME_MS;
-}
 
 FILETIME SystemTimeNow() {
   const std::uint64_t now = Now();

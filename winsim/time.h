@@ -19,8 +19,6 @@ DWORD SleptMilliseconds();
 void OfferTickCount64(bool offered);
 // The boot time in ntdll's time of day is that far off the true start.
 void ShiftReportedStartTime(std::int64_t milliseconds);
-// Windows restarts: it starts again a minute later, after everything written so far.
-void StartWindowsAgain();
 FILETIME SystemTimeNow();
 
 }  // namespace winsim
