@@ -1,8 +1,18 @@
 // The service control manager. Service names are case-insensitive, as in
 // Windows; a pending state moves on only when the service is queried, so a
 // test decides exactly how many polls a stop or start takes.
+//
+// Microsoft, "StartService": a disabled service is not started
+// (ERROR_SERVICE_DISABLED), nor one marked for deletion
+// (ERROR_SERVICE_MARKED_FOR_DELETE); "ChangeServiceConfig": the start type
+// counts from the next start, so a disabled service may still be running and
+// be stopped; "DeleteService": a service is marked for deletion and goes once
+// nothing holds it, here at the next start of Windows, which starts the
+// automatic services and no other. Pinned by
+// SimulatedServicesTest.StartIsRefusedByTheConfigurationAndWindowsStartsWhatIsAutomatic.
 #include "winsim/services.h"
 
+#include <iterator>
 #include <stdexcept>
 
 #include "winsim/internal.h"
@@ -25,6 +35,8 @@ struct Service {
   bool stuck;
   unsigned queries;
   std::vector<ServiceRequest> requests;
+  DWORD startType = SERVICE_AUTO_START;
+  bool markedForDeletion = false;
 };
 
 struct ServiceHandle {
@@ -46,6 +58,19 @@ ServiceManagerState& Manager() {
 
 void ResetServices() { Manager() = ServiceManagerState(); }
 ResetHook resetServices(&ResetServices);
+
+// What was marked for deletion is gone; every other service is running if it
+// starts automatically, stopped otherwise, with nothing pending.
+void RestartServices() {
+  std::vector<Service>& services = Manager().services;
+  for (auto it = services.begin(); it != services.end();) {
+    it = it->markedForDeletion ? services.erase(it) : std::next(it);
+  }
+  for (Service& service : services) {
+    service.state = service.startType == SERVICE_AUTO_START ? SERVICE_RUNNING : SERVICE_STOPPED;
+  }
+}
+RestartHook restartServices(&RestartServices);
 
 Service* FindService(const char* name) {
   if (name == nullptr) return nullptr;
@@ -118,6 +143,10 @@ void RemoveService(const char* name) {
   std::vector<Service>& services = Manager().services;
   services.erase(services.begin() + (&InstalledService(name) - services.data()));
 }
+
+void SetServiceStartType(const char* name, DWORD startType) { InstalledService(name).startType = startType; }
+
+void MarkServiceForDeletion(const char* name) { InstalledService(name).markedForDeletion = true; }
 
 void SetStopBehaviour(const char* name, StopBehaviour behaviour, unsigned pendingQueries) {
   Service& service = InstalledService(name);
@@ -242,6 +271,10 @@ BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD, LPCWSTR*) {
   winsim::Service* service = winsim::ServiceFor(handle, SERVICE_START, &error);
   if (service == nullptr) {
     SetLastError(error);
+    return FALSE;
+  }
+  if (service->markedForDeletion || service->startType == SERVICE_DISABLED) {
+    SetLastError(service->markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_DISABLED);
     return FALSE;
   }
   service->requests.push_back(winsim::ServiceRequest::Start);

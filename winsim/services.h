@@ -29,6 +29,12 @@ enum class StartBehaviour {
 void InstallService(const char* name, DWORD state);
 // Takes an installed service away again, before any handle to a service is open.
 void RemoveService(const char* name);
+// SERVICE_AUTO_START, SERVICE_DEMAND_START or SERVICE_DISABLED; a service is
+// installed automatic. The state it is in now stays.
+void SetServiceStartType(const char* name, DWORD startType);
+// As DeleteService while something holds the service: it can still be opened,
+// stopped and queried, not started, and it is gone after the next start of Windows.
+void MarkServiceForDeletion(const char* name);
 void SetStopBehaviour(const char* name, StopBehaviour behaviour, unsigned pendingQueries = 0);
 void SetStartBehaviour(const char* name, StartBehaviour behaviour, unsigned pendingQueries = 0);
 // A service installed in a pending state stays so for ever unless told to

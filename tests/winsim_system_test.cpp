@@ -1,0 +1,55 @@
+// The simulated service manager, mutex names and clock agree with Windows
+// where the product relies on them.
+#include <string>
+
+#include "tests/machine_test.h"
+#include "winsim/services.h"
+
+namespace {
+
+const char kService[] = "Svc";
+
+class SimulatedSystemTest : public MachineTest {};
+
+// Each row: the service runs, is configured, stopped and asked to start; then
+// Windows starts again.
+TEST_F(SimulatedSystemTest, StartIsRefusedByTheConfigurationAndWindowsStartsWhatIsAutomatic) {
+  const struct {
+    const char* what;
+    void (*configure)();
+    DWORD startError;
+    DWORD stateAfterRestart;  // 0: gone
+  } rows[] = {
+      {"automatic", [] {}, 0, SERVICE_RUNNING},
+      {"on demand", [] { winsim::SetServiceStartType(kService, SERVICE_DEMAND_START); }, 0, SERVICE_STOPPED},
+      {"disabled", [] { winsim::SetServiceStartType(kService, SERVICE_DISABLED); }, ERROR_SERVICE_DISABLED,
+       SERVICE_STOPPED},
+      {"marked for deletion", [] { winsim::MarkServiceForDeletion(kService); }, ERROR_SERVICE_MARKED_FOR_DELETE, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    winsim::ResetMachine();
+    winsim::InstallService(kService, SERVICE_RUNNING);
+    row.configure();
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(manager, kService, SERVICE_STOP | SERVICE_START);
+    ASSERT_NE(service, nullptr);
+    SERVICE_STATUS status;
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(StartServiceW(service, 0, nullptr) != FALSE, row.startError == 0);
+    if (row.startError != 0) {
+      EXPECT_EQ(GetLastError(), row.startError);
+      EXPECT_EQ(winsim::ServiceState(kService), static_cast<DWORD>(SERVICE_STOPPED));
+    }
+    winsim::StartWindowsAgain();
+    EXPECT_EQ(winsim::ServiceState(kService), row.stateAfterRestart);
+    manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    EXPECT_EQ(OpenServiceA(manager, kService, SERVICE_START) != nullptr, row.stateAfterRestart != 0);
+    if (row.stateAfterRestart == 0) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    }
+  }
+}
+
+}  // namespace
