@@ -17,6 +17,7 @@ constexpr char GLOBAL_INSTANCE_MUTEX_NAME[] = "Global\\ODRIX Carvella Maker Upda
 namespace {
 
 constexpr wchar_t SHUTDOWN_PRIVILEGE[] = L"SeShutdownPrivilege";
+constexpr DWORD FIRST_MAJOR_VERSION_WITH_NAMESPACES = 5;  // Windows 2000
 
 #ifdef PAYLOAD_TEST_MARK
 #define UPDATER_TITLE "ODRIX Carvella Maker Updater " UPDATER_VERSION_TEXT " (" PAYLOAD_TEST_MARK ")"
@@ -157,6 +158,14 @@ DWORD HoldInstanceMutex(const char* name, KernelHandle* handle) {
   return error == ERROR_ALREADY_EXISTS ? error : ERROR_SUCCESS;
 }
 
+// Windows NT 4.0 has no object namespaces, so no mutex name with a backslash,
+// and no sessions to cross. A version that cannot be read has namespaces.
+bool LacksObjectNamespaces() {
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  return GetVersionExW(&version) && version.dwMajorVersion < FIRST_MAJOR_VERSION_WITH_NAMESPACES;
+}
+
 // A window station nobody sees takes no box at all, whatever the command
 // line says; "/SUPPRESSMSGBOXES" takes away the silent run's failure boxes.
 BoxRules BoxRulesFor(const RunSwitches& switches, bool stationVisible, const MessageTable& messageTable, RunLog* log) {
@@ -188,12 +197,13 @@ int Run(const RunSwitches& switches, RunLog* log) {
 
   // Held until the run ends, on every path. The session's name keeps out a copy
   // of an earlier version; the global one, in every session another name, a
-  // copy in another session. A run unsure that it is alone touches nothing.
+  // copy in another session; where there are no sessions, the first alone
+  // does. A run unsure that it is alone touches nothing.
   KernelHandle instance;
   KernelHandle globalInstance;
   const char* mutexName = INSTANCE_MUTEX_NAME;
   DWORD held = HoldInstanceMutex(mutexName, &instance);
-  if (held == ERROR_SUCCESS) {
+  if (held == ERROR_SUCCESS && !LacksObjectNamespaces()) {
     mutexName = GLOBAL_INSTANCE_MUTEX_NAME;
     held = HoldInstanceMutex(mutexName, &globalInstance);
   }

@@ -3,7 +3,9 @@
 #include <string>
 
 #include "tests/machine_test.h"
+#include "winsim/mutex.h"
 #include "winsim/services.h"
+#include "winsim/system_info.h"
 
 namespace {
 
@@ -49,6 +51,28 @@ TEST_F(SimulatedSystemTest, StartIsRefusedByTheConfigurationAndWindowsStartsWhat
     if (row.stateAfterRestart == 0) {
       EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     }
+  }
+}
+
+TEST_F(SimulatedSystemTest, NamesWithABackslashNeedWindows2000) {
+  const struct {
+    DWORD majorVersion;
+    const char* name;
+    DWORD error;
+  } rows[] = {{4, "Updater", ERROR_SUCCESS},
+              {4, "Global\\Updater", ERROR_PATH_NOT_FOUND},
+              {4, "Local\\Updater", ERROR_PATH_NOT_FOUND},
+              {5, "Global\\Updater", ERROR_SUCCESS}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.majorVersion << " " << row.name);
+    winsim::ResetMachine();
+    winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, row.majorVersion);
+    SetLastError(0xdeadbeef);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, row.name);
+    EXPECT_EQ(GetLastError(), row.error);
+    EXPECT_EQ(mutex != nullptr, row.error == ERROR_SUCCESS);
+    EXPECT_EQ(winsim::MutexExists(row.name), row.error == ERROR_SUCCESS);
+    if (mutex != nullptr) CloseHandle(mutex);
   }
 }
 

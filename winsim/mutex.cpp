@@ -7,6 +7,10 @@
 // user is in session 0 too. On Windows 2000 without Terminal Services the
 // prefixes are ignored: every name, prefixed or not, is one namespace's.
 // Pinned by WholeRunTest.OneCopyRunsPerPcInEverySessionAndALoneOneUpdates.
+// Windows NT 4.0 has no namespaces at all, and "CreateMutexA" says a name may
+// hold any character but the backslash: there a name with one fails (the
+// harsher reading, ERROR_PATH_NOT_FOUND). Pinned by
+// SimulatedSystemTest.NamesWithABackslashNeedWindows2000.
 #include "winsim/mutex.h"
 
 #include <cstring>
@@ -17,6 +21,7 @@
 #include "winsim/internal.h"
 #include "winsim/machine.h"
 #include "winsim/system.h"
+#include "winsim/system_info.h"
 
 namespace winsim {
 namespace {
@@ -24,6 +29,7 @@ namespace {
 const char GLOBAL_PREFIX[] = "Global\\";
 const char LOCAL_PREFIX[] = "Local\\";
 const DWORD GLOBAL_NAMESPACE = 0;
+const DWORD FIRST_MAJOR_VERSION_WITH_NAMESPACES = 5;
 
 struct MutexState {
   std::vector<std::string> objects;           // index = handle object: the key the name reached
@@ -74,6 +80,11 @@ bool MutexExists(const char* name) {
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name) {
   if (winsim::Faulted("CreateMutexA")) return nullptr;
+  if (name != nullptr && std::strchr(name, '\\') != nullptr &&
+      winsim::WindowsMajorVersion() < winsim::FIRST_MAJOR_VERSION_WITH_NAMESPACES) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+  }
   winsim::MutexState& mutexes = winsim::Mutexes();
   // An unnamed mutex is an object of its own.
   const std::string key = name != nullptr ? winsim::MutexKey(name, winsim::ProcessSession())

@@ -43,6 +43,8 @@ void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion,
   OfferTickCount64(platformId == VER_PLATFORM_WIN32_NT && majorVersion >= 6);
 }
 
+DWORD WindowsMajorVersion() { return Info().majorVersion; }
+
 void SetModuleFileName(const std::string& path) { Info().moduleFileName = path; }
 
 void UseWindows2000() {

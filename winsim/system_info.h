@@ -11,6 +11,7 @@ namespace winsim {
 // What GetVersionExW reports; a fresh machine is Windows XP (NT 5.1).
 void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion = 0,
                        const std::string& servicePack = "");
+DWORD WindowsMajorVersion();
 
 // The executable's own full path as GetModuleFileNameA reports it.
 void SetModuleFileName(const std::string& path);
