@@ -1,17 +1,32 @@
 // The simulated service manager, mutex names and clock agree with Windows
 // where the product relies on them.
+#include <cstdint>
 #include <string>
 
+#include "platform/system_functions.h"
 #include "tests/machine_test.h"
 #include "winsim/mutex.h"
 #include "winsim/services.h"
 #include "winsim/system_info.h"
+#include "winsim/time.h"
 
 namespace {
 
 const char kService[] = "Svc";
 
-class SimulatedSystemTest : public MachineTest {};
+class SimulatedSystemTest : public MachineTest {
+ protected:
+  static std::uint64_t Units(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  }
+
+  // ntdll's time of day: the boot time, then the current time.
+  static void TimeOfDay(std::uint64_t times[2]) {
+    typedef LONG(WINAPI * Query)(ULONG, void*, ULONG, ULONG*);
+    const Query query = AsFunction<Query>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    ASSERT_EQ(query(3, times, 2 * sizeof(std::uint64_t), nullptr), 0);
+  }
+};
 
 // Each row: the service runs, is configured, stopped and asked to start; then
 // Windows starts again.
@@ -73,6 +88,44 @@ TEST_F(SimulatedSystemTest, NamesWithABackslashNeedWindows2000) {
     EXPECT_EQ(mutex != nullptr, row.error == ERROR_SUCCESS);
     EXPECT_EQ(winsim::MutexExists(row.name), row.error == ERROR_SUCCESS);
     if (mutex != nullptr) CloseHandle(mutex);
+  }
+}
+
+// Set back a day or forward an hour: the system time, the local time, a
+// file written afterwards and ntdll's current time move; the uptime and the
+// boot time stay.
+TEST_F(SimulatedSystemTest, TheClockIsSetWhileTheUptimeRunsOn) {
+  const struct {
+    std::int64_t step;
+    WORD day;
+    WORD hour;
+  } rows[] = {{-86400000, 31, 9}, {3600000, 1, 10}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.step);
+    winsim::ResetMachine();
+    const DWORD ticks = GetTickCount();
+    FILETIME before, after;
+    GetSystemTimeAsFileTime(&before);
+    std::uint64_t timesBefore[2], timesAfter[2];
+    TimeOfDay(timesBefore);
+    winsim::StepSystemClock(row.step);
+    GetSystemTimeAsFileTime(&after);
+    EXPECT_EQ(static_cast<std::int64_t>(Units(after) - Units(before)), row.step * 10000);
+    EXPECT_EQ(GetTickCount(), ticks);
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    EXPECT_EQ(local.wDay, row.day);
+    EXPECT_EQ(local.wHour, row.hour);
+    TimeOfDay(timesAfter);
+    EXPECT_EQ(timesAfter[0], timesBefore[0]);
+    EXPECT_EQ(timesAfter[1], Units(after));
+    HANDLE file = CreateFileA("C:\\Written.ini", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "x", 1, &written, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    ASSERT_TRUE(GetFileInformationByHandle(file, &information));
+    EXPECT_EQ(Units(information.ftLastWriteTime), Units(after));
+    CloseHandle(file);
   }
 }
 

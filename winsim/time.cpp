@@ -2,6 +2,12 @@
 // how much time passes: the milliseconds since Windows started, the system
 // time (that start plus them), the local time nine hours ahead of it, and the
 // boot time that ntdll reports.
+//
+// Microsoft, "SetSystemTime" and "File Times": the system clock can be set
+// while Windows runs (time synchronisation, a user, a daylight-saving change
+// on FAT, whose file times are local), and the time since Windows started
+// ("GetTickCount") runs on untouched. Pinned by
+// SimulatedSystemTest.TheClockIsSetWhileTheUptimeRunsOn.
 #include "winsim/time.h"
 
 #include <cstring>
@@ -27,6 +33,7 @@ struct TimeState {
   std::uint64_t uptime = FIRST_UPTIME_MS;
   std::uint64_t started = FIRST_SYSTEM_TIME - FIRST_UPTIME_MS * UNITS_PER_MS;
   std::int64_t reportedStartShift = 0;  // in 100 ns
+  std::int64_t clockSteps = 0;          // in 100 ns, since Windows started
   unsigned sleeps = 0;
   DWORD slept = 0;
 };
@@ -36,7 +43,7 @@ TimeState& Time() {
   return state;
 }
 
-std::uint64_t Now() { return Time().started + Time().uptime * UNITS_PER_MS; }
+std::uint64_t Now() { return Time().started + Time().uptime * UNITS_PER_MS + Time().clockSteps; }
 
 // GetTickCount64 (Microsoft): Windows Vista and later; the milliseconds since
 // the system was started, which GetTickCount gives modulo 2^32.
@@ -79,6 +86,7 @@ void RestartClock() {
   TimeState& time = Time();
   time.started = Now() + RESTART_MS * UNITS_PER_MS;
   time.uptime = FIRST_UPTIME_MS;
+  time.clockSteps = 0;
 }
 RestartHook restartClock(&RestartClock);
 
@@ -98,6 +106,10 @@ void OfferTickCount64(bool offered) {
 
 void ShiftReportedStartTime(std::int64_t milliseconds) {
   Time().reportedStartShift = milliseconds * static_cast<std::int64_t>(UNITS_PER_MS);
+}
+
+void StepSystemClock(std::int64_t milliseconds) {
+  Time().clockSteps += milliseconds * static_cast<std::int64_t>(UNITS_PER_MS);
 }
 
 
