@@ -191,21 +191,37 @@ TEST_F(WinsimFilesTest, CopyCarriesAttributesAndRefusesWhatWindowsRefuses) {
 }
 
 TEST_F(WinsimFilesTest, DeleteAndAttributes) {
+  // A name whose delete is pending is still there, and refuses to be opened,
+  // replaced or renamed until its last handle closes.
+  static const char other[] = "D:\\Apps\\Other.ini";
+  DWORD (*const refusedWhilePending[])() = {
+      [] { return OpenError(kFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING); },
+      [] { return Replace(kFile, "new"); },
+      [] { return Copy(other, kFile); },
+      [] { return MoveFileExA(other, kFile, MOVEFILE_REPLACE_EXISTING) ? 0 : GetLastError(); },
+      [] { return MoveFileExA(kFile, "D:\\Apps\\Moved.ini", 0) ? 0 : GetLastError(); },
+  };
   struct Case {
     const char* what;
     DWORD attributes;
     DWORD heldShare;  // another process reads it with this share mode; 0xFFFFFFFF: nobody
     DWORD error;
+    void (*thenPendingUntil)();  // nullptr: the name goes at once (or stays, on an error)
+    bool thereAfter;
   } cases[] = {
-      {"writable", 0, 0xFFFFFFFF, 0},
-      {"read-only", FILE_ATTRIBUTE_READONLY, 0xFFFFFFFF, ERROR_ACCESS_DENIED},
-      {"open without delete sharing", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, ERROR_SHARING_VIOLATION},
-      {"open with delete sharing", FILE_ATTRIBUTE_HIDDEN, FILE_SHARE_READ | FILE_SHARE_DELETE, 0},
+      {"writable", 0, 0xFFFFFFFF, 0, nullptr, false},
+      {"read-only", FILE_ATTRIBUTE_READONLY, 0xFFFFFFFF, ERROR_ACCESS_DENIED, nullptr, true},
+      {"open without delete sharing", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, ERROR_SHARING_VIOLATION, nullptr, true},
+      {"open with delete sharing until a restart", FILE_ATTRIBUTE_HIDDEN, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
+       winsim::StartWindowsAgain, false},
+      {"open with delete sharing until a power cut", 0, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
+       [] { winsim::CutPower(); }, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     winsim::ResetMachine();
     winsim::PutFile(kFile, "x", c.attributes);
+    winsim::PutFile(other, "other");
     if (c.heldShare != 0xFFFFFFFF) winsim::HoldOpenElsewhere(kFile, GENERIC_READ, c.heldShare);
     EXPECT_EQ(GetFileAttributesA(kFile), c.attributes == 0 ? static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL) : c.attributes);
     SetLastError(0xdeadbeef);
@@ -213,7 +229,13 @@ TEST_F(WinsimFilesTest, DeleteAndAttributes) {
     if (c.error != 0) {
       EXPECT_EQ(GetLastError(), c.error);
     }
-    EXPECT_EQ(winsim::FileExists(kFile), c.error != 0);
+    if (c.thenPendingUntil != nullptr) {
+      for (DWORD (*call)() : refusedWhilePending) EXPECT_EQ(call(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+      EXPECT_NE(GetFileAttributesA(kFile), INVALID_FILE_ATTRIBUTES);
+      c.thenPendingUntil();
+    }
+    EXPECT_EQ(winsim::FileExists(kFile), c.thereAfter);
+    EXPECT_EQ(winsim::FileBytes(other), "other");
   }
   EXPECT_FALSE(DeleteFileA("D:\\Apps\\None.ini"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
