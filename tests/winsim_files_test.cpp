@@ -346,6 +346,56 @@ TEST_F(WinsimFilesTest, APowerCutKeepsTheDurableChangesAndAPrefixOfTheRest) {
   }
 }
 
+// Each spelling reaches the install folder or another one: the same volume
+// and file index as that folder, the volume it is on, and that volume's file system.
+TEST_F(WinsimFilesTest, AFolderIsItsVolumeAndIndexHoweverItIsSpelled) {
+  static const char install[] = "C:\\Program Files\\ODRIX\\Carvella Maker";
+  const struct {
+    const char* path;
+    const char* folder;  // the folder it is
+    bool same;           // false: it is another folder
+    const char* volume;
+    const char* fileSystem;
+  } rows[] = {
+      {"C:\\Program Files\\ODRIX\\\\Carvella Maker\\", install, true, "C:\\", "NTFS"},
+      {"c:\\PROGRAM FILES\\odrix\\carvella maker", install, true, "c:\\", "NTFS"},
+      {"C:\\PROGRA~1\\ODRIX\\CARVEL~1", install, true, "C:\\", "NTFS"},
+      {"C:\\Program Files\\ODRIX", install, false, "C:\\", "NTFS"},
+      {"C:\\Mnt\\D\\Apps", "D:\\Apps", true, "C:\\Mnt\\D\\", "FAT32"},
+      {"C:\\Link\\Apps", "D:\\Data\\Apps", true, "D:\\", "FAT32"},
+      {"D:\\", "C:\\", false, "D:\\", "FAT32"},
+  };
+  winsim::MakeFolder(install);
+  winsim::GiveShortName("C:\\Program Files", "PROGRA~1");
+  winsim::GiveShortName(install, "CARVEL~1");
+  winsim::MakeFolder("D:\\Apps");
+  winsim::MakeFolder("D:\\Data\\Apps");
+  winsim::MakeJunction("C:\\Mnt\\D", "D:\\");
+  winsim::MakeJunction("C:\\Link", "D:\\Data");
+  winsim::SetFileSystem('D', "FAT32");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    const BY_HANDLE_FILE_INFORMATION reached = Information(row.path, FILE_FLAG_BACKUP_SEMANTICS);
+    const BY_HANDLE_FILE_INFORMATION folder = Information(row.folder, FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(reached.nFileIndexLow, 0u);
+    EXPECT_EQ(reached.dwVolumeSerialNumber == folder.dwVolumeSerialNumber &&
+                  reached.nFileIndexHigh == folder.nFileIndexHigh && reached.nFileIndexLow == folder.nFileIndexLow,
+              row.same);
+    char volume[MAX_PATH] = {};
+    ASSERT_TRUE(GetVolumePathNameA(row.path, volume, MAX_PATH));
+    EXPECT_STREQ(volume, row.volume);
+    DWORD serial = 0;
+    char fileSystem[MAX_PATH] = {};
+    ASSERT_TRUE(GetVolumeInformationA(volume, nullptr, 0, &serial, nullptr, nullptr, fileSystem, MAX_PATH));
+    EXPECT_EQ(serial, reached.dwVolumeSerialNumber);
+    EXPECT_STREQ(fileSystem, row.fileSystem);
+  }
+  EXPECT_FALSE(GetVolumeInformationA("C:", nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_FALSE(GetVolumeInformationA("C:\\Program Files\\", nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_ROOT));
+}
+
 TEST_F(WinsimFilesTest, PayloadResourcesAreThePayloadFiles) {
   const struct {
     int id;

@@ -23,6 +23,13 @@
 // so does every call that opens, replaces or renames that name. The delete is
 // journaled at the last close, so a power cut before it brings the name back.
 // Pinned by WinsimFilesTest.DeleteAndAttributes.
+//
+// One folder answers to many spellings: runs of backslashes, any case, its
+// 8.3 short name where it has one ("Naming Files, Paths, and Namespaces"), a
+// path through a junction or a mount point. What it is, is its volume serial
+// number and file index ("GetFileInformationByHandle"), whichever reached it.
+// A mount point is a junction to a drive root ("GetVolumePathNameA"). Pinned
+// by WinsimFilesTest.AFolderIsItsVolumeAndIndexHoweverItIsSpelled.
 #include "winsim/files.h"
 
 #include <algorithm>
@@ -52,6 +59,7 @@ const DWORD VOLUME_SERIAL_BASE = 0x3A7C0000;
 const DWORD ROOT_FILE_INDEX = 5;
 const DWORD FIRST_FILE_INDEX = 64;
 const DWORD FILE_INDEX_SEQUENCE = 0x00010000;
+const DWORD MOST_CHARACTERS_IN_A_NAME = 255;
 // Every file's times until it changes: 2024-01-01 00:00 UTC.
 const FILETIME FILE_TIME = {0x7689C000, 0x01DA3C45};
 
@@ -113,6 +121,8 @@ struct FileSystem {
   DWORD nextIndex = FIRST_FILE_INDEX;
   Namespace durable;                  // as the disk holds it for sure
   std::vector<JournalEntry> pending;  // each change since, in order
+  std::map<std::string, std::string> shortNames;  // by the key an 8.3 name gives: the path it stands for
+  std::map<char, std::string> fileSystems;        // by drive letter (lower case); NTFS where none is set
 };
 
 FileSystem& Files() {
@@ -180,11 +190,10 @@ bool DeletePending(const std::string& key) {
   return it != Files().files.end() && it->second.deletePending;
 }
 
-// A path without a drive lies on the current one, C:.
-DWORD VolumeOf(const std::string& key) {
-  const char drive = key.size() >= 2 && key[1] == ':' ? key[0] : 'c';
-  return VOLUME_SERIAL_BASE | static_cast<BYTE>(drive);
-}
+// A path without a drive lies on the current one, C:, the boot volume too.
+char DriveOf(const std::string& key) { return key.size() >= 2 && key[1] == ':' ? key[0] : 'c'; }
+
+DWORD VolumeOf(const std::string& key) { return VOLUME_SERIAL_BASE | static_cast<BYTE>(DriveOf(key)); }
 
 std::shared_ptr<FileData> NewObject(bool folder, const std::string& key, DWORD attributes, DWORD index) {
   return std::make_shared<FileData>(FileData{folder, std::string(), attributes & SETTABLE_ATTRIBUTES, std::string(),
@@ -304,6 +313,8 @@ bool Resolve(const std::string& path, bool followLast, std::string* resolved, un
     const std::size_t slash = collapsed.find('\\', start);
     const bool last = slash == std::string::npos;
     at += (start == 0 ? "" : "\\") + collapsed.substr(start, last ? std::string::npos : slash - start);
+    auto shortName = Files().shortNames.find(LowerCase(at));
+    if (shortName != Files().shortNames.end()) at = shortName->second;
     const std::string* target = last && !followLast ? nullptr : LinkAt(LowerCase(at));
     if (target != nullptr) {
       const std::string next = *target;
@@ -531,6 +542,13 @@ bool HoldOpenElsewhere(const std::string& path, DWORD access, DWORD shareMode) {
   Files().openers.push_back(Opener{file, access, shareMode, 0, true, false});
   return true;
 }
+
+void GiveShortName(const std::string& path, const std::string& shortName) {
+  const std::string resolved = ArrangedPath(path, false);
+  Files().shortNames[LowerCase(resolved.substr(0, resolved.rfind('\\') + 1) + shortName)] = resolved;
+}
+
+void SetFileSystem(char drive, const char* name) { Files().fileSystems[LowerCase(std::string(1, drive))[0]] = name; }
 
 std::size_t OpenFileHandleCount() { return OpenHandleCount(HandleKind::File); }
 
@@ -778,6 +796,72 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
   information->nNumberOfLinks = file->folder ? 1 : NameCount(file);
   information->nFileIndexHigh = FILE_INDEX_SEQUENCE;
   information->nFileIndexLow = file->index;
+  return TRUE;
+}
+
+namespace winsim {
+namespace {
+
+// Copies text and its terminator into a buffer the caller may leave out;
+// false when the buffer is too small.
+bool CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
+  if (buffer == nullptr) return true;
+  if (size <= text.size()) return false;
+  text.copy(buffer, text.size());
+  buffer[text.size()] = '\0';
+  return true;
+}
+
+}  // namespace
+}  // namespace winsim
+
+// Microsoft, "GetVolumePathNameA": the mount point of the volume the path ends
+// on, with its trailing backslash. A mounted folder on the way is spelled as
+// given; past a junction to a folder, the path is on that folder's volume; a
+// path without a drive is on the boot volume.
+BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength) {
+  using namespace winsim;
+  if (Faulted("GetVolumePathNameA")) return FALSE;
+  const std::string path = Collapse(fileName != nullptr ? fileName : "");
+  if (path.empty()) return Fail(ERROR_SUCCESS, FALSE);
+  std::string volume = path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : "C:";
+  for (std::size_t end = 0; end != std::string::npos;) {
+    end = path.find('\\', end + 1);
+    const std::string prefix = path.substr(0, end);
+    std::string resolved;
+    unsigned links = 0;
+    const std::string* target = Resolve(prefix, false, &resolved, &links) ? LinkAt(LowerCase(resolved)) : nullptr;
+    if (target != nullptr) volume = IsRoot(LowerCase(*target)) ? prefix : target->substr(0, 2);
+  }
+  if (volumePathName == nullptr || !CopyOut(volume + "\\", volumePathName, bufferLength)) {
+    return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
+  }
+  return TRUE;
+}
+
+// Microsoft, "GetVolumeInformationA": the root of a volume, a drive's or a
+// mounted folder, with the trailing backslash it requires. The volume has no label.
+BOOL WINAPI GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                                  LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                                  DWORD fileSystemNameSize) {
+  using namespace winsim;
+  if (Faulted("GetVolumeInformationA")) return FALSE;
+  const std::string root = rootPathName != nullptr ? rootPathName : "";
+  if (root.empty() || root.back() != '\\') return Fail(ERROR_INVALID_NAME, FALSE);
+  std::string key;
+  std::string name;
+  const DWORD error = Reach(root.c_str(), true, &key, &name);
+  if (error != 0) return Fail(error, FALSE);
+  if (!IsRoot(key)) return Fail(IsFolder(key) ? ERROR_DIR_NOT_ROOT : ERROR_PATH_NOT_FOUND, FALSE);
+  auto named = Files().fileSystems.find(DriveOf(key));
+  const std::string fileSystem = named != Files().fileSystems.end() ? named->second : "NTFS";
+  if (!CopyOut("", volumeName, volumeNameSize) || !CopyOut(fileSystem, fileSystemName, fileSystemNameSize)) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  }
+  if (serialNumber != nullptr) *serialNumber = VolumeOf(key);
+  if (maximumComponentLength != nullptr) *maximumComponentLength = MOST_CHARACTERS_IN_A_NAME;
+  const DWORD ntfsOnly = fileSystem == "NTFS" ? FILE_PERSISTENT_ACLS | FILE_SUPPORTS_REPARSE_POINTS : 0;
+  if (fileSystemFlags != nullptr) *fileSystemFlags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK | ntfsOnly;
   return TRUE;
 }
 

@@ -49,6 +49,12 @@ void MakeSymbolicLink(const std::string& linkPath, const std::string& targetPath
 // folderPath becomes a junction to targetFolder, which need not exist; what
 // the folder held is gone.
 void MakeJunction(const std::string& folderPath, const std::string& targetFolder);
+// The folder or file at path also answers to shortName, an 8.3 name in its
+// folder ("PROGRA~1"), in every call that takes a path.
+void GiveShortName(const std::string& path, const std::string& shortName);
+// The file system GetVolumeInformationA names for a drive: "NTFS" unless told
+// otherwise ("FAT32").
+void SetFileSystem(char drive, const char* name);
 // How many names the file has; 0 for a missing file.
 unsigned LinkCount(const std::string& path);
 // The target of a symbolic link or junction as made; empty for anything else.
