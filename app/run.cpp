@@ -49,8 +49,8 @@ bool StartServices(Updater& updater) {
   return failed == NO_SERVICE;
 }
 
-// The restart that the caller schedules after the update brings back a
-// service that does not start now.
+// A service that does not start now comes back with the next restart of
+// Windows; the log names it.
 void RestartStoppedServices(Updater& updater) {
   if (!updater.RestartStoppedServices()) updater.Note("a service stopped by this run is not running again");
 }
@@ -78,14 +78,17 @@ bool RestartIfAccepted(Updater& updater) {
 }
 
 // An updated PC is left alone. Only the restart that it still waits for, if
-// any, is asked for or left to the caller, as at the end of an update.
+// any, is asked for or left to the caller, as at the end of an update; the
+// services that a run of this start of Windows left stopped run again
+// where Windows does not restart.
 int EndInPlace(Updater& updater, const RunSwitches& switches, bool restartOwed) {
   // Backups that a finished run could not remove are stale: no record names them.
   updater.DeleteBackups();
   if (restartOwed && !switches.noRestart) {
-    RestartIfAccepted(updater);
+    if (!RestartIfAccepted(updater)) RestartStoppedServices(updater);
     return EXIT_FINISHED;
   }
+  RestartStoppedServices(updater);
   if (restartOwed) updater.Note("restart left to the caller (/NORESTART)");
   updater.ReportMessage(MSG_ALREADY_ADDED);
   return restartOwed ? EXIT_RESTART_REQUIRED : EXIT_FINISHED;
@@ -98,19 +101,17 @@ int UndoFiles(Updater& updater) {
   return EXIT_STOPPED;
 }
 
-// An ending after the stop sequence. Without "/NORESTART" the services stay
-// stopped until Windows restarts. With it nobody restarts Windows after a
-// failure, so the services this run stopped run again, unless a file could
-// not be put back: the application must not run on a file that is neither
-// the old one nor the new one.
-int EndWithoutUpdate(Updater& updater, const RunSwitches& switches, int exitCode, int noRestartExitCode) {
-  if (!switches.noRestart) return exitCode;
+// An ending after the stop sequence without the update: the application runs
+// again as the run found it, in every kind of run, unless a file could not
+// be put back: it must not run on a file that is neither the old one nor
+// the new one.
+int EndWithoutUpdate(Updater& updater, int exitCode) {
   if (updater.KeepsAnyBackup()) {
     updater.Note("services left stopped: a file could not be put back, its backup is kept beside it");
   } else {
     RestartStoppedServices(updater);
   }
-  return noRestartExitCode;
+  return exitCode;
 }
 
 int RunStages(Updater& updater, const RunSwitches& switches) {
@@ -119,19 +120,21 @@ int RunStages(Updater& updater, const RunSwitches& switches) {
   bool restartOwed = false;
   if (updater.IsUpdateInPlace(&restartOwed)) return EndInPlace(updater, switches, restartOwed);
   if (!updater.Ask(MSG_CONFIRM_ADD_DRIVE)) return EXIT_FINISHED;
+  // Nothing that can be told before the services are touched waits until after.
+  const int retryLater = switches.noRestart ? EXIT_RETRY_LATER : EXIT_STOPPED;
+  if (!updater.CheckRecord()) return EXIT_STOPPED;
+  if (updater.CheckAppNotRunning() != 0) return retryLater;
   const int notStopped = StopServices(updater);
   if (notStopped != NO_SERVICE) {
     // The services that did stop run again before the box, which may wait for an answer.
-    const int exitCode = EndWithoutUpdate(updater, switches, EXIT_STOPPED, EXIT_RETRY_LATER);
+    const int exitCode = EndWithoutUpdate(updater, retryLater);
     ReportServiceFailure(updater, MSG_SERVICE_ERROR, notStopped);
     return exitCode;
   }
-  if (updater.CheckAppNotRunning() != 0) return EndWithoutUpdate(updater, switches, EXIT_STOPPED, EXIT_RETRY_LATER);
-  if (updater.DeployFiles() != 0) return EndWithoutUpdate(updater, switches, UndoFiles(updater), EXIT_STOPPED);
-  if (updater.UpdateRegistry() != 0) return EndWithoutUpdate(updater, switches, UndoFiles(updater), EXIT_STOPPED);
-  // The restart of Windows brings the services back as they are set up, and
-  // a declined restart starts them here: the record goes with the backups.
-  if (!switches.noRestart) updater.record.ForgetServices();
+  // The application may have been started while the services stopped.
+  if (updater.CheckAppNotRunning() != 0) return EndWithoutUpdate(updater, retryLater);
+  if (updater.DeployFiles() != 0) return EndWithoutUpdate(updater, UndoFiles(updater));
+  if (updater.UpdateRegistry() != 0) return EndWithoutUpdate(updater, UndoFiles(updater));
   updater.DeleteBackups();
   // The caller restarts Windows when it sees fit; the application works again
   // meanwhile. The update is in place whatever a service does now, so no box

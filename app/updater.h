@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/product_tables.h"
+#include "deploy/boot_record.h"
 #include "deploy/update_record.h"
 #include "platform/win32.h"
 
@@ -43,21 +44,25 @@ class Updater {
   bool StartControlService();
   bool StartCopyService();
   bool StartMonitorService();
-  // Starts again the services this run or one cut off before it asked to
-  // stop, each one even after another failed; true when all of them run.
+  // Starts again the services that this run, or an earlier one since Windows
+  // started, asked to stop and left stopped, each one even after another
+  // failed; true when all of them run.
   bool RestartStoppedServices();
 
   // Data files (deploy/)
   // Reads the record of an unfinished update once; 0, or why it cannot be read.
   int ReadRecord();
+  // Whether the record can be read; where it cannot, the run stops before
+  // it changes anything, with the file copy error box.
+  bool CheckRecord();
   int DeployFiles();
   int RollBack();
   int DeleteBackups();
   // Whether a row's backup is kept as the only copy of its old content.
   bool KeepsAnyBackup() const;
   // Whether the update is in place already, told by reading alone; then
-  // *restartOwed says whether Windows has not restarted since the data files
-  // were written.
+  // *restartOwed says whether Windows has not restarted since a run wrote
+  // the data files.
   bool IsUpdateInPlace(bool* restartOwed);
 
   // Filter driver product lists (registry/)
@@ -93,9 +98,12 @@ class Updater {
   int fileCount;
   // Rows whose old content could not be put back: their backup is the only copy and stays.
   BYTE keepBackup[FILE_ROWS_MAX];
-  // Which backups hold old content and which services are to be started
-  // again, this run's and those of a run cut off before it.
+  // Which backups hold old content, this run's and those of a run cut off
+  // before it.
   UpdateRecord record;
+  // What the runs of this start of Windows did that it ends: a restart owed,
+  // services stopped.
+  BootRecord bootRecord;
   const char* messages;
   UINT messageCodePage;  // CP_ACP, or the code page the boxes read the texts in
   BYTE suppressBoxes;    // no box at all, not even a failure's

@@ -234,7 +234,7 @@ int DeployFile::MoveOver(DeployFile& destination) {
 
 // The name itself is opened, never what it links to, and read only where its
 // size is the payload's.
-int DeployFile::HoldsResource(bool* holds, FILETIME* lastWrite) {
+int DeployFile::HoldsResource(bool* holds) {
   *holds = false;
   const void* bytes = nullptr;
   DWORD size = 0;
@@ -247,7 +247,6 @@ int DeployFile::HoldsResource(bool* holds, FILETIME* lastWrite) {
   BY_HANDLE_FILE_INFORMATION information = {};
   result = CheckPlainFile(file.Get(), &information);
   if (result != 0 || information.nFileSizeHigh != 0 || information.nFileSizeLow != size) return result;
-  *lastWrite = information.ftLastWriteTime;
   return HoldsBytes(file.Get(), bytes, size, holds);
 }
 

@@ -49,9 +49,9 @@ class DeployFile {
   // destination from one that was refused before it was opened.
   int CopyTo(DeployFile& destination, bool* destinationOpened = nullptr);
   // Whether the file holds exactly its payload resource, read without
-  // changing it; *lastWrite gets its last-write time where it does. A link
-  // or a file with several names holds nothing (ERR_LINKED_FILE).
-  int HoldsResource(bool* holds, FILETIME* lastWrite);
+  // changing it. A link or a file with several names holds nothing
+  // (ERR_LINKED_FILE).
+  int HoldsResource(bool* holds);
   // This file renamed over the destination, which it replaces: it needs no
   // room, and the file keeps its bytes, attributes and time.
   int MoveOver(DeployFile& destination);

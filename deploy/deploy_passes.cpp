@@ -20,34 +20,53 @@ int MakeSourceFile(const Updater& updater, int row, FilePointer* source) {
   return (*source)->SetDirectory("");
 }
 
-// The name a backup is written under until it is whole on the disk.
+// The name a backup is written under until it is whole on the disk, and the
+// name a backup or a fresh one leaves its own by before it is deleted.
 constexpr char FRESH_BACKUP_SUFFIX[] = ".tmp";
-constexpr int FRESH_BACKUP_NAME_SIZE = BACKUP_NAME_SIZE + sizeof FRESH_BACKUP_SUFFIX;
+constexpr char DOOMED_BACKUP_SUFFIX[] = ".del";
+constexpr int SUFFIXED_BACKUP_NAME_SIZE = BACKUP_NAME_SIZE + sizeof FRESH_BACKUP_SUFFIX;
+static_assert(sizeof FRESH_BACKUP_SUFFIX == sizeof DOOMED_BACKUP_SUFFIX, "one size for both names");
 
-// The names of one row in the install folder: the target, its backup, and
-// the name its backup is written under before it takes the backup's name.
+// The names of one row in the install folder: the target, its backup, the
+// name its backup is written under before it takes the backup's name, and
+// the one a name to be deleted is renamed to first.
 struct RowFiles {
   FilePointer target;
   FilePointer backup;
   FilePointer fresh;
+  FilePointer doomed;
 };
 
+int MakeSuffixedBackupFile(const Updater& updater, int row, const char* suffix, FilePointer* file) {
+  char name[SUFFIXED_BACKUP_NAME_SIZE];
+  CopyText(name, updater.backupNames[row], SUFFIXED_BACKUP_NAME_SIZE);
+  CopyText(name + TextLength(name), suffix, SUFFIXED_BACKUP_NAME_SIZE - TextLength(name));
+  return MakeRowFile(updater.installDir, name, NO_RESOURCE, file);
+}
+
 int MakeRowFiles(const Updater& updater, int row, RowFiles* files) {
-  char freshName[FRESH_BACKUP_NAME_SIZE];
-  CopyText(freshName, updater.backupNames[row], FRESH_BACKUP_NAME_SIZE);
-  CopyText(freshName + TextLength(freshName), FRESH_BACKUP_SUFFIX, FRESH_BACKUP_NAME_SIZE - TextLength(freshName));
   int error = MakeRowFile(updater.installDir, updater.fileNames[row], NO_RESOURCE, &files->target);
   if (error == 0) error = MakeRowFile(updater.installDir, updater.backupNames[row], NO_RESOURCE, &files->backup);
-  if (error == 0) error = MakeRowFile(updater.installDir, freshName, NO_RESOURCE, &files->fresh);
+  if (error == 0) error = MakeSuffixedBackupFile(updater, row, FRESH_BACKUP_SUFFIX, &files->fresh);
+  if (error == 0) error = MakeSuffixedBackupFile(updater, row, DOOMED_BACKUP_SUFFIX, &files->doomed);
   return error;
 }
 
-// A backup name is removed without acting through it: a link loses only its
-// name, a plain file its read-only bit first.
-void RemoveBackup(DeployFile& backup) {
-  if (!backup.IsPresent()) return;
-  if (!backup.IsLink()) backup.ClearReadOnly();
-  backup.Delete();
+// A name is removed without acting through it: a link loses only its name, a
+// plain file its read-only bit first; a name that stays read-only cannot go
+// and stays where it is seen. It leaves by a rename on the disk first:
+// Windows keeps a deleted name while another process (a virus scanner, say)
+// holds the file, and refuses to make anything under it meanwhile; the name
+// a run deletes is then one that no run writes. Where the rename is
+// refused, the name is deleted where it is.
+void RemoveName(DeployFile& file, DeployFile& doomed) {
+  if (!file.IsPresent()) return;
+  if (!file.IsLink()) file.ClearReadOnly();
+  if (&file != &doomed && !file.IsReadOnly() && file.MoveOver(doomed) == 0) {
+    doomed.Delete();
+    return;
+  }
+  file.Delete();
 }
 
 bool IsGone(DeployFile& file) {
@@ -60,11 +79,11 @@ bool IsGone(DeployFile& file) {
 // earlier run left. A read-only one is not replaced, as Windows refuses to
 // rename over it; the failing row removes it, so the next run gets past it.
 int BackUpTarget(RowFiles& files) {
-  RemoveBackup(*files.fresh);
+  RemoveName(*files.fresh, *files.doomed);
   if (!files.backup->IsLink() && files.backup->IsReadOnly()) return ERROR_ACCESS_DENIED;
   int error = files.target->CopyTo(*files.fresh);
   if (error == 0) error = files.fresh->MoveOver(*files.backup);
-  if (error != 0) RemoveBackup(*files.fresh);
+  if (error != 0) RemoveName(*files.fresh, *files.doomed);
   return error;
 }
 
@@ -87,7 +106,7 @@ int RecordOldContent(Updater& updater, int row, RowFiles& files) {
   int error = BackUpTarget(files);
   if (error == 0) error = record.Mark(row, ROW_IN_BACKUP);
   // Unrecorded, the backup is a stale copy of a target that did not change.
-  if (error != 0) RemoveBackup(*files.backup);
+  if (error != 0) RemoveName(*files.backup, *files.doomed);
   return error;
 }
 
@@ -100,7 +119,7 @@ void SettleFailedRow(Updater& updater, int row, RowFiles& files, bool targetOpen
   if (record.State(row) == ROW_WAS_ABSENT) {
     if (files.target->Delete() == 0 || IsGone(*files.target)) record.Mark(row, ROW_UNTOUCHED);
   } else if (record.State(row) == ROW_IN_BACKUP && !targetOpened && !record.TakenOver(row)) {
-    if (record.Mark(row, ROW_UNTOUCHED) == 0) RemoveBackup(*files.backup);
+    if (record.Mark(row, ROW_UNTOUCHED) == 0) RemoveName(*files.backup, *files.doomed);
   }
 }
 
@@ -168,7 +187,12 @@ void ShowCopyError(const Updater& updater, int row) {
 int Updater::ReadRecord() {
   const bool first = !record.Loaded();
   const int loaded = record.Load(installDir, fileNames, fileCount);
-  if (!first || loaded != 0) return loaded;
+  if (!first) return loaded;
+  if (loaded != 0) {
+    Note("the record of an unfinished update, HKLM\\%s \"%s\", cannot be read: %s (%d)", UPDATE_RECORD_KEY,
+         record.UnreadableValue(), record.UnreadableReason(), loaded);
+    return loaded;
+  }
   if (record.OtherFolders() != 0) {
     Note("%d record(s) of an unfinished update of another folder, left as they are", record.OtherFolders());
   }
@@ -181,11 +205,27 @@ int Updater::ReadRecord() {
   return 0;
 }
 
-// A record that cannot be read stops the run before any file is touched.
-int Updater::DeployFiles() {
+// No backup can be trusted to be stale while a record cannot be read, and
+// no file may change that a record cannot name: the run stops before it
+// stops a service or touches a file, in a silent run with the box too, since
+// a retry fails the same way until the record is cleared.
+bool Updater::CheckRecord() {
   const int loaded = ReadRecord();
-  if (loaded != 0) {
-    Note("the record of an unfinished update cannot be read (%d): no file is touched, every backup stays", loaded);
+  if (loaded == 0 && record.HasPlace()) return true;
+  if (loaded == 0) Note("every place for a record under HKLM\\%s holds another folder's", UPDATE_RECORD_KEY);
+  Note("nothing is changed, every backup stays");
+  ShowCopyError(*this, 0);
+  return false;
+}
+
+// Only over a record that could be read. The filter driver reads the data
+// files when Windows starts: from the first one written on, this start of
+// Windows owes a restart, and a run that cannot record that writes none.
+int Updater::DeployFiles() {
+  if (!CheckRecord()) return -1;
+  const int owed = bootRecord.MarkRestartOwed(installDir);
+  if (owed != 0) {
+    Note("HKLM\\%s \"%s\" could not be written (%d): no file is touched", BOOT_RECORD_KEY, RESTART_OWED_VALUE, owed);
     ShowCopyError(*this, 0);
     return -1;
   }
@@ -227,26 +267,22 @@ int Updater::RollBack() {
 // The record goes before the backups it names, so that a cut in between
 // leaves only stale backups; it stays, naming them, while any backup is the
 // only copy of old content. Every other row's backup goes, whatever the
-// deployment reached: one left by an earlier run too. Where the record could
-// not forget them, each goes by a rename on the disk first, so that no power
-// cut brings back a backup that the record still names.
+// deployment reached: one left by an earlier run too. Each leaves its name
+// by a rename on the disk first, so that no power cut brings back a backup
+// that a record it could not clear still names.
 int Updater::DeleteBackups() {
   if (record.Unreadable()) return 0;
   for (int row = 0; row < fileCount; ++row) {
     if (!keepBackup[row]) record.Forget(row);
   }
   const int saved = record.Save();
-  if (saved != 0) Note("the record of this update could not be cleared (%d): its backups go first", saved);
+  if (saved != 0) Note("the record of this update could not be cleared (%d): its backups go all the same", saved);
   for (int row = 0; row < fileCount; ++row) {
-    if (keepBackup[row]) continue;
     RowFiles files;
-    if (MakeRowFiles(*this, row, &files) != 0) continue;
-    if (saved != 0 && files.backup->IsPresent()) {
-      RemoveBackup(*files.fresh);
-      files.backup->MoveOver(*files.fresh);
-    }
-    if (files.backup->Exists(nullptr)) RemoveBackup(*files.backup);
-    RemoveBackup(*files.fresh);
+    if (keepBackup[row] || MakeRowFiles(*this, row, &files) != 0) continue;
+    RemoveName(*files.backup, *files.doomed);
+    RemoveName(*files.fresh, *files.doomed);
+    RemoveName(*files.doomed, *files.doomed);
   }
   return 0;
 }

@@ -3,14 +3,12 @@
 #include <memory>
 #include <new>
 
+#include "platform/folder_identity.h"
 #include "platform/text.h"
 #include "registry/registry_key.h"
 
 namespace {
 
-#define VENDOR_KEY_PATH "SOFTWARE\\ODRIX"
-constexpr char VENDOR_KEY[] = VENDOR_KEY_PATH;
-constexpr char RECORD_KEY[] = VENDOR_KEY_PATH "\\Carvella Maker Updater";
 // Any key of the record's hive: flushing it writes the whole hive, also
 // after the record's own key went.
 constexpr char RECORD_HIVE_KEY[] = "SOFTWARE";
@@ -19,8 +17,10 @@ constexpr char RECORD_HIVE_KEY[] = "SOFTWARE";
 constexpr int RECORD_PLACES = 4;
 constexpr char RECORD_VALUES[RECORD_PLACES][24] = {"Update in progress", "Update in progress 2",
                                                     "Update in progress 3", "Update in progress 4"};
-// "<install folder>|<file name>:backup|<file name>:absent|<service>:asked to stop":
-// neither a path nor a file or service name holds the separators.
+// "<install folder>|<file name>:backup|<file name>:absent": neither a path
+// nor a file name holds the separators. An earlier build also recorded
+// "|<service>:asked to stop"; a service belongs to the start of Windows it
+// was stopped in, and such a field is read past and dropped.
 constexpr char FIELD_SEPARATOR = '|';
 constexpr char STATE_SEPARATOR = ':';
 // The separators as text, and what ends a name or a state.
@@ -76,15 +76,13 @@ UpdateRecord::UpdateRecord()
       count(0),
       states(),
       takenOver(),
-      services(),
-      servicesTakenOver(),
       loaded(false),
       loadResult(0),
-      unreadable(false),
+      unreadablePlace(-1),
+      unreadableReason(nullptr),
       place(-1),
       freePlace(-1),
-      otherFolders(0),
-      createdVendorKey(false) {}
+      otherFolders(0) {}
 
 int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_SIZE], int rowCount) {
   if (loaded) return loadResult;
@@ -99,8 +97,6 @@ int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_
   if (loadResult == 0) return 0;
   // Nothing of a record read in part is taken over.
   for (int row = 0; row < FILE_ROWS_MAX; ++row) states[row] = takenOver[row] = 0;
-  for (int service = 0; service < APPLICATION_SERVICE_COUNT; ++service) services[service] = servicesTakenOver[service] = 0;
-  unreadable = true;
   return loadResult;
 }
 
@@ -108,26 +104,42 @@ int UpdateRecord::Load(const char* installDir, const char (*rowNames)[FILE_NAME_
 // code page 932 the second byte of a character may be the separator's.
 int UpdateRecord::ReadPlace(int candidate) {
   std::unique_ptr<RegistryKey> key;
-  if (!OpenKey(RECORD_KEY, &key)) return ERR_OUT_OF_MEMORY;
+  if (!OpenKey(UPDATE_RECORD_KEY, &key)) return Refuse(candidate, "it cannot be read", ERR_OUT_OF_MEMORY);
   int error = 0;
   std::unique_ptr<char[]> text(key->GetString(RECORD_VALUES[candidate], &error));
   if (!text) {
-    if (error != ERR_VALUE_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) return error;
+    if (error != ERR_VALUE_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) {
+      return Refuse(candidate, error == ERR_TYPE_MISMATCH ? "it is not a REG_SZ value" : "it cannot be read", error);
+    }
     if (freePlace < 0) freePlace = candidate;
     return 0;
   }
   const int folderLength = FindCharacter(text.get(), FIELD_SEPARATOR);
-  if (!SameFolder(text.get(), folderLength, folder)) {
+  if (!NamesThisFolder(text.get(), folderLength)) {
     ++otherFolders;
     return 0;
   }
   // Two records of one folder: neither can be trusted over the other.
-  if (place >= 0) return ERR_RECORD_UNREADABLE;
+  if (place >= 0) return Refuse(candidate, "a second record of this folder", ERR_RECORD_UNREADABLE);
   place = candidate;
-  return TakeOverFields(text.get() + folderLength) ? 0 : ERR_RECORD_UNREADABLE;
+  if (TakeOverFields(text.get() + folderLength)) return 0;
+  return Refuse(candidate, "a field this updater does not know", ERR_RECORD_UNREADABLE);
 }
 
-// "|<name>:<state>" for each row or service recorded, and nothing after them.
+// By its text, or by what Windows says the folder is: a record is never
+// taken for another folder's only because it spells this one otherwise
+// (doubled separators, an 8.3 name, another case, a mount point). Only a
+// recorded local path is looked up, so that no run reaches out to a share
+// that a registry value names.
+bool UpdateRecord::NamesThisFolder(const char* record, int folderLength) const {
+  if (SameFolder(record, folderLength, folder)) return true;
+  if (folderLength >= MAX_PATH) return false;
+  char recorded[MAX_PATH];
+  CopyText(recorded, record, folderLength + 1);
+  return IsAbsoluteLocalPath(recorded) && SameFolderOnDisk(recorded, folder);
+}
+
+// "|<name>:<state>" for each row recorded, and nothing after them.
 bool UpdateRecord::TakeOverFields(const char* fields) {
   while (*fields == FIELD_SEPARATOR) {
     const char* name = fields + 1;
@@ -150,9 +162,14 @@ bool UpdateRecord::TakeOverFields(const char* fields) {
       ++service;
     }
     if (service == APPLICATION_SERVICE_COUNT || !SameText(state, stateLength, STATE_ASKED_TO_STOP)) return false;
-    services[service] = servicesTakenOver[service] = 1;
   }
   return *fields == '\0';
+}
+
+int UpdateRecord::Refuse(int candidate, const char* reason, int result) {
+  unreadablePlace = candidate;
+  unreadableReason = reason;
+  return result;
 }
 
 int UpdateRecord::Mark(int row, RowRecord state) {
@@ -162,20 +179,11 @@ int UpdateRecord::Mark(int row, RowRecord state) {
 
 void UpdateRecord::Forget(int row) { states[row] = ROW_UNTOUCHED; }
 
-int UpdateRecord::MarkService(int service, bool askedToStop) {
-  services[service] = askedToStop ? 1 : 0;
-  return Save();
-}
-
-void UpdateRecord::ForgetServices() {
-  for (BYTE& service : services) service = 0;
-}
-
 // Nothing is recorded for a run that has no folder to change, and a record
 // that could not be read is never written over.
 int UpdateRecord::Save() {
   if (folder == nullptr) return 0;
-  if (unreadable) return ERR_RECORD_UNREADABLE;
+  if (Unreadable()) return ERR_RECORD_UNREADABLE;
   std::unique_ptr<char[]> record(new (std::nothrow) char[RECORD_SIZE]);
   if (!record) return ERR_OUT_OF_MEMORY;
   bool fits = TextFits(folder, RECORD_SIZE);
@@ -186,26 +194,19 @@ int UpdateRecord::Save() {
     listed = true;
     fits = fits && AppendField(record.get(), names[row], states[row] == ROW_IN_BACKUP ? STATE_IN_BACKUP : STATE_WAS_ABSENT);
   }
-  for (int service = 0; service < APPLICATION_SERVICE_COUNT; ++service) {
-    if (services[service] == 0) continue;
-    listed = true;
-    fits = fits && AppendField(record.get(), APPLICATION_SERVICES[service].name, STATE_ASKED_TO_STOP);
-  }
   if (!fits) return ERR_TEXT_TOO_LONG;
   return listed ? Write(record.get()) : Remove();
 }
 
 // The first record of the folder takes the first free place; the key is made
-// then, with the vendor's key above it where that was missing.
+// then, below the vendor's key, which holds the application's.
 int UpdateRecord::Write(const char* text) {
   std::unique_ptr<RegistryKey> key;
-  std::unique_ptr<RegistryKey> vendor;
-  if (!OpenKey(RECORD_KEY, &key) || !OpenKey(VENDOR_KEY, &vendor)) return ERR_OUT_OF_MEMORY;
+  if (!OpenKey(UPDATE_RECORD_KEY, &key)) return ERR_OUT_OF_MEMORY;
   if (place < 0) {
     if (freePlace < 0) return ERR_RECORD_FULL;
     place = freePlace;
     freePlace = -1;
-    if (!key->Exists(nullptr)) createdVendorKey = !vendor->Exists(nullptr);
   }
   int result = key->Create();
   if (result == 0) result = key->SetString(RECORD_VALUES[place], text);
@@ -213,12 +214,10 @@ int UpdateRecord::Write(const char* text) {
 }
 
 // The record goes, then its key when no other folder's record is in it (also
-// one that a run cut off between the two left empty), and the vendor's key
-// when this run made it and nothing else came into it.
+// one that a run cut off between the two left empty).
 int UpdateRecord::Remove() {
   std::unique_ptr<RegistryKey> key;
-  std::unique_ptr<RegistryKey> vendor;
-  if (!OpenKey(RECORD_KEY, &key) || !OpenKey(VENDOR_KEY, &vendor)) return ERR_OUT_OF_MEMORY;
+  if (!OpenKey(UPDATE_RECORD_KEY, &key)) return ERR_OUT_OF_MEMORY;
   const bool hadRecord = place >= 0;
   if (hadRecord) {
     const int result = key->DeleteValue(RECORD_VALUES[place]);
@@ -228,9 +227,7 @@ int UpdateRecord::Remove() {
     place = -1;
   }
   bool keyDeleted = false;
-  bool vendorDeleted = false;
-  if (key->DeleteIfEmpty(&keyDeleted) == 0 && keyDeleted && createdVendorKey) vendor->DeleteIfEmpty(&vendorDeleted);
-  if (vendorDeleted) createdVendorKey = false;
+  key->DeleteIfEmpty(&keyDeleted);
   return hadRecord || keyDeleted ? FlushRecordHive() : 0;
 }
 
@@ -238,12 +235,14 @@ RowRecord UpdateRecord::State(int row) const { return static_cast<RowRecord>(sta
 
 bool UpdateRecord::TakenOver(int row) const { return takenOver[row] != 0; }
 
-bool UpdateRecord::ServiceAskedToStop(int service) const { return services[service] != 0; }
-
-bool UpdateRecord::ServiceTakenOver(int service) const { return servicesTakenOver[service] != 0; }
-
 bool UpdateRecord::Loaded() const { return loaded; }
 
-bool UpdateRecord::Unreadable() const { return unreadable; }
+bool UpdateRecord::Unreadable() const { return unreadablePlace >= 0; }
+
+const char* UpdateRecord::UnreadableValue() const { return Unreadable() ? RECORD_VALUES[unreadablePlace] : ""; }
+
+const char* UpdateRecord::UnreadableReason() const { return Unreadable() ? unreadableReason : ""; }
 
 int UpdateRecord::OtherFolders() const { return otherFolders; }
+
+bool UpdateRecord::HasPlace() const { return place >= 0 || freePlace >= 0; }

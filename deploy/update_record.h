@@ -1,12 +1,11 @@
 // The record of an update in progress, one for each install folder: for each
 // row of the file table that the update has reached, whether the old content
-// is in the row's backup or the row had no file, and which of the
-// application's services a run asked to stop. It is on the disk before the
+// is in the row's backup or the row had no file. It is on the disk before the
 // change it announces, and goes when nothing it names is needed any more, so
-// the run after one that was cut off knows which backups hold the old
-// content and which services to start again. It lives in the registry, where
-// only administrators can write and no link can be planted; the record of
-// another folder is never rewritten.
+// the run after one that was cut off, even by a power cut, knows which
+// backups hold the old content. It lives in the registry, where only
+// administrators can write and no link can be planted; the record of another
+// folder is never rewritten.
 #pragma once
 
 #include "app/product_tables.h"
@@ -34,25 +33,26 @@ class UpdateRecord {
   int Mark(int row, RowRecord state);
   // The state changes in memory only, for the next Save.
   void Forget(int row);
-  // Whether a run asked the service to stop and it has not been started
-  // again since; on the disk, as Mark, when it answers 0.
-  int MarkService(int service, bool askedToStop);
-  void ForgetServices();
   int Save();
 
   RowRecord State(int row) const;
   // Whether the row's state came from the run before.
   bool TakenOver(int row) const;
-  bool ServiceAskedToStop(int service) const;
-  bool ServiceTakenOver(int service) const;
   bool Loaded() const;
   bool Unreadable() const;
+  // Of a record that cannot be read: the value that holds it, and why.
+  const char* UnreadableValue() const;
+  const char* UnreadableReason() const;
   // How many records of other folders there are, left as they are.
   int OtherFolders() const;
+  // Whether this folder has a record, or a free place for one.
+  bool HasPlace() const;
 
  private:
   int ReadPlace(int candidate);
+  bool NamesThisFolder(const char* record, int folderLength) const;
   bool TakeOverFields(const char* fields);
+  int Refuse(int candidate, const char* reason, int result);
   int Write(const char* text);
   int Remove();
 
@@ -61,13 +61,11 @@ class UpdateRecord {
   int count;
   BYTE states[FILE_ROWS_MAX];
   BYTE takenOver[FILE_ROWS_MAX];
-  BYTE services[APPLICATION_SERVICE_COUNT];
-  BYTE servicesTakenOver[APPLICATION_SERVICE_COUNT];
   bool loaded;
   int loadResult;
-  bool unreadable;
+  int unreadablePlace;  // -1: the record could be read
+  const char* unreadableReason;
   int place;      // of this folder's record; -1: none yet
   int freePlace;  // the first place without a record; -1: none
   int otherFolders;
-  bool createdVendorKey;  // the record's key was made with its parent, which goes with it
 };

@@ -22,10 +22,6 @@ bool RunsInServicesSession();
 // elevated updater (often started from a downloads folder) could find a planted copy.
 void RestrictDllSearchToSystemFolder();
 
-// When Windows started, as a FILETIME count (100 ns since 1601, UTC); false
-// when that cannot be told for sure.
-bool FindWindowsStartTime(ULONGLONG* started);
-
 // Casts an export to its function type.
 template <typename Function>
 Function AsFunction(FARPROC address) {

@@ -37,3 +37,7 @@ int FindCharacter(const char* text, char c);
 // compare without regard to ASCII case, and the two bytes of a double-byte
 // character as they are (in code page 932 a trail byte may be an ASCII letter's).
 bool SameFolder(const char* left, int leftLength, const char* right);
+
+// Drive letter, colon, backslash and names that stay below it: the only
+// folders the elevated updater takes from the registry.
+bool IsAbsoluteLocalPath(const char* path);

@@ -1,5 +1,6 @@
 #include "registry/registry_key.h"
 
+#include <memory>
 #include <new>
 
 #include "platform/scoped_handle.h"
@@ -22,6 +23,8 @@ constexpr DWORD QUERY_SPARE_BYTES = 16;
 // by one byte in between still fits; the rest of the spare room stays free.
 constexpr DWORD QUERY_STATED_EXTRA = 1;
 constexpr DWORD LARGEST_QUERY_SIZE = 0xFFFFFFFFu - QUERY_SPARE_BYTES - QUERY_STATED_EXTRA;
+// The key IsVolatile tries to make below the one it asks about.
+constexpr char VOLATILE_PROBE_KEY[] = "Volatile probe";
 
 // The 32-bit updater works in the 64-bit view, where 64-bit software keeps its
 // keys. Windows without WOW64 (2000, XP before SP2) has only one view, and
@@ -98,10 +101,59 @@ bool RegistryKey::Exists(int* error) const {
 int RegistryKey::Create() {
   const int named = CheckNamed();
   if (named != 0) return named;
+  return CreateKey(REG_OPTION_NON_VOLATILE) == ERROR_SUCCESS ? 0 : ERR_CREATE_FAILED;
+}
+
+// Only the last key of the path is made, below a parent that must exist: a
+// parent made volatile on the way would refuse every durable key later
+// made below it.
+int RegistryKey::CreateVolatile() {
+  const int named = CheckNamed();
+  if (named != 0) return named;
+  int nameAt = TextLength(path);
+  while (nameAt > 0 && path[nameAt - 1] != '\\') --nameAt;
+  if (nameAt == 0) return ERROR_INVALID_PARAMETER;
+  const std::unique_ptr<char[]> parentPath(new (std::nothrow) char[REGISTRY_PATH_SIZE]);
+  if (!parentPath) return ERR_OUT_OF_MEMORY;
+  CopyText(parentPath.get(), path, nameAt);
+  RegistryHandle parent;
   RegistryHandle key;
-  const LONG created = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                       REGISTRY_ACCESS_READ | RegistryView(), nullptr, key.Receive(), nullptr);
-  return created == ERROR_SUCCESS ? 0 : ERR_CREATE_FAILED;
+  LONG result = RegOpenKeyExA(root, parentPath.get(), 0, KEY_CREATE_SUB_KEY | RegistryView(), parent.Receive());
+  if (result == ERROR_SUCCESS) {
+    result = RegCreateKeyExA(parent.Get(), path + nameAt, 0, nullptr, REG_OPTION_VOLATILE,
+                             REGISTRY_ACCESS_READ | RegistryView(), nullptr, key.Receive(), nullptr);
+  }
+  return static_cast<int>(result);
+}
+
+int RegistryKey::CreateKey(DWORD options) const {
+  RegistryHandle key;
+  return static_cast<int>(RegCreateKeyExA(root, path, 0, nullptr, options, REGISTRY_ACCESS_READ | RegistryView(),
+                                          nullptr, key.Receive(), nullptr));
+}
+
+// A durable probe below the key: refused for a volatile key, and made, then
+// removed again, below a durable one. Only a key that exists is probed, so
+// that no durable key is made in its place.
+bool RegistryKey::IsVolatile(int* error) const {
+  if (!Exists(error)) return false;
+  std::unique_ptr<RegistryKey> probe(new (std::nothrow) RegistryKey);
+  const std::unique_ptr<char[]> probePath(new (std::nothrow) char[REGISTRY_PATH_SIZE]);
+  int created = !probe || !probePath ? ERR_OUT_OF_MEMORY : 0;
+  if (created == 0 && TextLength(path) + TextLength(VOLATILE_PROBE_KEY) + 1 >= REGISTRY_PATH_SIZE) {
+    created = ERR_TEXT_TOO_LONG;
+  }
+  if (created == 0) {
+    wsprintfA(probePath.get(), "%s\\%s", path, VOLATILE_PROBE_KEY);
+    probe->SetRoot(root);
+    probe->SetPath(probePath.get());
+    created = probe->CreateKey(REG_OPTION_NON_VOLATILE);
+  }
+  if (created == ERROR_CHILD_MUST_BE_VOLATILE) return true;
+  bool deleted = false;
+  if (created == 0) probe->DeleteIfEmpty(&deleted);
+  SetOutParameter(error, created == 0 ? ERR_NOT_VOLATILE : created);
+  return false;
 }
 
 int RegistryKey::Write(const char* valueName, DWORD type, const BYTE* data, DWORD byteCount) const {

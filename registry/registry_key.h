@@ -13,6 +13,8 @@ constexpr int ERR_NO_ROOT = 19;
 constexpr int ERR_TYPE_MISMATCH = 20;
 constexpr int ERR_CREATE_FAILED = 21;
 constexpr int ERR_VALUE_NOT_FOUND = 22;
+// A key that should go with the start of Windows is a durable one.
+constexpr int ERR_NOT_VOLATILE = 24;
 
 // Sub-key paths of up to 1023 characters plus the terminator.
 constexpr int REGISTRY_PATH_SIZE = 1024;
@@ -34,6 +36,14 @@ class RegistryKey {
   bool Exists(int* error) const;
   // Creates the key and any missing key above it; an existing key is left as it is.
   int Create();
+  // The same for a key that Windows keeps in memory only, until it starts
+  // again, below an existing parent; an existing key is opened as it is,
+  // volatile or not. 0 or the Windows error.
+  int CreateVolatile();
+  // Whether the existing key goes when Windows starts again: Windows
+  // refuses a durable key below a volatile one. A key that is not
+  // volatile, or cannot be told, answers false with *error set.
+  bool IsVolatile(int* error) const;
   // Writes a REG_SZ whose byte count is the text's length, without the NUL.
   int SetString(const char* valueName, const char* text);
   int SetDword(const char* valueName, const DWORD* value);
@@ -54,6 +64,7 @@ class RegistryKey {
 
  private:
   int CheckNamed() const;
+  int CreateKey(DWORD options) const;
   int Open(REGSAM access, RegistryHandle* key) const;
   int Write(const char* valueName, DWORD type, const BYTE* data, DWORD byteCount) const;
 

@@ -29,7 +29,7 @@ WINDOWS_2000_FUNCTIONS = {
         "GetLocalTime", "GetModuleFileNameA",
         "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",
         "GetStartupInfoW", "GetSystemDirectoryA", "GetSystemTimeAsFileTime", "GetTempPathW", "GetTickCount",
-        "GetUserDefaultLangID", "GetVersionExW", "InitializeCriticalSection", "IsDBCSLeadByte", "IsValidCodePage",
+        "GetUserDefaultLangID", "GetVersionExW", "GetVolumeInformationA", "GetVolumePathNameA", "InitializeCriticalSection", "IsDBCSLeadByte", "IsValidCodePage",
         "LeaveCriticalSection", "LoadLibraryA", "LoadResource", "LocalAlloc", "LocalFree",
         "LockResource", "MoveFileExA", "MultiByteToWideChar", "OpenProcess", "QueryPerformanceCounter", "ReadFile",
         "SetEndOfFile", "SetFileAttributesA", "SetFileTime",

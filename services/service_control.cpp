@@ -80,15 +80,22 @@ int ServiceControl::Stop() {
   return error == ERROR_SERVICE_NOT_ACTIVE ? 0 : static_cast<int>(error);
 }
 
-int ServiceControl::Start() {
+int ServiceControl::Start(DWORD* error) {
+  SetOutParameter(error, SERVICE_ERROR_PRESET);
   if (IsRunning(nullptr)) return 0;
-  DWORD error = SERVICE_ERROR_PRESET;
+  DWORD openError = SERVICE_ERROR_PRESET;
   ServiceHandle manager;
   ServiceHandle service;
-  if (!OpenNamedService(Name(), START_ACCESS, &manager, &service, &error)) return static_cast<int>(error);
+  if (!OpenNamedService(Name(), START_ACCESS, &manager, &service, &openError)) {
+    SetOutParameter(error, openError);
+    return static_cast<int>(openError);
+  }
   if (StartServiceW(service.Get(), 0, nullptr)) return 0;
+  const DWORD refused = GetLastError();
   // Someone else started it meanwhile, which is all that was asked for.
-  return GetLastError() == ERROR_SERVICE_ALREADY_RUNNING ? 0 : ERR_SERVICE_COMMAND_FAILED;
+  if (refused == ERROR_SERVICE_ALREADY_RUNNING) return 0;
+  SetOutParameter(error, refused);
+  return ERR_SERVICE_COMMAND_FAILED;
 }
 
 const char* ServiceControl::Name() const { return name != nullptr ? name : ""; }

@@ -30,8 +30,10 @@ class ServiceControl {
   // Sends the stop request only to a running or paused service (a paused one
   // still holds the files); does not wait for it.
   int Stop();
-  // Sends the start request unless the service is running; does not wait for it.
-  int Start();
+  // Sends the start request unless the service is running; does not wait for
+  // it. *error (may be null) is the Windows error of a refused request or of
+  // the failed open.
+  int Start(DWORD* error);
 
  private:
   bool IsInState(DWORD wanted, DWORD* error);

@@ -83,10 +83,11 @@ bool IsHandled(const Updater& updater, ApplicationServiceIndex index) {
 }
 
 // A service found not running, or settled so, is not asked to stop; it is
-// this run's to start again only where a run that did not end asked it.
+// this run's to start again only where an earlier run since Windows started
+// asked it and left it so.
 void NoteNotAsked(const Updater& updater, const ApplicationService& service, DWORD found, DWORD state,
                   bool askedEarlier) {
-  const char* outcome = askedEarlier ? "as a run that did not end asked it to stop: to be started again"
+  const char* outcome = askedEarlier ? "left so by an earlier run since Windows started: to be started again"
                                      : "not asked to stop";
   if (found == state) {
     updater.Note("service \"%s\": %s, %s", service.name, found == SERVICE_STOPPED && !askedEarlier ? "not running"
@@ -100,17 +101,16 @@ void NoteNotAsked(const Updater& updater, const ApplicationService& service, DWO
 // A service that is still starting or stopping uses the files as much as a
 // running one: it is waited for until it settles, and stopped when it then
 // runs or is paused. The settling and the stop share the one timeout. The
-// record says that the service was asked to stop before it is asked, and
-// from then on it is the run's to start again, whether it stops in time or
-// not; a run that did not end left it so too.
+// record of this start of Windows says that the service was asked to stop
+// before it is asked, and from then on it is the run's to start again,
+// whether it stops in time or not; an earlier run since Windows started
+// may have left it so too.
 bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
   const ApplicationService& service = APPLICATION_SERVICES[index];
   if (!IsHandled(updater, index)) return true;
-  // An unreadable record stops the run at the files; here it only names no service.
-  updater.ReadRecord();
-  const bool askedEarlier = updater.record.ServiceAskedToStop(index);
   std::unique_ptr<ServiceControl> control = ControlFor(updater, service, "stop");
   if (!control) return false;
+  const bool askedEarlier = updater.bootRecord.ServiceAskedToStop(index);
   DWORD found = 0;
   DWORD error = SERVICE_ERROR_PRESET;
   if (!control->QueryState(&found, &error)) {
@@ -129,23 +129,30 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
     NoteNotAsked(updater, service, found, state, askedEarlier);
     return true;
   }
-  const int recorded = updater.record.MarkService(index, true);
+  const int recorded = updater.bootRecord.MarkService(index, true);
   if (recorded != 0) updater.Note("service \"%s\": its stop could not be recorded (%d)", service.name, recorded);
   const DWORD settled = state;
   const int requested = control->Stop();
   // A request the service refused leaves it as it was: not the run's.
-  if (requested != 0 && !askedEarlier) updater.record.MarkService(index, false);
+  if (requested != 0 && !askedEarlier) updater.bootRecord.MarkService(index, false);
   if (found == SERVICE_RUNNING) startTick = GetTickCount();
   const bool stopped = WaitForState(*control, IsStoppedState, startTick, &state);
   NoteStop(updater, service, found, settled, requested, stopped);
   return stopped;
 }
 
-// A service started again is no longer one to start: the record forgets it.
+// A service started again, or one that can never be, is no longer one to
+// start: the record forgets it.
 void ForgetStopRequest(Updater& updater, const ApplicationService& service, ApplicationServiceIndex index) {
-  if (!updater.record.ServiceAskedToStop(index)) return;
-  const int saved = updater.record.MarkService(index, false);
+  if (!updater.bootRecord.ServiceAskedToStop(index)) return;
+  const int saved = updater.bootRecord.MarkService(index, false);
   if (saved != 0) updater.Note("service \"%s\": the record of its stop could not be cleared (%d)", service.name, saved);
+}
+
+// Disabled, deleted or marked for deletion: no later run could start it either.
+bool IsRefusedForGood(DWORD error) {
+  return error == ERROR_SERVICE_DISABLED || error == ERROR_SERVICE_DOES_NOT_EXIST ||
+         error == ERROR_SERVICE_MARKED_FOR_DELETE;
 }
 
 // One still stopping takes a start only once it has stopped: it is waited
@@ -163,11 +170,16 @@ bool StartApplicationService(Updater& updater, ApplicationServiceIndex index) {
   DWORD state = 0;
   const DWORD startTick = GetTickCount();
   WaitForState(*control, IsSettledState, startTick, &state);
-  const int requested = control->Start();
+  DWORD refusal = SERVICE_ERROR_PRESET;
+  const int requested = control->Start(&refusal);
   const bool started = WaitForState(*control, IsRunningState, startTick, &state);
   char outcome[OUTCOME_SIZE];
   updater.Note("service \"%s\": asked to start (%d), %s", service.name, requested, Outcome(started, outcome));
-  if (started) ForgetStopRequest(updater, service, index);
+  if (!started && IsRefusedForGood(refusal)) {
+    updater.Note("service \"%s\": its start is refused for good (%u): no later run starts it", service.name,
+                 static_cast<unsigned>(refusal));
+  }
+  if (started || IsRefusedForGood(refusal)) ForgetStopRequest(updater, service, index);
   return started;
 }
 
@@ -185,7 +197,7 @@ bool Updater::StartMonitorService() { return StartApplicationService(*this, MONI
 bool Updater::RestartStoppedServices() {
   bool allRunning = true;
   for (int index = CONTROL_SERVICE; index <= MONITOR_SERVICE; ++index) {
-    if (!record.ServiceAskedToStop(index)) continue;
+    if (!bootRecord.ServiceAskedToStop(index)) continue;
     if (!StartApplicationService(*this, static_cast<ApplicationServiceIndex>(index))) allRunning = false;
   }
   return allRunning;

@@ -27,9 +27,11 @@ class DeployPassesTest : public MachineTest {
   }
 
   // A configured record over an install folder that holds the old files of
-  // every row except the marker file, which a first update creates.
+  // every row except the marker file, which a first update creates; the
+  // vendor's key holds the application's.
   void Prepare(int versionClass, bool wow64) {
     winsim::ResetMachine();
+    winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, VENDOR_KEY);
     NextRun(versionClass, wow64);
     winsim::MakeFolder(kInstall);
     for (int row = 0; row < updater->fileCount; ++row) {
@@ -143,8 +145,8 @@ TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
     EXPECT_EQ(updater->DeleteBackups(), 0);
     EXPECT_EQ(InstallFolder(), TargetsOnly());
     EXPECT_EQ(InstallFolder().size(), c.files.size());
-    EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ODRIX")) << "the record's key and the "
-                                                                                     "vendor key made for it go";
+    EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, UPDATE_RECORD_KEY)) << "the record's key goes";
+    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, VENDOR_KEY)) << "the application's vendor key stays";
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
   }
 }
@@ -223,6 +225,18 @@ TEST_F(DeployPassesTest, BackupOfAReadOnlyTargetIsReadOnlyToo) {
   EXPECT_EQ(winsim::FileAttributes(Backup(0)), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   updater->DeleteBackups();
   EXPECT_FALSE(winsim::FileExists(Backup(0)));
+}
+
+// A virus scanner may hold a stale fresh backup, sharing its deletion: the
+// deleted name would stay until it lets go, and nothing could be made under
+// it meanwhile. The row goes on all the same.
+TEST_F(DeployPassesTest, AStaleFreshBackupHeldByAScannerDoesNotFailItsRow) {
+  const std::string fresh = Backup(0) + ".tmp";
+  winsim::PutFile(fresh, "cut short by an earlier run");
+  winsim::HoldOpenElsewhere(fresh, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  EXPECT_EQ(updater->DeployFiles(), 0);
+  EXPECT_EQ(winsim::FileBytes(Backup(0)), Old(0));
+  EXPECT_EQ(winsim::FileBytes(Target(0)), Payload(0));
 }
 
 TEST_F(DeployPassesTest, StaleReadOnlyBackupFailsOneRunAndIsGoneForTheNext) {
@@ -372,18 +386,25 @@ TEST_F(DeployPassesTest, AfterARegistryFailureEveryBackedUpRowComesBackLastFirst
   EXPECT_EQ(InstallFolder(), TargetsOnly());
 }
 
-// A record that cannot be trusted stops the run before a file changes and
+// A record that cannot be trusted stops the run before anything changes and
 // keeps every backup; one of this folder, spelled as Windows would equate
 // it, is taken over; one of another folder is left exactly as it is.
 TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
   const char key[] = "SOFTWARE\\ODRIX\\Carvella Maker Updater";
   const std::string folder = kInstall;
+  // Other spellings of the folder: its 8.3 names and a mount point of its drive.
+  const auto spellings = [] {
+    winsim::GiveShortName("D:\\Program Files", "PROGRA~1");
+    winsim::GiveShortName("D:\\Program Files\\ODRIX\\Carvella Maker", "CARVEL~1");
+    winsim::MakeJunction("C:\\Mnt\\D", "D:\\");
+  };
   struct Case {
     const char* what;
     DWORD type;
     std::string text;
     int deployed;
     bool takenOver = false;
+    void (*arrange)() = [] {};
   } cases[] = {
       {"not text", REG_BINARY, folder + "|DrvClass.ini:backup", -1},
       {"an unknown file", REG_SZ, folder + "|DrvClass.ini:backup|Other.ini:backup", -1},
@@ -394,10 +415,19 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
       {"this folder with a trailing backslash", REG_SZ, folder + "\\|DrvClass.ini:backup", 0, true},
       {"this folder in other letter case", REG_SZ, "d:\\program files\\odrix\\CARVELLA MAKER|DrvClass.ini:backup", 0,
        true},
+      {"this folder with a doubled separator", REG_SZ, "D:\\Program Files\\ODRIX\\\\Carvella Maker|DrvClass.ini:backup",
+       0, true},
+      {"this folder by its 8.3 names", REG_SZ, "D:\\PROGRA~1\\ODRIX\\CARVEL~1|DrvClass.ini:backup", 0, true, spellings},
+      {"this folder through a mount point", REG_SZ, "C:\\Mnt\\D\\Program Files\\ODRIX\\Carvella Maker|DrvClass.ini:backup",
+       0, true, spellings},
+      {"8.3 names on FAT, which keeps no stable index: the text decides", REG_SZ,
+       "D:\\PROGRA~1\\ODRIX\\CARVEL~1|DrvClass.ini:backup", 0, false,
+       [] { winsim::GiveShortName("D:\\Program Files", "PROGRA~1"), winsim::SetFileSystem('D', "FAT32"); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Prepare(1, true);
+    c.arrange();
     winsim::PutFile(Backup(0), "backup that may hold the old content");
     winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", c.type, c.text);
     EXPECT_EQ(updater->DeployFiles(), c.deployed);
@@ -460,12 +490,14 @@ TEST_F(DeployPassesTest, DeleteBackupsRemovesEveryBackupOfTheTable) {
   EXPECT_EQ(InstallFolder(), TargetsOnly());
   EXPECT_TRUE(winsim::MessageBoxes().empty());
 
-  // One held open by another process stays; the others still go.
+  // One held open by a process that shares its deletion leaves its name all
+  // the same, for a later run to take again at once; one held without that
+  // stays; the others still go.
   for (int row = 0; row < updater->fileCount; ++row) winsim::PutFile(Backup(row), "backup");
-  winsim::HoldOpenElsewhere(Backup(0), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  winsim::HoldOpenElsewhere(Backup(0), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  winsim::HoldOpenElsewhere(Backup(1), GENERIC_READ, FILE_SHARE_READ);
   updater->DeleteBackups();
-  EXPECT_TRUE(winsim::FileExists(Backup(0)));
-  for (int row = 1; row < updater->fileCount; ++row) EXPECT_FALSE(winsim::FileExists(Backup(row)));
+  for (int row = 0; row < updater->fileCount; ++row) EXPECT_EQ(winsim::FileExists(Backup(row)), row == 1) << row;
 }
 
 // Whatever single call fails during the deployment, the undo of the run leaves

@@ -324,6 +324,7 @@ class CrashSweepTest : public MachineTest {
       expected.push_back(name);
       expected.push_back(name + ".bk0");
       expected.push_back(name + ".bk0.tmp");
+      expected.push_back(name + ".bk0.del");
       const std::string payload = installed::PayloadFor(configuration.version, name);
       std::string old, now, backup;
       const bool existed = bytesOf(before, name, &old);
@@ -366,7 +367,9 @@ class CrashSweepTest : public MachineTest {
         broken.push_back(name + " does not hold its payload after the next run");
       }
       if (after.count(name + ".bk0") != 0) broken.push_back(name + ".bk0 left after the next run");
-      if (after.count(name + ".bk0.tmp") != 0) broken.push_back(name + ".bk0.tmp left after the next run");
+      for (const char* suffix : {".bk0.tmp", ".bk0.del"}) {
+        if (after.count(name + suffix) != 0) broken.push_back(name + suffix + " left after the next run");
+      }
     }
     if (winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, RECORD_KEY)) broken.push_back("the record's key stays");
     CheckListsWhole(true, &broken);
@@ -429,7 +432,9 @@ class CrashSweepTest : public MachineTest {
       const bool inPlace = old == before.end() || (now != after.end() && now->second == old->second);
       if (!inPlace && !inBackup) broken.push_back(name + " lost its old content");
       if (backup != after.end() && !inBackup) broken.push_back(name + ".bk0 left behind");
-      if (after.count(name + ".bk0.tmp") != 0) broken.push_back(name + ".bk0.tmp left behind");
+      for (const char* suffix : {".bk0.tmp", ".bk0.del"}) {
+        if (after.count(name + suffix) != 0) broken.push_back(name + suffix + " left behind");
+      }
       kept = kept || inBackup;
     }
     if (FilesRecorded() != kept) broken.push_back(kept ? "the record is gone" : "the record stays");

@@ -97,7 +97,8 @@ TEST_F(ServiceControlTest, MissingServiceIsNeitherRunningNorStopped) {
   EXPECT_FALSE(control.IsStopped(&error));
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_EQ(control.Stop(), 3) << "not running: nothing to stop";
-  EXPECT_EQ(control.Start(), static_cast<int>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(control.Start(&error), static_cast<int>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   ExpectNothingLeftOpen();
 }
 
@@ -182,7 +183,7 @@ TEST_F(ServiceControlTest, StartSendsOneRequestUnlessTheServiceRuns) {
     winsim::ResetMachine();
     winsim::InstallService(SERVICE, c.state);
     winsim::SetStartBehaviour(SERVICE, c.behaviour);
-    EXPECT_EQ(control.Start(), 0);
+    EXPECT_EQ(control.Start(nullptr), 0);
     EXPECT_EQ(winsim::ServiceRequests(SERVICE), c.requests);
     EXPECT_EQ(winsim::ServiceState(SERVICE), c.stateAfter);
     EXPECT_EQ(ServiceAccesses(), c.serviceAccesses);
@@ -207,7 +208,9 @@ TEST_F(ServiceControlTest, RefusedStartGivesThreeAndFailedOpenItsError) {
     winsim::ResetMachine();
     winsim::InstallService(SERVICE, SERVICE_STOPPED);
     winsim::FailCall(c.failing, c.nth, c.error);
-    EXPECT_EQ(control.Start(), c.result);
+    DWORD error = 0;
+    EXPECT_EQ(control.Start(&error), c.result);
+    EXPECT_EQ(error, c.error);
     EXPECT_EQ(winsim::ServiceState(SERVICE), static_cast<DWORD>(SERVICE_STOPPED));
     ExpectNothingLeftOpen();
   }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/product_tables.h"
 #include "app/run.h"
 #include "log/run_log.h"
 #include "tests/installed_application.h"
@@ -67,6 +68,8 @@ void SupVerNotPutBack() {
   winsim::FailCall("MoveFileExA", 4, ERROR_ACCESS_DENIED);
   winsim::FailCall("ReadFile", 7, ERROR_ACCESS_DENIED);
 }
+
+void RestartedSince() { winsim::StartWindowsAgain(); }
 
 enum class FilesAfter { Untouched, RolledBack, Updated };
 
@@ -193,13 +196,17 @@ TEST_F(WholeRunTest, TypicalInteractiveRunGoesStageByStage) {
 
   // Backups of the four rows in table order, then the payload written over each.
   std::vector<std::string> copies;
-  for (const auto& move : winsim::MoveLog()) copies.push_back(move.second.substr(move.second.rfind('\\') + 1));
+  for (const auto& move : winsim::MoveLog()) {
+    const std::string name = move.second.substr(move.second.rfind('\\') + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bk0") == 0) copies.push_back(name);
+  }
   EXPECT_EQ(copies, (std::vector<std::string>{"DrvClass.ini.bk0", "DrvClass64.ini.bk0", "SupVer.inf.bk0"}));
 
-  // The stages, call by call, with repeated calls folded together.
+  // The stages, call by call, with repeated calls folded together: the
+  // application is looked for before any service is touched.
   const std::vector<std::string> milestones = {
       "CreateMutexA",     "GetVersionExW",  "OpenProcessToken", "RegOpenKeyExA", "MessageBoxA",
-      "OpenSCManagerW",   "RegSetValueExA", "ControlService",   "EnumProcesses", "WriteFile",
+      "EnumProcesses",    "OpenSCManagerW", "RegSetValueExA",   "ControlService", "WriteFile",
       "MoveFileExA",      "DeleteFileA",    "MessageBoxA",      "AdjustTokenPrivileges", "ExitWindowsEx"};
   std::vector<std::string> seen;
   for (const std::string& call : winsim::CallLog()) {
@@ -436,6 +443,12 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
       {L"/S /NORESTART", {}, SupVerPutBackRecordNotUpdated, EXIT_STOPPED, {MSG_REGISTRY_ERROR}, ALL_RUNNING},
       {L"/S /NORESTART", {}, CopyServiceNotRunning, EXIT_RESTART_REQUIRED, {}, copyStopped},
       {L"/S /NORESTART", {}, CopyServiceStoppingBySelf, EXIT_RESTART_REQUIRED, {}, copyStopped},
+      // Still stopping when the stop's wait ends: waited for within the start's own, then started.
+      {L"/S /NORESTART", {}, [] { winsim::SetStopBehaviour(installed::COPY_SERVICE, winsim::StopBehaviour::AfterQueries, 80); },
+       EXIT_RETRY_LATER, {MSG_SERVICE_ERROR}, ALL_RUNNING},
+      // A refused stop request leaves the service as it was: not the run's.
+      {L"/S /NORESTART", {}, [] { winsim::FailCall("ControlService", 2, ERROR_SERVICE_CANNOT_ACCEPT_CTRL); },
+       EXIT_RETRY_LATER, {MSG_SERVICE_ERROR}, ALL_RUNNING},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", answers " << row.answers.size());
@@ -447,6 +460,15 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
     EXPECT_EQ(ServiceStates(), row.services);
     EXPECT_TRUE(winsim::ExitWindowsCalls().empty());
     EXPECT_TRUE(winsim::PrivilegeAdjustments().empty());
+    // Recorded for later runs of this start of Windows: exactly those asked to stop and not running.
+    for (const char* service : SERVICES) {
+      winsim::RegistryValue recorded;
+      const std::vector<winsim::ServiceRequest> requests = winsim::ServiceRequests(service);
+      const bool asked = std::count(requests.begin(), requests.end(), winsim::ServiceRequest::Stop) != 0;
+      EXPECT_EQ(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, BOOT_RECORD_KEY, service, &recorded),
+                asked && winsim::ServiceState(service) != SERVICE_RUNNING)
+          << service;
+    }
     ExpectNothingLeftOpen();
   }
 }
@@ -465,6 +487,103 @@ TEST_F(WholeRunTest, AServiceThatStopsTooLateIsStartedAgainByTheRetry) {
   EXPECT_EQ(ServiceStates(), ALL_RUNNING);
   EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, RECORD_KEY)) << "nothing left to record";
   ExpectNothingLeftOpen();
+}
+
+// A record the run cannot use is told before a service is touched: nothing
+// changes, the box says so in a silent run too, and the log names the value.
+TEST_F(WholeRunTest, ARecordTheRunCannotUseStopsItBeforeAnyServiceIsStopped) {
+  const std::string folder = installed::INSTALL_DIR;
+  const struct {
+    const char* what;
+    std::vector<std::pair<const char*, std::string>> places;  // REG_SZ records; "" gives a REG_BINARY one
+    std::string logLine;
+  } rows[] = {
+      {"not text", {{"Update in progress 2", ""}},
+       "the record of an unfinished update, HKLM\\SOFTWARE\\ODRIX\\Carvella Maker Updater \"Update in progress 2\", "
+       "cannot be read: it is not a REG_SZ value (20)"},
+      {"a field of another kind", {{"Update in progress", folder + "|SupVer.inf:kept"}},
+       "the record of an unfinished update, HKLM\\SOFTWARE\\ODRIX\\Carvella Maker Updater \"Update in progress\", "
+       "cannot be read: a field this updater does not know (13)"},
+      {"two records of this folder",
+       {{"Update in progress", folder + "|SupVer.inf:backup"}, {"Update in progress 3", folder + "\\"}},
+       "the record of an unfinished update, HKLM\\SOFTWARE\\ODRIX\\Carvella Maker Updater \"Update in progress 3\", "
+       "cannot be read: a second record of this folder (13)"},
+      {"every place another folder's",
+       {{"Update in progress", "D:\\A|SupVer.inf:backup"}, {"Update in progress 2", "D:\\B|SupVer.inf:backup"},
+        {"Update in progress 3", "D:\\C|SupVer.inf:backup"}, {"Update in progress 4", "D:\\D|SupVer.inf:backup"}},
+       "every place for a record under HKLM\\SOFTWARE\\ODRIX\\Carvella Maker Updater holds another folder's"},
+  };
+  for (const auto& row : rows) {
+    for (const wchar_t* commandLine : {L"/S /NORESTART /LOG=C:\\run.log", L"/LOG=C:\\run.log"}) {
+      SCOPED_TRACE(testing::Message() << row.what << ", " << winsim::Utf8Of(commandLine));
+      Install(0x0A000000);
+      for (const auto& place : row.places) {
+        winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, RECORD_KEY, place.first, place.second.empty() ? REG_BINARY : REG_SZ,
+                                 place.second);
+      }
+      winsim::ScriptAnswers({IDOK});
+      EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
+      const std::vector<int> failure = {MSG_FILE_COPY_ERROR};
+      const std::vector<int> interactive = {MSG_CONFIRM_ADD_DRIVE, MSG_FILE_COPY_ERROR};
+      EXPECT_EQ(Boxes(), commandLine[1] == L'S' ? failure : interactive);
+      EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+      EXPECT_EQ(winsim::CallCount("ControlService"), 0u);
+      ExpectFilesUntouched();
+      EXPECT_EQ(winsim::RegistryValueCount(HKEY_LOCAL_MACHINE, RECORD_KEY), row.places.size());
+      const std::vector<std::string> lines = LogLines("C:\\run.log");
+      EXPECT_NE(std::find(lines.begin(), lines.end(), row.logLine), lines.end()) << testing::PrintToString(lines);
+      ExpectNothingLeftOpen();
+    }
+  }
+}
+
+// What a run leaves belongs to the start of Windows it ran in. A service that
+// can never start again is dropped from what later runs start and never
+// keeps an updated PC from counting as updated; after a restart no key of
+// the updater is left, whatever the ending.
+TEST_F(WholeRunTest, WhatBelongsToAStartOfWindowsEndsWithIt) {
+  static const char* const COPY = installed::COPY_SERVICE;
+  const struct {
+    const char* what;
+    void (*before)();
+    const wchar_t* first;
+    int firstExit;
+    void (*between)();  // then a second run in the same start of Windows, on the updated PC
+    void (*afterRestart)();
+    int lastExit;  // of a run after the restart
+  } rows[] = {
+      {"a disabled service", [] { winsim::SetServiceStartType(COPY, SERVICE_DISABLED); }, L"/S /NORESTART",
+       EXIT_RESTART_REQUIRED, [] {}, [] {}, EXIT_FINISHED},
+      {"a service marked for deletion", [] { winsim::MarkServiceForDeletion(COPY); }, L"/S /NORESTART",
+       EXIT_RESTART_REQUIRED, [] {}, [] {}, EXIT_FINISHED},
+      {"a refused restart, then the service deleted", [] { winsim::RefuseRestart(ERROR_PRIVILEGE_NOT_HELD); }, L"/S",
+       EXIT_FINISHED, [] { winsim::RemoveService(COPY); }, [] {}, EXIT_FINISHED},
+      {"a failed silent run, then a good one", ReadOnlySupVer, L"/S", EXIT_STOPPED, nullptr,
+       [] { winsim::PutFile(SUPVER_PATH, installed::OldContent("SupVer.inf")); }, EXIT_RESTART_REQUIRED},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Install(0x0A000000);
+    row.before();
+    EXPECT_EQ(RunUpdater(row.first), row.firstExit);
+    if (row.between != nullptr) {
+      row.between();
+      const std::size_t copyRequests = winsim::ServiceRequests(COPY).size();
+      EXPECT_EQ(RunUpdater(L"/S /NORESTART"), EXIT_RESTART_REQUIRED) << "in place, the restart still owed";
+      EXPECT_EQ(winsim::ServiceState(installed::CONTROL_SERVICE), static_cast<DWORD>(SERVICE_RUNNING));
+      EXPECT_EQ(winsim::ServiceRequests(COPY).size(), copyRequests) << "dropped: no later run asks it";
+    }
+    RestartedSince();
+    EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, RECORD_KEY));
+    EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, BOOT_RECORD_KEY));
+    row.afterRestart();
+    const std::size_t managerAccesses = winsim::ServiceManagerAccesses().size();
+    EXPECT_EQ(RunUpdater(L"/S /NORESTART"), row.lastExit);
+    ExpectFilesUpdated();
+    EXPECT_EQ(winsim::ServiceManagerAccesses().size() == managerAccesses, row.lastExit == EXIT_FINISHED)
+        << "an updated PC is left alone";
+    ExpectNothingLeftOpen();
+  }
 }
 
 // After a successful update no run puts the old bytes back, whatever failed
@@ -502,6 +621,7 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
       "file DrvClass.ini: does not hold its payload (0)",
       "the update is not in place",
       "question not shown (silent run), taken as OK: Do you want to add the drive that ODRIX Carvella Maker supports?",
+      "CVMaker.exe is not running",
       "service \"ODRIX Carvella Control Service\": asked to stop (0), done",
       "service \"ODRIX Carvella Copy Service\": asked to stop (0), done",
       "CVMaker.exe is not running",
@@ -530,7 +650,9 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
   EXPECT_EQ(lines[run.size()], run.front());
   EXPECT_EQ(lines.back(), run.back());
   EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                       "service \"ODRIX Carvella Copy Service\": not running, not asked to stop"), 1);
+                       "service \"ODRIX Carvella Copy Service\": stopped, left so by an earlier run since Windows "
+                       "started: to be started again"),
+            1);
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& line) { return line.find("holds the id already") != std::string::npos; }),
             2);
@@ -738,7 +860,8 @@ TEST_F(WholeRunTest, ServiceThatDoesNotStopEndsTheRunEvenSilently) {
     EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{MSG_SERVICE_ERROR} : interactive);
     EXPECT_EQ(winsim::MessageBoxes().back().text,
               "Service Stop error. [ODRIX Carvella Copy Service]\nUpdate has been canceled.");
-    EXPECT_EQ(ServiceStates(), (std::vector<DWORD>{SERVICE_STOPPED, SERVICE_STOP_PENDING, SERVICE_RUNNING}));
+    EXPECT_EQ(ServiceStates(), (std::vector<DWORD>{SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_RUNNING}))
+        << "the one that stopped runs again";
     EXPECT_EQ(winsim::StatusQueries(installed::MONITOR_SERVICE), 0u) << "the chain ends at the first failure";
     EXPECT_GT(winsim::SleptMilliseconds(), 30000u);
     ExpectFilesUntouched();
@@ -746,15 +869,33 @@ TEST_F(WholeRunTest, ServiceThatDoesNotStopEndsTheRunEvenSilently) {
   }
 }
 
-TEST_F(WholeRunTest, RunningApplicationStopsTheRunWithTheServicesStopped) {
-  for (const wchar_t* commandLine : {L"", L"/S"}) {
+// The application open stops the run before a service is touched; one
+// started while the services stop (here: its process list unreadable at the
+// first look) stops it after, and the services run again. 1618 lets a
+// deployment tool try again later.
+TEST_F(WholeRunTest, RunningApplicationStopsTheRunAndLeavesTheServicesRunning) {
+  const struct {
+    const wchar_t* commandLine;
+    bool openedDuringTheStop;
+    int exitCode;
+  } rows[] = {
+      {L"", false, EXIT_STOPPED},
+      {L"/S", false, EXIT_STOPPED},
+      {L"/S /NORESTART", false, EXIT_RETRY_LATER},
+      {L"/S", true, EXIT_STOPPED},
+      {L"/S /NORESTART", true, EXIT_RETRY_LATER},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << (row.openedDuringTheStop ? ", opened later" : ""));
     Install(0x09000000);
     winsim::AddProcess("explorer.exe");
     winsim::AddProcess("cvmaker.EXE");
-    EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
+    if (row.openedDuringTheStop) winsim::FailCall("EnumProcesses", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
     const std::vector<int> interactive = {MSG_CONFIRM_ADD_DRIVE, MSG_APP_RUNNING};
-    EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{} : interactive);
-    EXPECT_EQ(ServiceStates(), TWO_STOPPED);
+    EXPECT_EQ(Boxes(), row.commandLine[0] ? std::vector<int>{} : interactive);
+    EXPECT_EQ(ServiceStates(), ALL_RUNNING);
+    EXPECT_EQ(winsim::ServiceManagerAccesses().empty(), !row.openedDuringTheStop);
     ExpectFilesUntouched();
     ExpectProductListsUntouched();
     ExpectNothingLeftOpen();
@@ -777,7 +918,7 @@ TEST_F(WholeRunTest, FailedDeploymentRestoresTheFilesAndTellsEvenSilently) {
     EXPECT_EQ(winsim::FileAttributes(std::string(installed::INSTALL_DIR) + "\\SupVer.inf"),
               static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     ExpectProductListsUntouched();
-    EXPECT_EQ(ServiceStates(), TWO_STOPPED);
+    EXPECT_EQ(ServiceStates(), ALL_RUNNING) << "every file put back: the application runs again";
     ExpectNothingLeftOpen();
   }
 }
@@ -795,8 +936,15 @@ TEST_F(WholeRunTest, FailedRegistrationRestoresTheFilesButKeepsEarlierListWrites
   winsim::RegistryValue multi;
   ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, installed::ODRIX_KEY, "Products", &multi));
   EXPECT_EQ(multi.type, static_cast<DWORD>(REG_MULTI_SZ));
-  EXPECT_EQ(ServiceStates(), TWO_STOPPED);
+  EXPECT_EQ(ServiceStates(), ALL_RUNNING);
   EXPECT_TRUE(winsim::ExitWindowsCalls().empty());
+  ExpectNothingLeftOpen();
+
+  // A file that could not be put back keeps the application's services stopped.
+  Install(0x09000000);
+  SupVerNotPutBack();
+  EXPECT_EQ(RunUpdater(L"/S"), EXIT_STOPPED);
+  EXPECT_EQ(ServiceStates(), TWO_STOPPED);
   ExpectNothingLeftOpen();
 }
 
@@ -849,18 +997,17 @@ TEST_F(WholeRunTest, SecondRunOverAnUpdatedMachineAddsNothingTwice) {
   EXPECT_TRUE(winsim::MessageBoxes().empty());
 }
 
-void RestartedSince() { winsim::StartWindowsAgain(); }
 std::string OneByteChanged(std::string bytes) { return bytes.replace(0, 1, 1, static_cast<char>(bytes[0] ^ 1)); }
+constexpr std::int64_t DAY_MS = 24 * 3600 * 1000;
 
 // A run on a PC that holds the update changes nothing: no service is stopped
 // or started, no file or registry value is written. A restart still owed
 // since the update is asked for, requested or left to the caller as after an
-// update; a start of Windows that cannot be told counts as one owed. What
-// differs, or a record left by a cut-off run, lets the update run.
+// update, until Windows starts again, whatever the clock does meanwhile.
+// What differs, or a record left by a cut-off run, lets the update run.
 TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
-  const std::string OWED = "the data files were last written after Windows started: the restart is still owed";
-  const std::string NOT_OWED = "the data files were last written before Windows started: no restart is owed";
-  const std::string UNTOLD = "the start of Windows cannot be told: the restart is still owed";
+  const std::string OWED = "the data files were written since Windows started: the restart is still owed";
+  const std::string NOT_OWED = "no run wrote the data files since Windows started: no restart is owed";
   const Windows W7 = Windows::Windows7Wow64, XP = Windows::Xp32Bit;
   const wchar_t* const QUIET = L"/S /NORESTART";
   const struct {
@@ -884,13 +1031,21 @@ TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
       {W7, RestartedSince, L"", {IDOK}, EXIT_FINISHED, {MSG_ALREADY_ADDED}, true, false, NOT_OWED},
       {XP, RestartedSince, QUIET, {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
       {Windows::Windows2000, RestartedSince, QUIET, {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
-      // Up for 49.7 days: the tick counter has turned once since the update.
-      {XP, [] { winsim::SetTickCount(0xFFFFFF00), Sleep(0x200); }, QUIET, {}, EXIT_RESTART_REQUIRED, {}, true, false,
-       OWED},
-      {XP, [] { RestartedSince(), winsim::ShiftReportedStartTime(120000); }, QUIET, {}, EXIT_RESTART_REQUIRED, {},
-       true, false, UNTOLD},
-      {XP, [] { RestartedSince(), winsim::RemoveExport("ntdll.dll", "NtQuerySystemInformation"); }, QUIET, {},
-       EXIT_RESTART_REQUIRED, {}, true, false, UNTOLD},
+      {W7, [] { winsim::CutPower(); }, QUIET, {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
+      // A killed run ends no start of Windows.
+      {W7, [] { winsim::EndProcess(); }, QUIET, {}, EXIT_RESTART_REQUIRED, {}, true, false, OWED},
+      // The clock set back a day after the update, and the startup script's run at the next start.
+      {W7, [] { winsim::StepSystemClock(-DAY_MS), RestartedSince(); }, L"/S", {}, EXIT_FINISHED, {}, true, false,
+       NOT_OWED},
+      // The clock set forward an hour, and no restart since.
+      {XP, [] { winsim::StepSystemClock(DAY_MS / 24); }, QUIET, {}, EXIT_RESTART_REQUIRED, {}, true, false, OWED},
+      // A durable key of the record's name would owe a restart at every start.
+      {W7,
+       [] {
+         RestartedSince();
+         winsim::SetRegistryString(HKEY_LOCAL_MACHINE, BOOT_RECORD_KEY, "Restart owed", installed::INSTALL_DIR);
+       },
+       L"/S", {}, EXIT_FINISHED, {}, true, false, NOT_OWED},
       {W7, [] { RestartedSince(), winsim::PutFile(SUPVER_PATH + ".bk0", "stale"); }, QUIET, {}, EXIT_FINISHED, {},
        true, false, NOT_OWED},
       {W7, [] { RestartedSince(), winsim::RemoveRegistryKey(HKEY_LOCAL_MACHINE, installed::FILTER_KEY); }, QUIET, {},
@@ -921,7 +1076,14 @@ TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
     folder.erase("SupVer.inf.bk0");
     const std::size_t managerAccesses = winsim::ServiceManagerAccesses().size();
     const std::size_t registryWrites = winsim::RegistrySetCalls().size();
-    const unsigned fileWrites = winsim::CallCount("SetEndOfFile") + winsim::CallCount("MoveFileExA");
+    const auto fileWrites = [] {
+      return winsim::CallCount("SetEndOfFile") +
+             std::count_if(winsim::MoveLog().begin(), winsim::MoveLog().end(),
+                           [](const std::pair<std::string, std::string>& move) {
+                             return move.second.compare(move.second.size() - 4, 4, ".del") != 0;
+                           });
+    };
+    const std::size_t writesBefore = fileWrites();
     winsim::ScriptAnswers(row.answers);
     EXPECT_EQ(RunUpdater((row.commandLine + std::wstring(L" /LOG=C:\\second.log")).c_str()), row.exitCode);
     EXPECT_EQ(Boxes(), row.boxes);
@@ -932,7 +1094,7 @@ TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
     if (row.leftAlone) {
       EXPECT_EQ(installed::InstallFolder(), folder);
       EXPECT_EQ(winsim::RegistrySetCalls().size(), registryWrites);
-      EXPECT_EQ(winsim::CallCount("SetEndOfFile") + winsim::CallCount("MoveFileExA"), fileWrites);
+      EXPECT_EQ(fileWrites(), writesBefore) << "a stale backup only leaves";
       EXPECT_EQ(ServiceStates(), ALL_RUNNING);
     }
     ExpectNothingLeftOpen();
