@@ -33,6 +33,8 @@ FILTER_KEY="$DRIVER_KEY\\Filter"
 # Where the updater records an update in progress, in the 64-bit view.
 RECORD_KEY='HKLM\SOFTWARE\ODRIX\Carvella Maker Updater'
 RECORD_VALUE='Update in progress'
+# What a run leaves for the runs of the same start of Windows: a volatile key.
+BOOT_KEY='HKLM\SOFTWARE\ODRIX\Carvella Maker Updater (this start of Windows)'
 VENDORS=(ROVE ODRIX)
 # shellcheck disable=SC2034 # read by the scenarios
 PRODUCT_ID='XVT-7Q2RN  KR550'
@@ -300,6 +302,7 @@ set	$FILTER_KEY\\ROVE	Products	REG_SZ	text:$OLD_LIST_ROVE
 set	$FILTER_KEY\\ODRIX	Products	REG_SZ	text:$OLD_LIST_ODRIX
 delkey	$APP_DEFAULTS_KEY
 delkey	$RECORD_KEY
+delkey	$BOOT_KEY
 EOF
   prepare_services "${services[@]}" ||
     harness_fail "services not prepared: $(tr '\n' ' ' <"$SCENARIO_DIR/services-prepared.out" 2>/dev/null)"
@@ -459,9 +462,15 @@ snapshot() {
   mkdir -p "$dir"
   cp -a "$(install_folder)" "$dir/files"
   local t=$'\t' vendor
-  local keys=(install_path version filter_key record record_key)
+  local keys=(install_path version filter_key record record_key boot_key boot_restart_owed)
   local requests=("get${t}$APP_KEY${t}InstallPath" "get${t}$APP_KEY${t}Version" "exists${t}$FILTER_KEY"
-    "get${t}$RECORD_KEY${t}$RECORD_VALUE" "exists${t}$RECORD_KEY")
+    "get${t}$RECORD_KEY${t}$RECORD_VALUE" "exists${t}$RECORD_KEY" "exists${t}$BOOT_KEY"
+    "get${t}$BOOT_KEY${t}Restart owed")
+  local i
+  for i in 0 1 2; do
+    keys+=("boot_service_$i")
+    requests+=("get${t}$BOOT_KEY${t}${SERVICE_NAMES[$i]}")
+  done
   for vendor in "${VENDORS[@]}"; do
     keys+=("${vendor}_key" "${vendor}_products")
     requests+=("exists${t}$FILTER_KEY\\$vendor" "get${t}$FILTER_KEY\\$vendor${t}Products")
@@ -470,8 +479,8 @@ snapshot() {
   local answers=() i
   [[ -f $dir/registry.out ]] && mapfile -t answers <"$dir/registry.out"
   [[ ${#answers[@]} -eq ${#keys[@]} ]] || harness_fail "the registry could not be read"
-  # No record is no record, whether or not the updater's key is there.
-  [[ ${answers[3]:-} == NOKEY ]] && answers[3]=NOVALUE
+  # No value is no value, whether or not the updater's key is there.
+  for i in "${!keys[@]}"; do [[ ${keys[$i]} == record || ${keys[$i]} == boot_[rs]* ]] && [[ ${answers[$i]:-} == NOKEY ]] && answers[$i]=NOVALUE; done
   for i in "${!keys[@]}"; do printf '%s=%s\n' "${keys[$i]}" "${answers[$i]}"; done >"$dir/registry.txt"
   wine_in "$TOOLS_WIN\\fixture_service.exe" "$(winpath "$dir/services.out")" state "${SERVICE_NAMES[@]}" \
     >>"$SCENARIO_DIR/wine.log" 2>&1
@@ -689,30 +698,36 @@ expect_no_record() {
     fail "the key $RECORD_KEY stays"
 }
 
-# The registry as before the run but for the record, which names exactly the
-# services that the run asked to stop and that are not running again: the
-# next run that starts services starts them.
+# The registry as before the run: no record of an update in progress, and of
+# the record of this start of Windows only the services that the run asked
+# to stop and that are not running again (the next run that starts services
+# starts them) and, where a run wrote the data files, the restart owed.
 expect_registry_untouched() {
   local before=$SCENARIO_DIR/before/registry.txt after=$SCENARIO_DIR/after/registry.txt
-  diff <(grep -v '^record' "$before") <(grep -v '^record' "$after") >/dev/null ||
-    fail "registry changed: $(diff <(grep -v '^record' "$before") <(grep -v '^record' "$after") | sed -n 's/^> //p' | while read -r line; do echo "${line%%=*} $(readable "${line#*=}")"; done | tr '\n' ' ')"
-  local name asked=()
-  for name in "${SERVICE_NAMES[@]}"; do
+  diff <(grep -v '^record\|^boot' "$before") <(grep -v '^record\|^boot' "$after") >/dev/null ||
+    fail "registry changed: $(diff <(grep -v '^record\|^boot' "$before") <(grep -v '^record\|^boot' "$after") | sed -n 's/^> //p' | while read -r line; do echo "${line%%=*} $(readable "${line#*=}")"; done | tr '\n' ' ')"
+  expect_no_record
+  local i name asked recorded
+  for i in 0 1 2; do
+    name=${SERVICE_NAMES[$i]}
+    asked=no
     [[ " $(snapshot_value "$SCENARIO_DIR/after/services.txt" "$name events") " == *" stop "* &&
-      $(snapshot_value "$SCENARIO_DIR/after/services.txt" "$name state") != RUNNING ]] && asked+=("$name")
+      $(snapshot_value "$SCENARIO_DIR/after/services.txt" "$name state") != RUNNING ]] && asked=yes
+    recorded=yes
+    [[ $(snapshot_value "$after" "boot_service_$i") == NOVALUE ]] && recorded=no
+    [[ $asked == "$recorded" ]] ||
+      fail "$name: asked to stop and not running again: $asked, named for the later runs of this start of Windows: $recorded"
   done
-  if ((${#asked[@]} == 0)); then
-    expect_no_record
-    return
-  fi
-  local record
-  record=$(readable "$(snapshot_value "$after" record)")
-  python3 - "$record" "${asked[@]}" <<'PY' || fail "the record names other services than the stopped ones (${asked[*]}): $record"
-import ast, sys
-text = ast.literal_eval(sys.argv[1].split(" ", 2)[2]).rstrip("\0")
-fields = text.split("|")[1:]
-sys.exit(0 if sorted(fields) == sorted(name + ":asked to stop" for name in sys.argv[2:]) else 1)
-PY
+}
+
+# Windows starts again: Wine's server ends, with every volatile key, and a new
+# one starts; the services come back as they are set up.
+restart_windows() {
+  env WINEPREFIX="${PREFIX_DIR[$P]}" wineserver -k >/dev/null 2>&1
+  env WINEPREFIX="${PREFIX_DIR[$P]}" timeout 20 wineserver -w >/dev/null 2>&1
+  env WINEPREFIX="${PREFIX_DIR[$P]}" WINEARCH="${PREFIX_ARCH[$P]}" "${NO_DAC_OVERRIDE[@]}" wineserver -p
+  prepare_services normal:running normal:running normal:running ||
+    harness_fail "services not prepared after the restart"
 }
 
 # expect_product_list <vendor> <list>|unchanged|absent: a REG_SZ holding exactly the list,
