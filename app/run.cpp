@@ -157,17 +157,6 @@ DWORD HoldInstanceMutex(const char* name, KernelHandle* handle) {
   return error == ERROR_ALREADY_EXISTS ? error : ERROR_SUCCESS;
 }
 
-// The session's name keeps out a copy of an earlier version; the global one,
-// in every session another name, a copy in another session. As
-// HoldInstanceMutex, for the name in *name, which the first failure leaves there.
-DWORD HoldInstanceMutexes(KernelHandle* instance, KernelHandle* globalInstance, const char** name) {
-  *name = INSTANCE_MUTEX_NAME;
-  const DWORD held = HoldInstanceMutex(*name, instance);
-  if (held != ERROR_SUCCESS) return held;
-  *name = GLOBAL_INSTANCE_MUTEX_NAME;
-  return HoldInstanceMutex(*name, globalInstance);
-}
-
 // A window station nobody sees takes no box at all, whatever the command
 // line says; "/SUPPRESSMSGBOXES" takes away the silent run's failure boxes.
 BoxRules BoxRulesFor(const RunSwitches& switches, bool stationVisible, const MessageTable& messageTable, RunLog* log) {
@@ -186,6 +175,18 @@ void LogRunKind(RunLog* log, const RunSwitches& switches, bool stationVisible, c
                                                                      : "Japanese, shown as Unicode";
   log->Format("%s run; boxes: %s; restart: %s; texts: %s", switches.silent ? "silent" : "interactive", boxes,
               switches.noRestart ? "left to the caller" : "at the end", language);
+}
+
+// The stages on the one Updater, once the run knows it is alone.
+int RunStagesAlone(const RunSwitches& switches, const BoxRules& boxes, const MessageTable& messageTable, RunLog* log) {
+  std::unique_ptr<Updater> updater(new (std::nothrow) Updater);
+  if (!updater) return EXIT_STOPPED;
+  updater->SetShowUi(boxes.showUi);
+  updater->SetSuppressBoxes(boxes.suppressBoxes);
+  updater->SetMessages(messageTable.Text());
+  updater->SetMessageCodePage(boxes.textCodePage);
+  updater->SetLog(log);
+  return RunStages(*updater, switches);
 }
 
 // A run without the log it was asked for could not account for what it changed.
@@ -228,11 +229,17 @@ int Run(const RunSwitches& switches, DWORD logError, RunLog* log) {
   const int answered = AnswerBeforeTheRun(switches, logError, boxes, *messageTable, log);
   if (answered != RUN_GOES_ON) return answered;
 
-  // Held until the run ends, on every path. A run unsure that it is alone touches nothing.
+  // Held until the run ends, on every path. The session's name keeps out a copy
+  // of an earlier version; the global one, in every session another name, a
+  // copy in another session. A run unsure that it is alone touches nothing.
   KernelHandle instance;
   KernelHandle globalInstance;
-  const char* mutexName = nullptr;
-  const DWORD held = HoldInstanceMutexes(&instance, &globalInstance, &mutexName);
+  const char* mutexName = INSTANCE_MUTEX_NAME;
+  DWORD held = HoldInstanceMutex(mutexName, &instance);
+  if (held == ERROR_SUCCESS) {
+    mutexName = GLOBAL_INSTANCE_MUTEX_NAME;
+    held = HoldInstanceMutex(mutexName, &globalInstance);
+  }
   if (held == ERROR_ALREADY_EXISTS) {
     log->Format("another copy of the updater holds \"%s\"", mutexName);
     ShowBox(boxes, BOX_NOTICE, messageTable->Slot(MSG_ALREADY_RUNNING));
@@ -243,15 +250,7 @@ int Run(const RunSwitches& switches, DWORD logError, RunLog* log) {
     return EXIT_STOPPED;
   }
   if (logError != 0) return EndWithoutLog(boxes, *messageTable);
-
-  std::unique_ptr<Updater> updater(new (std::nothrow) Updater);
-  if (!updater) return EXIT_STOPPED;
-  updater->SetShowUi(boxes.showUi);
-  updater->SetSuppressBoxes(boxes.suppressBoxes);
-  updater->SetMessages(messageTable->Text());
-  updater->SetMessageCodePage(boxes.textCodePage);
-  updater->SetLog(log);
-  return RunStages(*updater, switches);
+  return RunStagesAlone(switches, boxes, *messageTable, log);
 }
 
 // Opens the log that the command line asks for and writes its first line;

@@ -46,7 +46,7 @@ TEST(CommandArgumentsTest, TheProgramsNameAndTheBlanksAfterItGo) {
   for (const auto& row : rows) EXPECT_EQ(std::wstring(ArgumentsOf(row.commandLine)), row.arguments);
 }
 
-// The rows of "Parsing C command-line arguments", and an argument longer than its buffer.
+// Blanks, quotes and backslashes as the C runtime reads them, and an argument longer than its buffer.
 TEST(CommandArgumentsTest, ArgumentsAreSplitAsTheCRuntimeSplitsThem) {
   const struct {
     const wchar_t* commandLine;
