@@ -1,87 +1,110 @@
 #include "app/command_line.h"
 
+#include "app/command_arguments.h"
 #include "platform/text.h"
+#include "platform/wide_text.h"
 
 namespace {
 
 constexpr char SUPPRESS_BOXES_SWITCH[] = "/SUPPRESSMSGBOXES";
-constexpr char NO_RESTART_SWITCH[] = "/NORESTART";
 constexpr char LOG_SWITCH[] = "/LOG";
 constexpr char LOG_FILE_SWITCH[] = "/LOG=";
 
-// Blanks are the characters up to 0x20, as the runtime skips them after the program's name.
-bool IsBlank(wchar_t c) { return c != L'\0' && c <= L' '; }
+// The switches that only set a flag.
+constexpr struct {
+  const char* name;
+  bool RunSwitches::*flag;
+} FLAG_SWITCHES[] = {
+    {"/NORESTART", &RunSwitches::noRestart},
+    {SUPPRESS_BOXES_SWITCH, &RunSwitches::suppressBoxes},
+    {"/?", &RunSwitches::help},
+    {"/HELP", &RunSwitches::help},
+};
+
+// Why an argument is refused, as the log tells it after the argument.
+constexpr char NOT_A_SWITCH[] = "is not a switch of this updater";
+constexpr char SWITCHES_RUN_TOGETHER[] = "runs switches together: a blank is missing";
+constexpr char SILENT_NOT_FIRST[] = "is /S, which must be the first argument";
+constexpr char LOG_WITHOUT_FILE[] = "is neither /LOG nor /LOG=<file>";
 
 wchar_t AsciiUpper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
-// Whether the token begins with the switch's name, in either case.
-bool BeginsWith(const wchar_t* token, int tokenLength, const char* name) {
-  const int nameLength = TextLength(name);
-  if (tokenLength < nameLength) return false;
-  for (int i = 0; i < nameLength; ++i) {
-    if (AsciiUpper(token[i]) != static_cast<wchar_t>(name[i])) return false;
+// Whether the argument begins with the switch's name, in either case.
+bool BeginsWith(const wchar_t* argument, const char* name) {
+  for (; *name != '\0'; ++argument, ++name) {
+    if (AsciiUpper(*argument) != static_cast<wchar_t>(*name)) return false;
   }
   return true;
 }
 
-bool IsSwitch(const wchar_t* token, int tokenLength, const char* name) {
-  return tokenLength == TextLength(name) && BeginsWith(token, tokenLength, name);
+bool IsSwitch(const wchar_t* argument, const char* name) {
+  return BeginsWith(argument, name) && argument[TextLength(name)] == L'\0';
 }
 
-// The next token from `at` on: its start, and in *length its characters up
-// to a blank outside double quotes (0 at the end of the line).
-const wchar_t* NextToken(const wchar_t* at, int* length) {
-  while (IsBlank(*at)) ++at;
-  bool quoted = false;
-  int count = 0;
-  for (; at[count] != L'\0' && (quoted || !IsBlank(at[count])); ++count) {
-    if (at[count] == L'"') quoted = !quoted;
+// A second slash in a switch begins another one, which a missing blank joined to it.
+bool RunsSwitchesTogether(const wchar_t* argument) {
+  if (argument[0] != L'/') return false;
+  for (const wchar_t* c = argument + 1; *c != L'\0'; ++c) {
+    if (*c == L'/') return true;
   }
-  *length = count;
-  return at;
+  return false;
 }
 
-// The file name of "/LOG=...", its double quotes left out; false when it
-// does not fit a path, since a shortened name would be another file.
-bool TakeLogPath(const wchar_t* value, int valueLength, wchar_t* path) {
-  int count = 0;
-  for (int i = 0; i < valueLength; ++i) {
-    if (value[i] == L'"') continue;
-    if (count == MAX_PATH - 1) {
-      path[0] = L'\0';
-      return false;
+const char* WhyRefused(const wchar_t* argument) {
+  if (BeginsWith(argument, LOG_SWITCH)) return LOG_WITHOUT_FILE;
+  if (RunsSwitchesTogether(argument)) return SWITCHES_RUN_TOGETHER;
+  return IsSilentRun(argument) ? SILENT_NOT_FIRST : NOT_A_SWITCH;
+}
+
+// "/LOG=" and a file; the last "/LOG" of a line counts.
+void TakeLogFile(const wchar_t* file, bool whole, RunSwitches* switches) {
+  switches->log = whole ? LOG_TO_FILE : LOG_NAME_TOO_LONG;
+  CopyWide(switches->logPath, whole ? file : L"", MAX_PATH);
+}
+
+// Takes one argument into the switches; why it is refused, or nullptr.
+const char* TakeArgument(const wchar_t* argument, bool whole, bool first, RunSwitches* switches) {
+  const int fileAt = TextLength(LOG_FILE_SWITCH);
+  if (BeginsWith(argument, LOG_FILE_SWITCH) && argument[fileAt] != L'\0') {
+    TakeLogFile(argument + fileAt, whole, switches);
+    return nullptr;
+  }
+  if (!whole) return NOT_A_SWITCH;
+  if (first && IsSilentRun(argument)) {
+    switches->silent = true;
+    if (IsSwitch(argument, SUPPRESS_BOXES_SWITCH)) switches->suppressBoxes = true;
+    return RunsSwitchesTogether(argument) ? SWITCHES_RUN_TOGETHER : nullptr;
+  }
+  for (const auto& flagSwitch : FLAG_SWITCHES) {
+    if (IsSwitch(argument, flagSwitch.name)) {
+      switches->*flagSwitch.flag = true;
+      return nullptr;
     }
-    path[count++] = value[i];
   }
-  path[count] = L'\0';
-  return true;
+  if (!IsSwitch(argument, LOG_SWITCH)) return WhyRefused(argument);
+  switches->log = LOG_IN_TEMPORARY_FOLDER;
+  switches->logPath[0] = L'\0';
+  return nullptr;
 }
 
 }  // namespace
 
-bool IsSilentRun(const wchar_t* commandLine) {
-  if (commandLine == nullptr || commandLine[0] != L'/') return false;
-  const ULONG_PTR letter = static_cast<ULONG_PTR>(static_cast<WORD>(commandLine[1]));
+bool IsSilentRun(const wchar_t* argument) {
+  if (argument == nullptr || argument[0] != L'/') return false;
+  const ULONG_PTR letter = static_cast<ULONG_PTR>(static_cast<WORD>(argument[1]));
   // The high word of zero makes CharUpperW treat its argument as one character.
   return reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(letter))) == L'S';
 }
 
 void ReadSwitches(const wchar_t* commandLine, RunSwitches* switches) {
   *switches = RunSwitches();
-  switches->silent = IsSilentRun(commandLine);
-  if (commandLine == nullptr) return;
-  int length = 0;
-  for (const wchar_t* token = NextToken(commandLine, &length); length > 0; token = NextToken(token + length, &length)) {
-    if (IsSwitch(token, length, SUPPRESS_BOXES_SWITCH)) {
-      switches->suppressBoxes = true;
-    } else if (IsSwitch(token, length, NO_RESTART_SWITCH)) {
-      switches->noRestart = true;
-    } else if (IsSwitch(token, length, LOG_SWITCH)) {
-      switches->log = true;
-      switches->logPath[0] = L'\0';
-    } else if (BeginsWith(token, length, LOG_FILE_SWITCH)) {
-      const int nameLength = TextLength(LOG_FILE_SWITCH);
-      switches->log = TakeLogPath(token + nameLength, length - nameLength, switches->logPath);
-    }
+  const wchar_t* at = commandLine != nullptr ? commandLine : L"";
+  wchar_t argument[ARGUMENT_SIZE];
+  bool whole = true;
+  for (bool first = true; NextArgument(&at, argument, ARGUMENT_SIZE, &whole); first = false) {
+    const char* refusal = TakeArgument(argument, whole, first, switches);
+    if (refusal == nullptr || switches->refusal != nullptr) continue;
+    switches->refusal = refusal;
+    CopyWide(switches->refused, argument, ARGUMENT_SIZE);
   }
 }

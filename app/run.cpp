@@ -189,7 +189,48 @@ void LogRunKind(RunLog* log, const RunSwitches& switches, bool stationVisible, c
               switches.noRestart ? "left to the caller" : "at the end", language);
 }
 
-int Run(const RunSwitches& switches, RunLog* log) {
+// The stages on the one Updater, once the run knows it is alone.
+int RunStagesAlone(const RunSwitches& switches, const BoxRules& boxes, const MessageTable& messageTable, RunLog* log) {
+  std::unique_ptr<Updater> updater(new (std::nothrow) Updater);
+  if (!updater) return EXIT_STOPPED;
+  updater->SetShowUi(boxes.showUi);
+  updater->SetSuppressBoxes(boxes.suppressBoxes);
+  updater->SetMessages(messageTable.Text());
+  updater->SetMessageCodePage(boxes.textCodePage);
+  updater->SetLog(log);
+  return RunStages(*updater, switches);
+}
+
+// A run without the log it was asked for could not account for what it changed.
+int EndWithoutLog(const BoxRules& boxes, const MessageTable& messageTable) {
+  ShowBox(boxes, BOX_NOTICE, messageTable.Slot(MSG_LOG_ERROR));
+  return EXIT_LOG_FAILURE;
+}
+
+// The argument refused in quotes, so that its blanks show, and why.
+void LogRefusal(const RunSwitches& switches, RunLog* log) {
+  char tail[LOG_LINE_SIZE];
+  wsprintfA(tail, "\" %s", switches.refusal);
+  log->Wide("command line refused: \"", switches.refused, tail);
+}
+
+constexpr int RUN_GOES_ON = -1;
+
+// What ends a run before it reads anything of the PC: a command line that is
+// refused, a request for the usage, a log that cannot be opened. A log held
+// open elsewhere may be held by a running copy, which the mutex tells.
+int AnswerBeforeTheRun(const RunSwitches& switches, DWORD logError, const BoxRules& boxes,
+                       const MessageTable& messageTable, RunLog* log) {
+  if (switches.refusal != nullptr) LogRefusal(switches, log);
+  if (switches.refusal != nullptr || switches.help) {
+    ShowBox(boxes, BOX_NOTICE, messageTable.Slot(MSG_USAGE));
+    return switches.refusal != nullptr ? EXIT_INVALID_COMMAND_LINE : EXIT_FINISHED;
+  }
+  if (logError != 0 && logError != ERROR_SHARING_VIOLATION) return EndWithoutLog(boxes, messageTable);
+  return RUN_GOES_ON;
+}
+
+int Run(const RunSwitches& switches, DWORD logError, RunLog* log) {
   const bool stationVisible = IsWindowStationVisible();
   // Loaded before the instance test, which may need a text; kept for the whole run.
   std::unique_ptr<MessageTable> messageTable(new (std::nothrow) MessageTable);
@@ -197,6 +238,8 @@ int Run(const RunSwitches& switches, RunLog* log) {
   messageTable->Load();
   const BoxRules boxes = BoxRulesFor(switches, stationVisible, *messageTable, log);
   LogRunKind(log, switches, stationVisible, *messageTable);
+  const int answered = AnswerBeforeTheRun(switches, logError, boxes, *messageTable, log);
+  if (answered != RUN_GOES_ON) return answered;
 
   // Held until the run ends, on every path. The session's name keeps out a copy
   // of an earlier version; the global one, in every session another name, a
@@ -219,15 +262,21 @@ int Run(const RunSwitches& switches, RunLog* log) {
     log->Format("instance mutex \"%s\" could not be created (error %u)", mutexName, static_cast<unsigned>(held));
     return EXIT_STOPPED;
   }
+  if (logError != 0) return EndWithoutLog(boxes, *messageTable);
+  return RunStagesAlone(switches, boxes, *messageTable, log);
+}
 
-  std::unique_ptr<Updater> updater(new (std::nothrow) Updater);
-  if (!updater) return EXIT_STOPPED;
-  updater->SetShowUi(boxes.showUi);
-  updater->SetSuppressBoxes(boxes.suppressBoxes);
-  updater->SetMessages(messageTable->Text());
-  updater->SetMessageCodePage(boxes.textCodePage);
-  updater->SetLog(log);
-  return RunStages(*updater, switches);
+// Opens the log that the command line asks for and writes its first line;
+// why the log is not written, or 0 when it is or none was asked for.
+DWORD StartLog(const RunSwitches& switches, const wchar_t* commandLine, RunLog* log) {
+  DWORD error = 0;
+  if (switches.log == LOG_TO_FILE) error = log->OpenExpanded(switches.logPath);
+  if (switches.log == LOG_IN_TEMPORARY_FOLDER) error = log->OpenInTemporaryFolder();
+  if (switches.log == LOG_NAME_TOO_LONG) error = ERROR_FILENAME_EXCED_RANGE;
+  log->Wide(UPDATER_TITLE ", command line: ", commandLine != nullptr ? commandLine : L"");
+  // A file that takes no line, as on a full disk, is no log either.
+  if (switches.log != LOG_NONE && error == 0 && !log->IsOpen()) error = ERROR_WRITE_FAULT;
+  return error;
 }
 
 }  // namespace
@@ -237,10 +286,8 @@ int RunUpdater(const wchar_t* commandLine) {
   RunSwitches switches;
   ReadSwitches(commandLine, &switches);
   RunLog log;
-  if (switches.log && switches.logPath[0] != L'\0') log.Open(switches.logPath);
-  if (switches.log && switches.logPath[0] == L'\0') log.OpenInTemporaryFolder();
-  log.Wide(UPDATER_TITLE ", command line: ", commandLine != nullptr ? commandLine : L"");
-  const int exitCode = Run(switches, &log);
+  const DWORD logError = StartLog(switches, commandLine, &log);
+  const int exitCode = Run(switches, logError, &log);
   log.Format("exit code %d", exitCode);
   return exitCode;
 }

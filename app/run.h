@@ -14,6 +14,12 @@ constexpr int EXIT_RESTART_REQUIRED = 3010;
 // Windows Installer's "another installation is in progress", which deployment
 // tools retry.
 constexpr int EXIT_RETRY_LATER = 1618;
+// A command line that is not this updater's: nothing was read or changed.
+// Windows Installer's ERROR_INVALID_COMMAND_LINE, msiexec's answer to one.
+constexpr int EXIT_INVALID_COMMAND_LINE = 1639;
+// The log asked for cannot be written: nothing was changed. Windows
+// Installer's ERROR_INSTALL_LOG_FAILURE.
+constexpr int EXIT_LOG_FAILURE = 1622;
 
 // The mutex of this session, as earlier versions know it, and the one of all
 // sessions. In session 0 a name without a prefix is already global, so the

@@ -627,6 +627,11 @@ EOF
   [[ -z $problems ]] || fail "log $1: $problems"
 }
 
+# expect_log_line <file> <line>: the line is in the log, whole after its time stamp.
+expect_log_line() {
+  cut -c26- "$1" 2>/dev/null | tr -d '\r' | grep -a -F -x -q -- "$2" || fail "log $1 has no line '$2'"
+}
+
 # expect_restart requested|not_requested: ExitWindowsEx(EWX_REBOOT, 0) and nothing else.
 expect_restart() {
   local calls

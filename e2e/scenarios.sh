@@ -9,7 +9,8 @@ SCENARIOS=(
   "64 silent_update_class1"
   "64 declined_restart_version10"
   "64 cancel_at_confirmation"
-  "64 option_spellings"
+  "64 usage_box"
+  "64 refused_command_lines"
   "64 version_below_window"
   "64 version_above_window"
   "64 application_key_missing"
@@ -44,6 +45,8 @@ SCENARIOS=(
   "64 cut_off_during_deployment"
   "64 silent_update_no_restart"
   "64 run_log_of_two_updates"
+  "64 log_whole_quoted"
+  "64 log_cannot_be_opened"
   "64 hidden_station_copy_error"
   "64 hidden_station_interactive_is_silent"
   "32 silent_update_class0_32bit"
@@ -117,16 +120,38 @@ scenario_cancel_at_confirmation() {
   expect_restart not_requested
 }
 
-# Only a slash and an s in either case as the first argument make a silent run.
-scenario_option_spellings() {
+# "/?" shows the usage and changes nothing.
+scenario_usage_box() {
   arrange 0x09000000 || return
-  local spellings=("-S" "update /S") spelling
-  for spelling in "${spellings[@]}"; do
-    # shellcheck disable=SC2086 # the second spelling is two arguments
-    act --answers Cancel -- $spelling
-    expect_exit 0
-    expect_boxes OKCANCEL:MSG_CONFIRM_ADD_DRIVE
+  act --answers OK -- '/?'
+  expect_exit 0
+  expect_boxes OK:MSG_USAGE
+  expect_nothing_changed
+  expect_restart not_requested
+}
+
+# A command line that is not this updater's changes nothing: 1639, the usage
+# in a box where the run is interactive, and the refusal in the line's log.
+scenario_refused_command_lines() {
+  arrange 0x09000000 || return
+  local logFile='C:\e2e\logs\refused.log'
+  mkdir -p "$(unixpath 'C:\e2e\logs')"
+  rm -f "$(unixpath "$logFile")"
+  local lines=("-S|-S|is not a switch of this updater"
+    "update /S|update|is not a switch of this updater"
+    "/VERYSILENT /NORESTART|/VERYSILENT|is not a switch of this updater"
+    "/quiet /norestart|/quiet|is not a switch of this updater"
+    "/FOO|/FOO|is not a switch of this updater"
+    "/S/NORESTART|/S/NORESTART|runs switches together: a blank is missing"
+    "/S /LOG:C:\\x.log|/LOG:C:\\x.log|is neither /LOG nor /LOG=<file>") entry commandLine refused reason
+  for entry in "${lines[@]}"; do
+    IFS='|' read -r commandLine refused reason <<<"$entry"
+    # shellcheck disable=SC2086 # each line is its words
+    act --answers OK -- $commandLine "/LOG=$logFile"
+    expect_exit 1639
+    if [[ $commandLine == /S* ]]; then expect_boxes; else expect_boxes OK:MSG_USAGE; fi
     expect_nothing_changed
+    expect_log_line "$(unixpath "$logFile")" "command line refused: \"$refused\" $reason"
   done
 }
 
@@ -733,6 +758,32 @@ scenario_run_log_of_two_updates() {
   done
   expect_run_log "$unixLog" 2 "/S $switch" "file DrvClass.ini: written (0)" "file SupVer.inf: written (0)" \
     "exit code 0"
+}
+
+# The whole switch in quotes, as PowerShell's Start-Process writes it: the C
+# runtime's quotes, and the log is written to the file inside them.
+scenario_log_whole_quoted() {
+  arrange 0x09000000 || return
+  local logFile='C:\Log Folder\whole quoted.log'
+  mkdir -p "$(unixpath 'C:\Log Folder')"
+  rm -f "$(unixpath "$logFile")"
+  act -- /S "\"/LOG=$logFile\""
+  expect_silent_success 1
+  expect_run_log "$(unixpath "$logFile")" 1 "/S \"/LOG=$logFile\"" "file SupVer.inf: written (0)"
+}
+
+# A log asked for that cannot be opened: 1622 before anything changes, and a
+# box where the run is interactive.
+scenario_log_cannot_be_opened() {
+  arrange 0x09000000 || return
+  act --answers OK -- '/LOG=C:\NoSuchDir\x.log'
+  expect_exit 1622
+  expect_boxes OK:MSG_LOG_ERROR
+  expect_nothing_changed
+  act -- /S /NORESTART '/LOG=%SystemRoot%\NoSuchDir\x.log'
+  expect_exit 1622
+  expect_boxes
+  expect_nothing_changed
 }
 
 # A window station nobody sees: the copy error box is not shown, the run ends

@@ -37,27 +37,40 @@ RunLog::RunLog() : line(), length(0) {}
 
 // Appending only, opened as the name itself and not where it leads, and
 // shared for reading, so the log can be watched while the run goes on.
-void RunLog::Open(const wchar_t* path) {
-  file.Reset(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.IsSet()) return;
+DWORD RunLog::Open(const wchar_t* path) {
+  HANDLE opened = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const DWORD error = GetLastError();
+  file.Reset(opened);
+  if (!file.IsSet()) return error;
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!GetFileInformationByHandle(file.Get(), &information) || !IsPlainFile(information)) {
     file.Reset();
-    return;
+    return ERROR_ACCESS_DENIED;
   }
   if (information.nFileSizeHigh == 0 && information.nFileSizeLow == 0) {
     Write(UTF8_BYTE_ORDER_MARK, UTF8_BYTE_ORDER_MARK_LENGTH);
   }
+  return 0;
+}
+
+// A variable that is not set stays as text, so that its name, not another
+// file, is what the open fails on; so does a name that no longer fits a path.
+DWORD RunLog::OpenExpanded(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ExpandEnvironmentStringsW(name, path, MAX_PATH);
+  if (length == 0) return GetLastError();
+  return length > MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : Open(path);
 }
 
 // For SYSTEM the temporary folder is the Windows one.
-void RunLog::OpenInTemporaryFolder() {
+DWORD RunLog::OpenInTemporaryFolder() {
   wchar_t path[MAX_PATH];
   const DWORD folderLength = GetTempPathW(MAX_PATH, path);
-  if (folderLength == 0 || folderLength + WideLength(LOG_FILE_NAME) >= MAX_PATH) return;
+  if (folderLength == 0) return GetLastError();
+  if (folderLength + WideLength(LOG_FILE_NAME) >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   CopyWide(path + folderLength, LOG_FILE_NAME, MAX_PATH - static_cast<int>(folderLength));
-  Open(path);
+  return Open(path);
 }
 
 bool RunLog::IsOpen() const { return file.IsSet(); }
@@ -92,11 +105,12 @@ void RunLog::Text(const char* label, const char* text, UINT codePage) {
   End();
 }
 
-void RunLog::Wide(const char* label, const wchar_t* text) {
+void RunLog::Wide(const char* label, const wchar_t* text, const char* tail) {
   if (!IsOpen()) return;
   Begin();
   AppendAscii(label);
   AppendWide(text);
+  AppendAscii(tail);
   End();
 }
 

@@ -26,9 +26,13 @@ class RunLog {
   // Lines go to the end of this file from now on; it is created when missing.
   // The elevated updater writes where standard users may create files: a name
   // that is a reparse point or one of several names of a file gets no line,
-  // nor does one that cannot be opened.
-  void Open(const wchar_t* path);
-  void OpenInTemporaryFolder();
+  // nor does one that cannot be opened. 0, or why there is no file:
+  // CreateFileW's error, ERROR_ACCESS_DENIED for a name that leads elsewhere.
+  DWORD Open(const wchar_t* path);
+  // The file a command line names, its environment variables (%SystemRoot%)
+  // expanded as a tool that runs the updater without a shell leaves them.
+  DWORD OpenExpanded(const wchar_t* name);
+  DWORD OpenInTemporaryFolder();
   bool IsOpen() const;
 
   // One line of narrow text in the ANSI code page, formatted as by wsprintfA.
@@ -36,8 +40,8 @@ class RunLog {
   void FormatList(const char* format, va_list arguments);
   // One line: an ASCII label, then a text in its code page (CP_ACP: the ANSI one).
   void Text(const char* label, const char* text, UINT codePage);
-  // One line: an ASCII label, then a wide text.
-  void Wide(const char* label, const wchar_t* text);
+  // One line: an ASCII label, a wide text, and an ASCII tail.
+  void Wide(const char* label, const wchar_t* text, const char* tail = "");
 
  private:
   void Begin();

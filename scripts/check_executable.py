@@ -23,7 +23,8 @@ REQUIRED_IMPORTS = {
 WINDOWS_2000_FUNCTIONS = {
     "KERNEL32.dll": {
         "CloseHandle", "CopyFileExA", "CreateFileA", "CreateFileW", "CreateMutexA", "DeleteCriticalSection",
-        "DeleteFileA", "EnterCriticalSection", "ExitProcess", "FindResourceW", "FlushFileBuffers", "FreeLibrary",
+        "DeleteFileA", "EnterCriticalSection", "ExitProcess", "ExpandEnvironmentStringsW", "FindResourceW",
+        "FlushFileBuffers", "FreeLibrary",
         "GetACP", "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
         "GetCurrentThreadId", "GetFileAttributesA", "GetFileInformationByHandle", "GetLastError",
         "GetLocalTime", "GetModuleFileNameA",

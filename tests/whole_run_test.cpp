@@ -641,13 +641,15 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
   ExpectFilesUpdated();
 
   // The second run comes after the first, the services it finds stopped and
-  // the lists already extended, and SupVer.inf edited since.
+  // the lists already extended, and SupVer.inf edited since; it names the
+  // same file as a tool that does not expand variables passes it on.
   winsim::PutFile(SUPVER_PATH, "edited");
-  EXPECT_EQ(RunUpdater(L"/S /LOG"), EXIT_FINISHED);
+  EXPECT_EQ(RunUpdater(L"/S /LOG=%SystemRoot%\\Temp\\CarvellaMakerUpdater.log"), EXIT_FINISHED);
   const std::vector<std::string> lines = LogLines(DEFAULT_LOG);
   ASSERT_GT(lines.size(), run.size());
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + run.size()), run);
-  EXPECT_EQ(lines[run.size()], run.front());
+  EXPECT_EQ(lines[run.size()],
+            "ODRIX Carvella Maker Updater 1.1.0.0, command line: /S /LOG=%SystemRoot%\\Temp\\CarvellaMakerUpdater.log");
   EXPECT_EQ(lines.back(), run.back());
   EXPECT_EQ(std::count(lines.begin(), lines.end(),
                        "service \"ODRIX Carvella Copy Service\": stopped, left so by an earlier run since Windows "
@@ -688,27 +690,54 @@ TEST_F(WholeRunTest, TheLogOfAFailedRunTellsTheCauseTheBoxesAndTheRollBack) {
   ExpectFiles(FilesAfter::RolledBack);
 }
 
-// The log never changes the run: a file that cannot be opened or written, or
-// whose name leads to a file elsewhere, gets no line and the update goes on.
-TEST_F(WholeRunTest, ALogThatCannotOrMayNotBeWrittenLeavesTheRunAsItIs) {
+// A log asked for is written or the run changes nothing: a file that cannot
+// be opened or written, or whose name leads to a file elsewhere, ends the run
+// with 1622, told in a box to an interactive user. A log held open elsewhere
+// may be a running copy's: the run goes on to tell that copy.
+TEST_F(WholeRunTest, ALogThatCannotOrMayNotBeWrittenEndsTheRunBeforeAnythingChanges) {
   static const std::string OUTSIDE = "C:\\Windows\\System32\\drivers\\etc\\hosts";
+  const std::wstring tooLong = L"/S /LOG=C:\\" + std::wstring(MAX_PATH, L'x');
+  void (*heldElsewhere)() = [] {
+    winsim::PutFile(DEFAULT_LOG, "kept");
+    winsim::HoldOpenElsewhere(DEFAULT_LOG, GENERIC_WRITE, FILE_SHARE_READ);
+  };
   const struct {
     const char* what;
+    const wchar_t* commandLine;
     void (*arrange)();
-    const char* logAfter;  // the bytes under the log's name afterwards; nullptr: the file outside
+    int exitCode;
+    std::vector<int> boxes;
+    const char* logAfter;  // the bytes under the log's name afterwards; nullptr: not looked at
   } rows[] = {
-      {"folder missing", [] { winsim::SetTemporaryFolder(L"C:\\WINDOWS\\NO TEMP\\"); }, ""},
-      {"read-only log", [] { winsim::PutFile(DEFAULT_LOG, "kept", FILE_ATTRIBUTE_READONLY); }, "kept"},
-      {"log held open elsewhere for writing",
+      {"folder missing", L"/S /LOG", [] { winsim::SetTemporaryFolder(L"C:\\WINDOWS\\NO TEMP\\"); }, EXIT_LOG_FAILURE, {}, ""},
+      {"read-only log", L"/S /LOG", [] { winsim::PutFile(DEFAULT_LOG, "kept", FILE_ATTRIBUTE_READONLY); },
+       EXIT_LOG_FAILURE, {}, "kept"},
+      {"log held open elsewhere for writing", L"/S /LOG", heldElsewhere, EXIT_LOG_FAILURE, {}, "kept"},
+      {"log name hard-linked", L"/S /LOG", [] { winsim::MakeHardLink(OUTSIDE, DEFAULT_LOG); }, EXIT_LOG_FAILURE, {},
+       nullptr},
+      {"log name a symbolic link", L"/S /LOG", [] { winsim::MakeSymbolicLink(DEFAULT_LOG, OUTSIDE); },
+       EXIT_LOG_FAILURE, {}, ""},
+      {"first line cannot be written", L"/S /LOG", [] { winsim::FailCall("WriteFile", 2, ERROR_HANDLE_DISK_FULL); },
+       EXIT_LOG_FAILURE, {}, "\xEF\xBB\xBF"},
+      {"no such folder", L"/LOG=C:\\NoSuchDir\\x.log", [] {}, EXIT_LOG_FAILURE, {MSG_LOG_ERROR}, nullptr},
+      {"a variable not set", L"/S /LOG=%NoSuchVariable%\\x.log", [] {}, EXIT_LOG_FAILURE, {}, nullptr},
+      {"too long once expanded", L"/S /LOG=%LONG%\\x.log",
+       [] { winsim::SetEnvironmentValue(L"long", L"C:\\" + std::wstring(MAX_PATH, L'x')); }, EXIT_LOG_FAILURE, {},
+       nullptr},
+      {"too long as written", tooLong.c_str(), [] {}, EXIT_LOG_FAILURE, {}, nullptr},
+      {"held by another copy", L"/S /NORESTART /LOG",
        [] {
+         winsim::HoldMutexElsewhere(INSTANCE_MUTEX_NAME);
          winsim::PutFile(DEFAULT_LOG, "kept");
          winsim::HoldOpenElsewhere(DEFAULT_LOG, GENERIC_WRITE, FILE_SHARE_READ);
        },
-       "kept"},
-      {"log name hard-linked", [] { winsim::MakeHardLink(OUTSIDE, DEFAULT_LOG); }, nullptr},
-      {"log name a symbolic link", [] { winsim::MakeSymbolicLink(DEFAULT_LOG, OUTSIDE); }, ""},
-      {"first line cannot be written", [] { winsim::FailCall("WriteFile", 2, ERROR_HANDLE_DISK_FULL); },
-       "\xEF\xBB\xBF"},
+       EXIT_RETRY_LATER, {}, "kept"},
+      {"held by another copy, interactive", L"/LOG",
+       [] {
+         winsim::HoldMutexElsewhere(INSTANCE_MUTEX_NAME);
+         winsim::HoldOpenElsewhere(DEFAULT_LOG, GENERIC_WRITE, FILE_SHARE_READ);
+       },
+       EXIT_STOPPED, {MSG_ALREADY_RUNNING}, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -716,15 +745,72 @@ TEST_F(WholeRunTest, ALogThatCannotOrMayNotBeWrittenLeavesTheRunAsItIs) {
     winsim::PutFile(OUTSIDE, "127.0.0.1 localhost\r\n");
     winsim::MakeFolder("C:\\WINDOWS\\TEMP");
     row.arrange();
-    EXPECT_EQ(RunUpdater(L"/S /LOG"), EXIT_FINISHED);
-    EXPECT_TRUE(winsim::MessageBoxes().empty());
-    ExpectFilesUpdated();
-    ExpectProductListsExtended();
+    EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
+    EXPECT_EQ(Boxes(), row.boxes);
+    ExpectFilesUntouched();
+    ExpectProductListsUntouched();
+    EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+    EXPECT_EQ(winsim::CallCount("RegOpenKeyExA"), 0u);
     EXPECT_EQ(winsim::FileBytes(OUTSIDE), "127.0.0.1 localhost\r\n");
     if (row.logAfter != nullptr) {
       EXPECT_EQ(winsim::FileBytes(DEFAULT_LOG), row.logAfter);
     }
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
+  }
+}
+
+// A help request, or a command line that is not this updater's, ends the run
+// before it reads anything of the PC: the usage in a box where one can be
+// seen, and the refusal in the log that the line asks for, when that part of
+// it could be read. The command line is answered before the log.
+TEST_F(WholeRunTest, AHelpRequestOrARefusedCommandLineChangesNothing) {
+  using winsim::WindowStation;
+  const struct {
+    const wchar_t* commandLine;
+    WindowStation station;
+    int exitCode;
+    std::vector<int> boxes;
+    const char* logLine;  // in the default log; nullptr: none asked for
+  } rows[] = {
+      {L"/?", WindowStation::Visible, EXIT_FINISHED, {MSG_USAGE}, nullptr},
+      {L"/HELP /LOG", WindowStation::Hidden, EXIT_FINISHED, {},
+       "box not shown (boxes suppressed): Usage: CarvellaMakerUpdater.exe [/S] [/NORESTART] [/SUPPRESSMSGBOXES] "
+       "[/LOG | /LOG=\"file\"]\\n/S comes first. Nothing has been changed."},
+      {L"/s /?", WindowStation::Visible, EXIT_FINISHED, {}, nullptr},
+      {L"/S/NORESTART /LOG", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {},
+       "command line refused: \"/S/NORESTART\" runs switches together: a blank is missing"},
+      {L"/VERYSILENT /NORESTART /LOG", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {MSG_USAGE},
+       "command line refused: \"/VERYSILENT\" is not a switch of this updater"},
+      {L"/quiet /norestart", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {MSG_USAGE}, nullptr},
+      {L"/FOO", WindowStation::Hidden, EXIT_INVALID_COMMAND_LINE, {}, nullptr},
+      {L"x /S /LOG", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {MSG_USAGE},
+       "command line refused: \"x\" is not a switch of this updater"},
+      {L"/NORESTART /S /LOG", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {MSG_USAGE},
+       "command line refused: \"/S\" is /S, which must be the first argument"},
+      {L"/S /LOG:C:\\x.log", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {}, nullptr},
+      {L"/S /LOG C:\\x.log", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {},
+       "command line refused: \"C:\\x.log\" is not a switch of this updater"},
+      {L"/S /LOG= /LOG", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {},
+       "command line refused: \"/LOG=\" is neither /LOG nor /LOG=<file>"},
+      {L"-S /LOG=C:\\NoSuchDir\\x.log", WindowStation::Visible, EXIT_INVALID_COMMAND_LINE, {MSG_USAGE}, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(winsim::Utf8Of(row.commandLine));
+    Install(0x09000000);
+    winsim::MakeFolder("C:\\WINDOWS\\TEMP");
+    winsim::SetWindowStation(row.station);
+    EXPECT_EQ(RunUpdater(row.commandLine), row.exitCode);
+    EXPECT_EQ(Boxes(), row.boxes);
+    if (row.logLine != nullptr) {
+      const std::vector<std::string> lines = LogLines(DEFAULT_LOG);
+      EXPECT_NE(std::find(lines.begin(), lines.end(), row.logLine), lines.end()) << testing::PrintToString(lines);
+    }
+    ExpectFilesUntouched();
+    ExpectProductListsUntouched();
+    EXPECT_EQ(winsim::CallCount("CreateMutexA"), 0u);
+    EXPECT_EQ(winsim::CallCount("RegOpenKeyExA"), 0u);
+    EXPECT_TRUE(winsim::ServiceManagerAccesses().empty());
+    ExpectNothingLeftOpen();
   }
 }
 

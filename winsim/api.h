@@ -170,6 +170,7 @@ struct SYSTEMTIME {
 typedef SYSTEMTIME* LPSYSTEMTIME;
 void WINAPI GetLocalTime(LPSYSTEMTIME time);
 DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
+DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
 
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1

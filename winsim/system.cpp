@@ -2,8 +2,10 @@
 // system folder and the temporary folder.
 #include "winsim/system.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <map>
 
 #include "winsim/internal.h"
 #include "winsim/machine.h"
@@ -19,7 +21,13 @@ struct SystemState {
   bool terminalServices = true;
   std::string systemDirectory = "C:\\WINDOWS\\system32";
   std::wstring temporaryFolder = L"C:\\WINDOWS\\TEMP\\";
+  std::map<std::wstring, std::wstring> environment = {{L"SYSTEMROOT", L"C:\\WINDOWS"}};  // by upper-case name
 };
+
+std::wstring AsciiUpperCase(std::wstring text) {
+  for (wchar_t& c : text) c = c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+  return text;
+}
 
 SystemState& System() {
   static SystemState state;
@@ -64,6 +72,13 @@ bool TerminalServicesRunning() { return System().terminalServices; }
 void SetSystemDirectory(const char* path) { System().systemDirectory = path; }
 const std::string& SystemDirectory() { return System().systemDirectory; }
 void SetTemporaryFolder(const std::wstring& path) { System().temporaryFolder = path; }
+void SetEnvironmentValue(const std::wstring& name, const std::wstring& value) {
+  if (value.empty()) {
+    System().environment.erase(AsciiUpperCase(name));
+  } else {
+    System().environment[AsciiUpperCase(name)] = value;
+  }
+}
 
 }  // namespace winsim
 
@@ -108,4 +123,28 @@ DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) {
   if (buffer == nullptr || size <= folder.size()) return static_cast<DWORD>(folder.size() + 1);
   std::wmemcpy(buffer, folder.c_str(), folder.size() + 1);
   return static_cast<DWORD>(folder.size());
+}
+
+// "ExpandEnvironmentStringsW function": each %name% of a variable that is set
+// gives its value, one that is not set is left as it is; the answer counts
+// the terminator. A buffer too small gets the size it needs and, since the
+// page promises nothing of its content, as much of the text as fits.
+DWORD WINAPI ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
+  if (winsim::Faulted("ExpandEnvironmentStringsW")) return 0;
+  const std::map<std::wstring, std::wstring>& environment = winsim::System().environment;
+  std::wstring expanded;
+  for (const wchar_t* at = source; *at != L'\0';) {
+    const wchar_t* close = *at == L'%' ? std::wcschr(at + 1, L'%') : nullptr;
+    const auto found = close != nullptr ? environment.find(winsim::AsciiUpperCase(std::wstring(at + 1, close)))
+                                        : environment.end();
+    const wchar_t* next = close != nullptr ? close + 1 : at + 1;
+    expanded += found != environment.end() ? found->second : std::wstring(at, next);
+    at = next;
+  }
+  if (destination != nullptr && size > 0) {
+    const std::size_t kept = std::min<std::size_t>(expanded.size(), size - 1);
+    std::wmemcpy(destination, expanded.c_str(), kept);
+    destination[kept] = L'\0';
+  }
+  return static_cast<DWORD>(expanded.size() + 1);
 }

@@ -31,4 +31,8 @@ const std::string& SystemDirectory();
 // "C:\\WINDOWS\\TEMP\\" (a test makes the folder where it needs it).
 void SetTemporaryFolder(const std::wstring& path);
 
+// An environment variable of the process, its name in any case; a fresh
+// machine has SystemRoot "C:\\WINDOWS". An empty value removes it.
+void SetEnvironmentValue(const std::wstring& name, const std::wstring& value);
+
 }  // namespace winsim
