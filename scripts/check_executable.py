@@ -24,7 +24,7 @@ WINDOWS_2000_FUNCTIONS = {
     "KERNEL32.dll": {
         "CloseHandle", "CopyFileExA", "CreateFileA", "CreateFileW", "CreateMutexA", "DeleteCriticalSection",
         "DeleteFileA", "EnterCriticalSection", "ExitProcess", "FindResourceW", "FlushFileBuffers", "FreeLibrary",
-        "GetACP", "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
+        "FormatMessageW", "GetACP", "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
         "GetCurrentThreadId", "GetFileAttributesA", "GetFileInformationByHandle", "GetLastError",
         "GetLocalTime", "GetModuleFileNameA",
         "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "log/result_words.h"
 #include "log/run_log.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
@@ -634,6 +635,34 @@ TEST_F(WholeRunTest, ALogLineKeepsItsWholeCharactersAndSaysWhereItIsCut) {
   }
 }
 
+// A number means what its source says: an accessor's own code has words of
+// its own there only; anything else is Windows' and has its text, in English
+// where Windows has it and in its own language otherwise.
+TEST_F(WholeRunTest, ResultCodesHaveTheirSourcesWordsAndWindowsCodesTheSystemText) {
+  const struct {
+    int code;
+    ResultSource source;
+    const char* words;
+  } rows[] = {
+      {0, FROM_FILE, "0: success"},
+      {2, FROM_FILE, "2: The system cannot find the file specified."},
+      {3, FROM_SERVICE, "3: neither running nor paused when asked to stop, or the start refused"},
+      {23, FROM_FILE, "23: a link or a file with several names, not written through"},
+      {22, FROM_RECORD, "22: the value is not there"},
+      {22, FROM_SERVICE, "22: no text for this code"},
+      {13, FROM_RECORD, "13: the record is there but cannot be read or understood"},
+      {4095, FROM_SERVICE, "4095: no Windows call failed"},
+      {5, FROM_REGISTRY, "5: Access is denied."},
+  };
+  for (const auto& row : rows) EXPECT_STREQ(DescribeResult(row.code, row.source).text, row.words) << row.code;
+  winsim::SetSystemTextLanguage(0x0411);
+  winsim::SetAnsiCodePage(932);
+  EXPECT_STREQ(DescribeResult(5, FROM_WINDOWS).text,  // "Access is denied." in code page 932
+               "5: \x83\x41\x83\x4E\x83\x5A\x83\x58\x82\xAA\x8B\x91\x94\xDB"
+               "\x82\xB3\x82\xEA\x82\xDC\x82\xB5\x82\xBD\x81\x42");
+  EXPECT_STREQ(DescribeResult(2, FROM_WINDOWS).text, "2: no text for this code");
+}
+
 // Japanese boxes are code page 932 text: handed over as bytes where the ANSI
 // code page is 932, converted for MessageBoxW elsewhere, and English where
 // Windows lacks code page 932 or a text will not convert.
@@ -910,6 +939,9 @@ TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
        "file SupVer.inf: its old content is in its backup, as recorded by a run that did not end"},
       {W7, [] { winsim::MakeSymbolicLink(SUPVER_PATH, "C:\\payload.inf"); }, QUIET, {}, EXIT_STOPPED,
        {MSG_FILE_COPY_ERROR}, false, false, "file SupVer.inf: does not hold its payload (23)"},
+      {W7, MultiStringOdrixList, QUIET, {}, EXIT_STOPPED, {MSG_REGISTRY_ERROR}, false, false,
+       "registry HKLM\\SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter\\ODRIX \"Products\": not written (20: the "
+       "value is of another type)"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", expecting " << row.logLine);

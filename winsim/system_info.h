@@ -12,6 +12,10 @@ namespace winsim {
 void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion = 0,
                        const std::string& servicePack = "");
 
+// The one language Windows has its own texts in: English (US) on a fresh
+// machine, Japanese only on a Japanese Windows.
+void SetSystemTextLanguage(LANGID language);
+
 // The executable's own full path as GetModuleFileNameA reports it.
 void SetModuleFileName(const std::string& path);
 
