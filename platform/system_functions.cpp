@@ -9,6 +9,7 @@ typedef BOOL(WINAPI* ProcessIdToSessionIdFunction)(DWORD processId, DWORD* sessi
 constexpr DWORD SERVICES_SESSION = 0;
 constexpr DWORD FIRST_ISOLATED_SESSION_MAJOR_VERSION = 6;  // Windows Vista
 
+typedef LONG(WINAPI* RtlGetVersionFunction)(OSVERSIONINFOW* version);
 typedef ULONGLONG(WINAPI* GetTickCount64Function)();
 typedef LONG(WINAPI* NtQuerySystemInformationFunction)(ULONG infoClass, void* info, ULONG size, ULONG* returned);
 constexpr ULONG SYSTEM_TIME_OF_DAY_INFORMATION = 3;
@@ -20,6 +21,8 @@ constexpr ULONGLONG UNITS_PER_MS = 10000;
 constexpr ULONGLONG TICK_COUNTER_WRAP = 0x100000000ull * UNITS_PER_MS;
 // How far the boot time of the time of day may stray from the tick counter's.
 constexpr ULONGLONG BOOT_TIME_TOLERANCE = 60000 * UNITS_PER_MS;
+
+constexpr wchar_t NTDLL_MODULE[] = L"ntdll.dll";
 
 // kernel32 and advapi32 are imported and ntdll is in every process: all are
 // loaded already, and none can be planted.
@@ -41,7 +44,7 @@ bool TimeSinceStart(ULONGLONG now, ULONGLONG* elapsed) {
     return true;
   }
   NtQuerySystemInformationFunction query =
-      AsFunction<NtQuerySystemInformationFunction>(FindExport(L"ntdll.dll", "NtQuerySystemInformation"));
+      AsFunction<NtQuerySystemInformationFunction>(FindExport(NTDLL_MODULE, "NtQuerySystemInformation"));
   ULONGLONG timeOfDay[TIME_OF_DAY_SIZE / sizeof(ULONGLONG)] = {};
   if (query == nullptr || query(SYSTEM_TIME_OF_DAY_INFORMATION, timeOfDay, TIME_OF_DAY_SIZE, nullptr) != 0 ||
       timeOfDay[0] > now) {
@@ -81,6 +84,12 @@ void RestrictDllSearchToSystemFolder() {
   SetDefaultDllDirectoriesFunction restrict =
       AsFunction<SetDefaultDllDirectoriesFunction>(FindKernelExport("SetDefaultDllDirectories"));
   if (restrict != nullptr) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
+}
+
+bool ReadRunningWindowsVersion(OSVERSIONINFOW* version) {
+  RtlGetVersionFunction query = AsFunction<RtlGetVersionFunction>(FindExport(NTDLL_MODULE, "RtlGetVersion"));
+  version->dwOSVersionInfoSize = sizeof(*version);
+  return query != nullptr && query(version) == 0;
 }
 
 bool FindWindowsStartTime(ULONGLONG* started) {

@@ -26,6 +26,11 @@ void RestrictDllSearchToSystemFolder();
 // when that cannot be told for sure.
 bool FindWindowsStartTime(ULONGLONG* started);
 
+// The version of the Windows that runs, as ntdll tells it: GetVersionExW
+// tells a program whose manifest does not name Windows 8.1 or later that it
+// runs on 6.2. False where ntdll lacks RtlGetVersion.
+bool ReadRunningWindowsVersion(OSVERSIONINFOW* version);
+
 // Casts an export to its function type.
 template <typename Function>
 Function AsFunction(FARPROC address) {

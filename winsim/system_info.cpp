@@ -1,4 +1,4 @@
-// GetVersionExW, the system's texts and GetModuleFileNameA over settable facts.
+// GetVersionExW, RtlGetVersion, the system's texts and GetModuleFileNameA over settable facts.
 #include "winsim/system_info.h"
 
 #include <cstring>
@@ -31,11 +31,32 @@ SystemInfoState& Info() {
   return state;
 }
 
-void ResetSystemInfo() { Info() = SystemInfoState(); }
-ResetHook resetSystemInfo(&ResetSystemInfo);
-
 // OSVERSIONINFOEXW, which Windows accepts too.
 const DWORD VERSION_INFO_EX_SIZE = 284;
+const LONG STATUS_INVALID_PARAMETER = static_cast<LONG>(0xC000000D);
+
+bool FillVersion(LPOSVERSIONINFOW info, const SystemInfoState& state) {
+  const DWORD size = info != nullptr ? info->dwOSVersionInfoSize : 0;
+  if (size != sizeof(OSVERSIONINFOW) && size != VERSION_INFO_EX_SIZE) return false;
+  *info = OSVERSIONINFOW{size, state.majorVersion, state.minorVersion, state.buildNumber, state.platformId, {}};
+  for (std::size_t i = 0; i < state.servicePack.size() && i + 1 < 128; ++i) {
+    info->szCSDVersion[i] = static_cast<unsigned char>(state.servicePack[i]);
+  }
+  return true;
+}
+
+// RtlGetVersion (Microsoft): the version of the Windows that runs, whatever
+// the program's manifest declares.
+LONG WINAPI RtlGetVersionSim(LPOSVERSIONINFOW info) {
+  if (Faulted("RtlGetVersion") || !FillVersion(info, Info())) return STATUS_INVALID_PARAMETER;
+  return 0;
+}
+
+void ResetSystemInfo() {
+  Info() = SystemInfoState();
+  RegisterExport("ntdll.dll", "RtlGetVersion", &RtlGetVersionSim);
+}
+ResetHook resetSystemInfo(&ResetSystemInfo);
 
 // Windows' texts for its codes, each with the line end its message table holds.
 const struct {
@@ -67,11 +88,13 @@ DWORD Fail(DWORD error) {
 
 void SetSystemTextLanguage(LANGID language) { Info().textLanguage = language; }
 
-void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion, const std::string& servicePack) {
+void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion, const std::string& servicePack,
+                       DWORD buildNumber) {
   SystemInfoState& info = Info();
   info.platformId = platformId;
   info.majorVersion = majorVersion;
   info.minorVersion = minorVersion;
+  info.buildNumber = buildNumber;
   info.servicePack = servicePack;
   OfferTickCount64(platformId == VER_PLATFORM_WIN32_NT && majorVersion >= 6);
 }
@@ -79,14 +102,14 @@ void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion,
 void SetModuleFileName(const std::string& path) { Info().moduleFileName = path; }
 
 void UseWindows2000() {
-  SetWindowsVersion(VER_PLATFORM_WIN32_NT, 5, 0);
+  SetWindowsVersion(VER_PLATFORM_WIN32_NT, 5, 0, "", 2195);
   SetWow64Query(Wow64Query::Absent);
   SetRegistryViews(RegistryViews::RejectFlags);
   SetTerminalServices(false);
 }
 
 void UseWow64Windows7() {
-  SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, "Service Pack 1");
+  SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, "Service Pack 1", 7601);
   SetWow64Query(Wow64Query::Reports64BitWindows);
   SetRegistryViews(RegistryViews::Split);
   OfferRegDeleteKeyEx();
@@ -94,23 +117,17 @@ void UseWow64Windows7() {
 
 }  // namespace winsim
 
+// GetVersionExW (Microsoft): a program whose manifest does not declare
+// Windows 8.1 or later, as the updater's does not, is told 6.2 build 9200 there.
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
   if (winsim::Faulted("GetVersionExW")) return FALSE;
-  if (info == nullptr || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
-                          info->dwOSVersionInfoSize != winsim::VERSION_INFO_EX_SIZE)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
+  winsim::SystemInfoState told = winsim::Info();
+  if (told.platformId == VER_PLATFORM_WIN32_NT && (told.majorVersion << 8 | told.minorVersion) >= 0x602) {
+    told.majorVersion = 6, told.minorVersion = 2, told.buildNumber = 9200, told.servicePack.clear();
   }
-  const winsim::SystemInfoState& state = winsim::Info();
-  info->dwMajorVersion = state.majorVersion;
-  info->dwMinorVersion = state.minorVersion;
-  info->dwBuildNumber = state.buildNumber;
-  info->dwPlatformId = state.platformId;
-  std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
-  for (std::size_t i = 0; i < state.servicePack.size() && i + 1 < 128; ++i) {
-    info->szCSDVersion[i] = static_cast<unsigned char>(state.servicePack[i]);
-  }
-  return TRUE;
+  if (winsim::FillVersion(info, told)) return TRUE;
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return FALSE;
 }
 
 // FormatMessageW (Microsoft), system texts only: a language asked for by id
