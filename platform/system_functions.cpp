@@ -9,6 +9,10 @@ typedef BOOL(WINAPI* ProcessIdToSessionIdFunction)(DWORD processId, DWORD* sessi
 constexpr DWORD SERVICES_SESSION = 0;
 constexpr DWORD FIRST_ISOLATED_SESSION_MAJOR_VERSION = 6;  // Windows Vista
 
+typedef LONG(WINAPI* RtlGetVersionFunction)(OSVERSIONINFOW* version);
+
+constexpr wchar_t NTDLL_MODULE[] = L"ntdll.dll";
+
 // kernel32 and advapi32 are imported and ntdll is in every process: all are
 // loaded already, and none can be planted.
 FARPROC FindExport(const wchar_t* module, const char* name) {
@@ -43,4 +47,10 @@ void RestrictDllSearchToSystemFolder() {
   SetDefaultDllDirectoriesFunction restrict =
       AsFunction<SetDefaultDllDirectoriesFunction>(FindKernelExport("SetDefaultDllDirectories"));
   if (restrict != nullptr) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG);
+}
+
+bool ReadRunningWindowsVersion(OSVERSIONINFOW* version) {
+  RtlGetVersionFunction query = AsFunction<RtlGetVersionFunction>(FindExport(NTDLL_MODULE, "RtlGetVersion"));
+  version->dwOSVersionInfoSize = sizeof(*version);
+  return query != nullptr && query(version) == 0;
 }

@@ -22,6 +22,11 @@ bool RunsInServicesSession();
 // elevated updater (often started from a downloads folder) could find a planted copy.
 void RestrictDllSearchToSystemFolder();
 
+// The version of the Windows that runs, as ntdll tells it: GetVersionExW
+// tells a program whose manifest does not name Windows 8.1 or later that it
+// runs on 6.2. False where ntdll lacks RtlGetVersion.
+bool ReadRunningWindowsVersion(OSVERSIONINFOW* version);
+
 // Casts an export to its function type.
 template <typename Function>
 Function AsFunction(FARPROC address) {

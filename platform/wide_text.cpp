@@ -20,3 +20,9 @@ void CopyWide(wchar_t* destination, const wchar_t* source, int capacity) {
 bool WidenText(const char* text, UINT codePage, wchar_t* wide, int capacity) {
   return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, -1, wide, capacity) != 0;
 }
+
+bool NarrowText(const wchar_t* wide, char* narrow, int capacity) {
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, capacity, nullptr, nullptr) != 0) return true;
+  if (capacity > 0) narrow[0] = '\0';
+  return false;
+}

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/updater.h"
+#include "log/result_words.h"
 #include "messages/catalogues.h"
 #include "platform/text.h"
 #include "registry/registry_key.h"
@@ -22,7 +23,7 @@ int Outcome(const Updater& updater, const char* keyPath, const char* valueName, 
     updater.Note("registry HKLM\\%s \"%s\": %s", key, value, done);
     return 0;
   }
-  updater.Note("registry HKLM\\%s \"%s\": not written (%d)", key, value, status);
+  updater.Note("registry HKLM\\%s \"%s\": not written (%s)", key, value, DescribeResult(status, FROM_REGISTRY).text);
   updater.ReportFailure(updater.MessageText(MSG_REGISTRY_ERROR));
   return -1;
 }
@@ -163,6 +164,11 @@ bool Updater::ProductListsHoldId() const {
       int readError = 0;  // a list that cannot be read holds no id
       const ListText list(key->GetString(op.valueName, &readError));
       holds = ProductListContains(list.get(), op.stringData);
+      if (!list) {
+        Note("registry HKLM\\%s \"%s\": does not hold the id (%s)", op.keyPath, op.valueName,
+             DescribeResult(readError, FROM_REGISTRY).text);
+        return false;
+      }
     }
     Note("registry HKLM\\%s \"%s\": %s", op.keyPath, op.valueName,
          !driverPresent ? "no filter driver key, nothing to register"

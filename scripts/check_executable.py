@@ -24,7 +24,7 @@ WINDOWS_2000_FUNCTIONS = {
     "KERNEL32.dll": {
         "CloseHandle", "CopyFileExA", "CreateFileA", "CreateFileW", "CreateMutexA", "DeleteCriticalSection",
         "DeleteFileA", "EnterCriticalSection", "ExitProcess", "ExpandEnvironmentStringsW", "FindResourceW",
-        "FlushFileBuffers", "FreeLibrary",
+        "FlushFileBuffers", "FormatMessageW", "FreeLibrary",
         "GetACP", "GetCommandLineA", "GetCommandLineW", "GetCurrentProcess", "GetCurrentProcessId",
         "GetCurrentThreadId", "GetFileAttributesA", "GetFileInformationByHandle", "GetLastError",
         "GetLocalTime", "GetModuleFileNameA",

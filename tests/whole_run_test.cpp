@@ -7,6 +7,7 @@
 
 #include "app/product_tables.h"
 #include "app/run.h"
+#include "log/result_words.h"
 #include "log/run_log.h"
 #include "tests/installed_application.h"
 #include "tests/machine_test.h"
@@ -614,8 +615,8 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
   const std::vector<std::string> run = {
       "ODRIX Carvella Maker Updater 1.1.0.0, command line: /S /LOG",
       "silent run; boxes: failures only; restart: at the end; texts: English",
-      "Windows 6.1 build 2600, platform 2",
-      "ODRIX Carvella Maker 0x09000000 in C:\\Program Files\\ODRIX\\Carvella Maker",
+      "Windows 6.1 build 7601 Service Pack 1, platform 2",
+      "ODRIX Carvella Maker Ver.9.00 (0x09000000) in C:\\Program Files\\ODRIX\\Carvella Maker",
       "64-bit Windows",
       "version class 1: 4 data files",
       "file DrvClass.ini: does not hold its payload (0)",
@@ -665,6 +666,7 @@ TEST_F(WholeRunTest, TheLogTellsEveryStepOfASuccessfulRun) {
 // whether it was shown, and what the roll-back did.
 TEST_F(WholeRunTest, TheLogOfAFailedRunTellsTheCauseTheBoxesAndTheRollBack) {
   Install(0x09000000);
+  winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 10, 0, "", 19045);
   winsim::SetUserLanguage(0x0411);
   winsim::SetAnsiCodePage(932);
   winsim::SetWindowStation(winsim::WindowStation::Hidden);
@@ -674,6 +676,7 @@ TEST_F(WholeRunTest, TheLogOfAFailedRunTellsTheCauseTheBoxesAndTheRollBack) {
   const std::vector<std::string> lines = LogLines("D:\\Logs\\update.log");
   const std::vector<std::string> expected = {
       "interactive run; boxes: none, the window station is not visible; restart: at the end; texts: Japanese",
+      "Windows 10.0 build 19045, platform 2; the updater is told 6.2 build 9200, platform 2",
       "question not shown (boxes suppressed), taken as OK: ODRIX Carvella Maker がサポートしているドライブを追加します。",
       "file SupVer.inf: not written (5)",
       "box not shown (boxes suppressed): ファイルの書き換えに失敗しました。[SupVer.inf]\\nアップデートを終了します。",
@@ -842,6 +845,34 @@ TEST_F(WholeRunTest, ALogLineKeepsItsWholeCharactersAndSaysWhereItIsCut) {
   }
 }
 
+// A number means what its source says: an accessor's own code has words of
+// its own there only; anything else is Windows' and has its text, in English
+// where Windows has it and in its own language otherwise.
+TEST_F(WholeRunTest, ResultCodesHaveTheirSourcesWordsAndWindowsCodesTheSystemText) {
+  const struct {
+    int code;
+    ResultSource source;
+    const char* words;
+  } rows[] = {
+      {0, FROM_FILE, "0: success"},
+      {2, FROM_FILE, "2: The system cannot find the file specified."},
+      {3, FROM_SERVICE, "3: neither running nor paused when asked to stop, or the start refused"},
+      {23, FROM_FILE, "23: a link or a file with several names, not written through"},
+      {22, FROM_RECORD, "22: the value is not there"},
+      {22, FROM_SERVICE, "22: no text for this code"},
+      {13, FROM_RECORD, "13: the record is there but cannot be read or understood"},
+      {4095, FROM_SERVICE, "4095: no Windows call failed"},
+      {5, FROM_REGISTRY, "5: Access is denied."},
+  };
+  for (const auto& row : rows) EXPECT_STREQ(DescribeResult(row.code, row.source).text, row.words) << row.code;
+  winsim::SetSystemTextLanguage(0x0411);
+  winsim::SetAnsiCodePage(932);
+  EXPECT_STREQ(DescribeResult(5, FROM_WINDOWS).text,  // "Access is denied." in code page 932
+               "5: \x83\x41\x83\x4E\x83\x5A\x83\x58\x82\xAA\x8B\x91\x94\xDB"
+               "\x82\xB3\x82\xEA\x82\xDC\x82\xB5\x82\xBD\x81\x42");
+  EXPECT_STREQ(DescribeResult(2, FROM_WINDOWS).text, "2: no text for this code");
+}
+
 // Japanese boxes are code page 932 text: handed over as bytes where the ANSI
 // code page is 932, converted for MessageBoxW elsewhere, and English where
 // Windows lacks code page 932 or a text will not convert.
@@ -883,39 +914,60 @@ TEST_F(WholeRunTest, JapaneseBoxesReadAsJapaneseWhateverTheAnsiCodePage) {
   }
 }
 
+// The box may say "not installed" for several causes; the log tells which.
 TEST_F(WholeRunTest, RefusedPreconditionsChangeNothing) {
+  const auto refused = [](const std::string& version) {
+    return "ODRIX Carvella Maker " + version +
+           " in C:\\Program Files\\ODRIX\\Carvella Maker: installed, but this updater takes Ver.7.00 to Ver.10.00 only";
+  };
   struct Case {
     const char* what;
     void (*arrange)();
     int slot;
+    std::string logLine;
   } cases[] = {
-      {"NT 4.0", [] { winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 4); }, MSG_OS_TOO_OLD},
+      {"NT 4.0, which lacks RtlGetVersion",
+       [] {
+         winsim::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 4, 0, "Service Pack 6", 1381);
+         winsim::RemoveExport("ntdll.dll", "RtlGetVersion");
+       },
+       MSG_OS_TOO_OLD, "Windows 4.0 build 1381 Service Pack 6, platform 2"},
+      {"no application key", [] { winsim::RemoveRegistryKey(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY); },
+       MSG_NOT_INSTALLED,
+       "ODRIX Carvella Maker is not installed: HKLM\\SOFTWARE\\ODRIX\\Carvella Maker cannot be opened (2: The "
+       "system cannot find the file specified.)"},
       {"version 6.xx", [] { winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "Version", 0x06FFFFFF); },
-       MSG_NOT_INSTALLED},
-      {"version 10.01", [] { winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "Version", 0x0A000100); },
-       MSG_NOT_INSTALLED},
+       MSG_NOT_INSTALLED, refused("Ver.6.255.255.255 (0x06FFFFFF)")},
+      {"version 10.00.1.0", [] { winsim::SetRegistryDword(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "Version", 0x0A000100); },
+       MSG_NOT_INSTALLED, refused("Ver.10.00.1.0 (0x0A000100)")},
       {"expandable install path",
        [] {
          winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "InstallPath", REG_EXPAND_SZ,
                                   std::string("%ProgramFiles%\\ODRIX") + '\0');
        },
-       MSG_INSTALL_BROKEN},
+       MSG_INSTALL_BROKEN, "install folder refused: \"InstallPath\" cannot be read (20: the value is of another type)"},
       {"empty install path",
        [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "InstallPath", ""); },
-       MSG_INSTALL_BROKEN},
+       MSG_INSTALL_BROKEN, "install folder refused: \"\" is not an absolute local path"},
       {"install path on another host",
        [] {
          winsim::SetRegistryString(HKEY_LOCAL_MACHINE, installed::APPLICATION_KEY, "InstallPath", "\\\\host\\share");
        },
-       MSG_INSTALL_BROKEN},
+       MSG_INSTALL_BROKEN, "install folder refused: \"\\\\host\\share\" is not an absolute local path"},
+      {"install folder that cannot be examined",
+       [] { winsim::FailCall("GetFileAttributesA", 1, ERROR_ACCESS_DENIED); }, MSG_INSTALL_BROKEN,
+       "install folder refused: \"C:\\Program Files\\ODRIX\\Carvella Maker\" cannot be examined (5: Access is "
+       "denied.)"},
   };
   for (const Case& c : cases) {
-    for (const wchar_t* commandLine : {L"", L"/S"}) {
-      SCOPED_TRACE(testing::Message() << c.what << (commandLine[0] ? " silent" : " interactive"));
+    for (const wchar_t* commandLine : {L"/LOG=C:\\refused.log", L"/S /LOG=C:\\refused.log"}) {
+      SCOPED_TRACE(testing::Message() << c.what << " " << winsim::Utf8Of(commandLine));
       Install(0x09000000);
       c.arrange();
       EXPECT_EQ(RunUpdater(commandLine), EXIT_STOPPED);
-      EXPECT_EQ(Boxes(), commandLine[0] ? std::vector<int>{} : std::vector<int>{c.slot});
+      EXPECT_EQ(Boxes(), commandLine[1] == L'S' ? std::vector<int>{} : std::vector<int>{c.slot});
+      const std::vector<std::string> lines = LogLines("C:\\refused.log");
+      EXPECT_NE(std::find(lines.begin(), lines.end(), c.logLine), lines.end()) << testing::PrintToString(lines);
       ExpectFilesUntouched();
       ExpectProductListsUntouched();
       EXPECT_EQ(ServiceStates(), ALL_RUNNING);
@@ -1151,6 +1203,9 @@ TEST_F(WholeRunTest, AnUpdatedPcIsLeftAloneAndARestartStillOwedIsKept) {
        "file SupVer.inf: its old content is in its backup, as recorded by a run that did not end"},
       {W7, [] { winsim::MakeSymbolicLink(SUPVER_PATH, "C:\\payload.inf"); }, QUIET, {}, EXIT_STOPPED,
        {MSG_FILE_COPY_ERROR}, false, false, "file SupVer.inf: does not hold its payload (23)"},
+      {W7, MultiStringOdrixList, QUIET, {}, EXIT_STOPPED, {MSG_REGISTRY_ERROR}, false, false,
+       "registry HKLM\\SYSTEM\\CurrentControlSet\\Services\\NavoDrv\\Filter\\ODRIX \"Products\": not written (20: the "
+       "value is of another type)"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", expecting " << row.logLine);

@@ -77,6 +77,7 @@ typedef void* PSID;
 #define LANG_ENGLISH 0x09
 #define LANG_JAPANESE 0x11
 #define SUBLANG_ENGLISH_US 0x01
+#define LANG_NEUTRAL 0x00
 
 // Error codes
 #define ERROR_SUCCESS 0L
@@ -103,6 +104,7 @@ typedef void* PSID;
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_PARTIAL_COPY 299L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NOACCESS 998L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
@@ -122,6 +124,7 @@ typedef void* PSID;
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 
 // Memory
@@ -145,6 +148,12 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 
+// The system's texts for its error codes
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                            DWORD size, va_list* arguments);
 // Code pages
 #define CP_ACP 0
 #define CP_UTF8 65001

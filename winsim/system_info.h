@@ -8,10 +8,15 @@
 
 namespace winsim {
 
-// What GetVersionExW reports; a fresh machine is Windows XP (NT 5.1).
+// The Windows that runs, as RtlGetVersion reports it, and GetVersionExW up to
+// Windows 8; a fresh machine is Windows XP SP3 (NT 5.1 build 2600).
 void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion = 0,
-                       const std::string& servicePack = "");
+                       const std::string& servicePack = "", DWORD buildNumber = 0);
 DWORD WindowsMajorVersion();
+
+// The one language Windows has its own texts in: English (US) on a fresh
+// machine, Japanese only on a Japanese Windows.
+void SetSystemTextLanguage(LANGID language);
 
 // The executable's own full path as GetModuleFileNameA reports it.
 void SetModuleFileName(const std::string& path);
