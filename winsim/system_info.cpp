@@ -96,7 +96,6 @@ void SetWindowsVersion(DWORD platformId, DWORD majorVersion, DWORD minorVersion,
   info.minorVersion = minorVersion;
   info.buildNumber = buildNumber;
   info.servicePack = servicePack;
-  OfferTickCount64(platformId == VER_PLATFORM_WIN32_NT && majorVersion >= 6);
 }
 
 DWORD WindowsMajorVersion() { return Info().majorVersion; }

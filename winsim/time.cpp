@@ -1,7 +1,6 @@
 // The clocks of the machine. Only Sleep moves them on, so that a test decides
 // how much time passes: the milliseconds since Windows started, the system
-// time (that start plus them), the local time nine hours ahead of it, and the
-// boot time that ntdll reports.
+// time (that start plus them), and the local time nine hours ahead of it.
 //
 // Microsoft, "SetSystemTime" and "File Times": the system clock can be set
 // while Windows runs (time synchronisation, a user, a daylight-saving change
@@ -27,12 +26,10 @@ const std::uint64_t UNITS_PER_MS = 10000;
 const std::uint64_t UNIX_EPOCH_AS_FILE_TIME = 116444736000000000;
 // What a restart takes before the new start of Windows.
 const std::uint64_t RESTART_MS = 60000;
-const char NTDLL_MODULE[] = "ntdll.dll";
 
 struct TimeState {
   std::uint64_t uptime = FIRST_UPTIME_MS;
   std::uint64_t started = FIRST_SYSTEM_TIME - FIRST_UPTIME_MS * UNITS_PER_MS;
-  std::int64_t reportedStartShift = 0;  // in 100 ns
   std::int64_t clockSteps = 0;          // in 100 ns, since Windows started
   unsigned sleeps = 0;
   DWORD slept = 0;
@@ -45,40 +42,7 @@ TimeState& Time() {
 
 std::uint64_t Now() { return Time().started + Time().uptime * UNITS_PER_MS + Time().clockSteps; }
 
-// GetTickCount64 (Microsoft): Windows Vista and later; the milliseconds since
-// the system was started, which GetTickCount gives modulo 2^32.
-ULONGLONG WINAPI GetTickCount64Sim() {
-  CountCall("GetTickCount64");
-  return Time().uptime;
-}
-
-// NtQuerySystemInformation (Microsoft) documents SystemTimeOfDayInformation as
-// an opaque structure. Windows 2000 and later lay it out as 48 bytes that
-// begin with the boot time and the current time, and fill as many of them as
-// asked for (Wine's conformance tests, written against Windows); a larger
-// buffer is refused. What the program reads in it is its own risk.
-const LONG STATUS_UNSUCCESSFUL = static_cast<LONG>(0xC0000001);
-const LONG STATUS_INVALID_INFO_CLASS = static_cast<LONG>(0xC0000003);
-const LONG STATUS_INFO_LENGTH_MISMATCH = static_cast<LONG>(0xC0000004);
-const ULONG SYSTEM_TIME_OF_DAY_INFORMATION = 3;
-const ULONG TIME_OF_DAY_SIZE = 48;
-
-LONG WINAPI NtQuerySystemInformationSim(ULONG infoClass, void* info, ULONG size, ULONG* returned) {
-  if (Faulted("NtQuerySystemInformation")) return STATUS_UNSUCCESSFUL;
-  if (infoClass != SYSTEM_TIME_OF_DAY_INFORMATION) return STATUS_INVALID_INFO_CLASS;
-  if (size > TIME_OF_DAY_SIZE) return STATUS_INFO_LENGTH_MISMATCH;
-  std::uint64_t timeOfDay[TIME_OF_DAY_SIZE / sizeof(std::uint64_t)] = {};
-  timeOfDay[0] = Time().started + Time().reportedStartShift;
-  timeOfDay[1] = Now();
-  std::memcpy(info, timeOfDay, size);
-  if (returned != nullptr) *returned = size;
-  return 0;
-}
-
-void ResetTime() {
-  Time() = TimeState();
-  RegisterExport(NTDLL_MODULE, "NtQuerySystemInformation", &NtQuerySystemInformationSim);
-}
+void ResetTime() { Time() = TimeState(); }
 ResetHook resetTime(&ResetTime);
 
 // Windows starts again a minute later, after everything written so far.
@@ -96,22 +60,9 @@ void SetTickCount(DWORD ticks) { Time().uptime = ticks; }
 unsigned SleepCount() { return Time().sleeps; }
 DWORD SleptMilliseconds() { return Time().slept; }
 
-void OfferTickCount64(bool offered) {
-  if (offered) {
-    RegisterExport(KERNEL32_MODULE, "GetTickCount64", &GetTickCount64Sim);
-  } else {
-    RemoveExport(KERNEL32_MODULE, "GetTickCount64");
-  }
-}
-
-void ShiftReportedStartTime(std::int64_t milliseconds) {
-  Time().reportedStartShift = milliseconds * static_cast<std::int64_t>(UNITS_PER_MS);
-}
-
 void StepSystemClock(std::int64_t milliseconds) {
   Time().clockSteps += milliseconds * static_cast<std::int64_t>(UNITS_PER_MS);
 }
-
 
 FILETIME SystemTimeNow() {
   const std::uint64_t now = Now();
