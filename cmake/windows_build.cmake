@@ -1,6 +1,5 @@
 # The executable: 32-bit GUI, wWinMain, runtime linked in, no exceptions or RTTI,
-# small, with DEP and ASLR, and only Windows 2000 functions imported. Link-time
-# optimisation keeps it under 64 KiB (about 2 KiB less than without).
+# small, with DEP and ASLR, and only Windows 2000 functions imported.
 enable_language(RC)
 file(GLOB WINDOWS_ONLY_SOURCES CONFIGURE_DEPENDS platform/*_windows.cpp)
 
@@ -8,8 +7,11 @@ add_executable(CarvellaMakerUpdater WIN32 app/main.cpp ${PRODUCT_SOURCES} ${WIND
 target_include_directories(CarvellaMakerUpdater PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(CarvellaMakerUpdater PRIVATE
   _WIN32_WINNT=0x0500 WINVER=0x0500 PSAPI_VERSION=1 WIN32_LEAN_AND_MEAN)
+# 32-bit Windows keeps the stack aligned to 4 bytes, and nothing here needs
+# more or a frame pointer: without either the code is about 550 bytes smaller.
 target_compile_options(CarvellaMakerUpdater PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-municode -Oz -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -fomit-frame-pointer -mpreferred-stack-boundary=2
   -ffunction-sections -fdata-sections -Wall -Wextra -Werror -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>)
 target_link_options(CarvellaMakerUpdater PRIVATE
   -mwindows -nostartfiles -Wl,-e,_UpdaterEntry@0 -Oz -static -static-libgcc -static-libstdc++ -s

@@ -1,6 +1,5 @@
 #include "deploy/deploy_file.h"
 
-#include <cstring>
 #include <new>
 
 #include "platform/scoped_handle.h"
@@ -72,13 +71,20 @@ int FindPayload(int resourceId, const void** bytes, DWORD* size) {
   return *bytes != nullptr ? 0 : LastError();
 }
 
+bool SameBytes(const char* left, const char* right, DWORD size) {
+  for (DWORD i = 0; i < size; ++i) {
+    if (left[i] != right[i]) return false;
+  }
+  return true;
+}
+
 // One read of a byte more than expected: a file read stops at its end.
 int HoldsBytes(HANDLE file, const void* bytes, DWORD size, bool* holds) {
   char* buffer = new (std::nothrow) char[size + 1];
   if (buffer == nullptr) return ERR_OUT_OF_MEMORY;
   DWORD got = 0;
   const int result = ReadFile(file, buffer, size + 1, &got, nullptr) ? 0 : LastError();
-  *holds = result == 0 && got == size && std::memcmp(buffer, bytes, size) == 0;
+  *holds = result == 0 && got == size && SameBytes(buffer, static_cast<const char*>(bytes), size);
   delete[] buffer;
   return result;
 }

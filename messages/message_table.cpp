@@ -7,9 +7,9 @@
 
 namespace {
 
-// Whether every Japanese text can be shown as Unicode read in code page 932.
+// Whether every Japanese text can be shown as Unicode read in code page 932;
+// a Windows without that code page converts none.
 bool JapaneseReadsAsUnicode() {
-  if (!IsValidCodePage(JAPANESE_CODE_PAGE)) return false;
   for (int slot = 0; slot < MESSAGE_COUNT; ++slot) {
     if (MultiByteToWideChar(JAPANESE_CODE_PAGE, MB_ERR_INVALID_CHARS, JAPANESE_TEXTS[slot], -1, nullptr, 0) == 0) {
       return false;

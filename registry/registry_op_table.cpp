@@ -7,16 +7,19 @@
 #define NEW_PRODUCT_ID "XVT-7Q2RN  KR550"
 static_assert(sizeof(NEW_PRODUCT_ID) == PRODUCT_ID_LEN + 1, "a product id fills one list slot exactly");
 
-#define FILTER_PRODUCT_ROWS                                                         \
-  {                                                                                 \
-    {FILTER_KEY "\\ROVE", PRODUCTS_VALUE, NEW_PRODUCT_ID, 0, REG_OP_APPEND_PRODUCT}, \
-    {FILTER_KEY "\\ODRIX", PRODUCTS_VALUE, NEW_PRODUCT_ID, 0, REG_OP_APPEND_PRODUCT} \
-  }
+namespace {
 
-// Both version classes register the drive the same way.
-constexpr RegistryOp REGISTRY_OP_TABLE[VERSION_CLASS_COUNT][REG_OP_ROWS] = {FILTER_PRODUCT_ROWS, FILTER_PRODUCT_ROWS};
+constexpr RegistryOp FILTER_PRODUCT_ROWS[REG_OP_ROWS] = {
+    {FILTER_KEY "\\ROVE", PRODUCTS_VALUE, NEW_PRODUCT_ID, 0, REG_OP_APPEND_PRODUCT},
+    {FILTER_KEY "\\ODRIX", PRODUCTS_VALUE, NEW_PRODUCT_ID, 0, REG_OP_APPEND_PRODUCT},
+};
 
-#undef FILTER_PRODUCT_ROWS
+}  // namespace
+
+// Both version classes register the drive the same way: one block of rows
+// serves both.
+constexpr const RegistryOp* REGISTRY_OP_TABLE[VERSION_CLASS_COUNT] = {FILTER_PRODUCT_ROWS, FILTER_PRODUCT_ROWS};
+
 #undef NEW_PRODUCT_ID
 #undef PRODUCTS_VALUE
 #undef FILTER_KEY

@@ -25,4 +25,5 @@ struct RegistryOp {
   int kind;
 };
 
-extern const RegistryOp REGISTRY_OP_TABLE[VERSION_CLASS_COUNT][REG_OP_ROWS];
+// The REG_OP_ROWS rows of each version class.
+extern const RegistryOp* const REGISTRY_OP_TABLE[VERSION_CLASS_COUNT];
