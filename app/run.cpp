@@ -5,6 +5,7 @@
 
 #include "app/updater.h"
 #include "app/version.h"
+#include "log/result_words.h"
 #include "log/run_log.h"
 #include "messages/message_box.h"
 #include "messages/message_table.h"
@@ -62,7 +63,8 @@ void RestartWindows(Updater& updater) {
     return;
   }
   // The restart only starts here; a refusal leaves the update in place, to be restarted by hand.
-  updater.Note("restart requested: Windows refused it (error %u)", static_cast<unsigned>(GetLastError()));
+  updater.Note("restart requested: Windows refused it (%s)",
+               DescribeResult(static_cast<int>(GetLastError()), FROM_WINDOWS).text);
   updater.ReportMessage(MSG_REBOOT_FAILED);
 }
 
@@ -259,7 +261,8 @@ int Run(const RunSwitches& switches, DWORD logError, RunLog* log) {
     return switches.noRestart ? EXIT_RETRY_LATER : EXIT_STOPPED;
   }
   if (held != ERROR_SUCCESS) {
-    log->Format("instance mutex \"%s\" could not be created (error %u)", mutexName, static_cast<unsigned>(held));
+    log->Format("instance mutex \"%s\" could not be created (%s)", mutexName,
+                DescribeResult(static_cast<int>(held), FROM_WINDOWS).text);
     return EXIT_STOPPED;
   }
   if (logError != 0) return EndWithoutLog(boxes, *messageTable);

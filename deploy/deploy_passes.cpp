@@ -5,6 +5,7 @@
 
 #include "app/updater.h"
 #include "deploy/deploy_file.h"
+#include "log/result_words.h"
 #include "messages/catalogues.h"
 #include "platform/text.h"
 
@@ -91,8 +92,10 @@ int BackUpTarget(RowFiles& files) {
 // the backup just made, or nowhere, as there was no file. A row the run
 // before recorded keeps what it said; a backup of it that is gone was put
 // back by that run's roll-back, so the target holds the old content again.
-int RecordOldContent(Updater& updater, int row, RowFiles& files) {
+// *source tells a failure of the record from one of the files.
+int RecordOldContent(Updater& updater, int row, RowFiles& files, ResultSource* source) {
   UpdateRecord& record = updater.record;
+  *source = FROM_RECORD;
   if (record.State(row) == ROW_IN_BACKUP && IsGone(*files.backup)) {
     const int forgotten = record.Mark(row, ROW_UNTOUCHED);
     if (forgotten != 0) return forgotten;
@@ -100,11 +103,17 @@ int RecordOldContent(Updater& updater, int row, RowFiles& files) {
   if (record.State(row) != ROW_UNTOUCHED) return 0;
   int existsError = 0;
   if (!files.target->Exists(&existsError)) {
-    // Other than a missing file, there may be one, and it cannot be read to back it up.
-    return existsError == ERROR_FILE_NOT_FOUND ? record.Mark(row, ROW_WAS_ABSENT) : existsError;
+    if (existsError == ERROR_FILE_NOT_FOUND) return record.Mark(row, ROW_WAS_ABSENT);
+    // There may be a file, and it cannot be read to back it up.
+    *source = FROM_FILE;
+    return existsError;
   }
   int error = BackUpTarget(files);
-  if (error == 0) error = record.Mark(row, ROW_IN_BACKUP);
+  if (error == 0) {
+    error = record.Mark(row, ROW_IN_BACKUP);
+  } else {
+    *source = FROM_FILE;
+  }
   // Unrecorded, the backup is a stale copy of a target that did not change.
   if (error != 0) RemoveName(*files.backup, *files.doomed);
   return error;
@@ -124,18 +133,21 @@ void SettleFailedRow(Updater& updater, int row, RowFiles& files, bool targetOpen
 }
 
 // The payload is written only over a target whose old content is recorded
-// as backed up or absent: a target replaced without that could not be restored.
-int DeployRow(Updater& updater, int row) {
+// as backed up or absent: a target replaced without that could not be
+// restored. *source: where a failure comes from.
+int DeployRow(Updater& updater, int row, ResultSource* source) {
   RowFiles files;
+  *source = FROM_FILE;
   int error = MakeRowFiles(updater, row, &files);
   if (error != 0) return error;
-  error = RecordOldContent(updater, row, files);
+  error = RecordOldContent(updater, row, files, source);
   if (error != 0) return error;
-  FilePointer source;
-  error = MakeSourceFile(updater, row, &source);
+  *source = FROM_FILE;
+  FilePointer payload;
+  error = MakeSourceFile(updater, row, &payload);
   bool targetOpened = false;
   if (error == 0 && (updater.overwrite[row] || !files.target->Exists(nullptr))) {
-    error = source->CopyTo(*files.target, &targetOpened);
+    error = payload->CopyTo(*files.target, &targetOpened);
   }
   if (error == 0) {
     files.target->ClearReadOnly();
@@ -189,8 +201,8 @@ int Updater::ReadRecord() {
   const int loaded = record.Load(installDir, fileNames, fileCount);
   if (!first) return loaded;
   if (loaded != 0) {
-    Note("the record of an unfinished update, HKLM\\%s \"%s\", cannot be read: %s (%d)", UPDATE_RECORD_KEY,
-         record.UnreadableValue(), record.UnreadableReason(), loaded);
+    Note("the record of an unfinished update, HKLM\\%s \"%s\", cannot be read: %s (%s)", UPDATE_RECORD_KEY,
+         record.UnreadableValue(), record.UnreadableReason(), DescribeResult(loaded, FROM_RECORD).text);
     return loaded;
   }
   if (record.OtherFolders() != 0) {
@@ -225,18 +237,22 @@ int Updater::DeployFiles() {
   if (!CheckRecord()) return -1;
   const int owed = bootRecord.MarkRestartOwed(installDir);
   if (owed != 0) {
-    Note("HKLM\\%s \"%s\" could not be written (%d): no file is touched", BOOT_RECORD_KEY, RESTART_OWED_VALUE, owed);
+    Note("HKLM\\%s \"%s\" could not be written (%s): no file is touched", BOOT_RECORD_KEY, RESTART_OWED_VALUE,
+         DescribeResult(owed, FROM_REGISTRY).text);
     ShowCopyError(*this, 0);
     return -1;
   }
   for (int row = 0; row < fileCount; ++row) {
     if (fileNames[row][0] == '\0') continue;
-    const int error = DeployRow(*this, row);
-    Note("file %s: %s (%d)", fileNames[row], error == 0 ? "written" : "not written", error);
-    if (error != 0) {
-      ShowCopyError(*this, row);
-      return -1;
+    ResultSource source = FROM_FILE;
+    const int error = DeployRow(*this, row, &source);
+    if (error == 0) {
+      Note("file %s: written", fileNames[row]);
+      continue;
     }
+    Note("file %s: not written (%s)", fileNames[row], DescribeResult(error, source).text);
+    ShowCopyError(*this, row);
+    return -1;
   }
   return 0;
 }
@@ -247,18 +263,19 @@ int Updater::DeployFiles() {
 int Updater::RollBack() {
   for (int row = fileCount - 1; row >= 0; --row) {
     if (record.State(row) == ROW_WAS_ABSENT) {
-      Note("file %s: had no backup, kept (%d)", fileNames[row], static_cast<int>(ERROR_FILE_NOT_FOUND));
+      Note("file %s: had no file before the update, the new one kept", fileNames[row]);
     }
     if (record.State(row) != ROW_IN_BACKUP) continue;
     int recordError = 0;
     const int restored = RestoreRow(*this, row, &recordError);
     if (restored != 0) {
-      Note("file %s: not put back (%d), its backup kept as the only whole copy of the old content", fileNames[row],
-           restored);
+      Note("file %s: not put back (%s), its backup kept as the only whole copy of the old content", fileNames[row],
+           DescribeResult(restored, FROM_FILE).text);
     } else if (recordError != 0) {
-      Note("file %s: put back from its backup (0), the record not updated (%d)", fileNames[row], recordError);
+      Note("file %s: put back from its backup, the record not updated (%s)", fileNames[row],
+           DescribeResult(recordError, FROM_RECORD).text);
     } else {
-      Note("file %s: put back from its backup (0)", fileNames[row]);
+      Note("file %s: put back from its backup", fileNames[row]);
     }
   }
   return 0;
@@ -276,7 +293,10 @@ int Updater::DeleteBackups() {
     if (!keepBackup[row]) record.Forget(row);
   }
   const int saved = record.Save();
-  if (saved != 0) Note("the record of this update could not be cleared (%d): its backups go all the same", saved);
+  if (saved != 0) {
+    Note("the record of this update could not be cleared (%s): its backups go all the same",
+         DescribeResult(saved, FROM_RECORD).text);
+  }
   for (int row = 0; row < fileCount; ++row) {
     RowFiles files;
     if (keepBackup[row] || MakeRowFiles(*this, row, &files) != 0) continue;

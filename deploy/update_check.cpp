@@ -5,6 +5,7 @@
 // ahead as on any other PC.
 #include "app/updater.h"
 #include "deploy/deploy_file.h"
+#include "log/result_words.h"
 
 namespace {
 
@@ -25,8 +26,12 @@ bool DataFilesHoldTheirPayload(const Updater& updater) {
     bool holds = false;
     int error = MakeRowFile(updater.installDir, updater.fileNames[row], updater.resourceIds[row], &file);
     if (error == 0) error = file->HoldsResource(&holds);
-    updater.Note("file %s: %s (%d)", updater.fileNames[row], holds ? "holds its payload" : "does not hold its payload",
-                 error);
+    if (error == 0) {
+      updater.Note("file %s: %s", updater.fileNames[row], holds ? "holds its payload" : "does not hold its payload");
+    } else {
+      updater.Note("file %s: does not hold its payload (%s)", updater.fileNames[row],
+                   DescribeResult(error, FROM_FILE).text);
+    }
     if (!holds) return false;
   }
   return true;
@@ -38,8 +43,8 @@ bool RestartOwed(Updater& updater) {
   const int loaded = updater.bootRecord.Load();
   const bool owed = updater.bootRecord.RestartOwed();
   if (loaded != 0) {
-    updater.Note("HKLM\\%s is not one that goes with the start of Windows (%d): nothing in it counts", BOOT_RECORD_KEY,
-                 loaded);
+    updater.Note("HKLM\\%s cannot be trusted (%s): nothing in it counts", BOOT_RECORD_KEY,
+                 DescribeResult(loaded, FROM_REGISTRY).text);
   }
   updater.Note("%s", owed ? "the data files were written since Windows started: the restart is still owed"
                           : "no run wrote the data files since Windows started: no restart is owed");

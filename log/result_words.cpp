@@ -34,6 +34,7 @@ constexpr OwnCode OWN_CODES[] = {
     {ERR_TYPE_MISMATCH, REGISTRY_ACCESSOR, "the value is of another type"},
     {ERR_CREATE_FAILED, REGISTRY_ACCESSOR, "the key could not be created"},
     {ERR_VALUE_NOT_FOUND, REGISTRY_ACCESSOR, "the value is not there"},
+    {ERR_NOT_VOLATILE, REGISTRY_ACCESSOR, "a key that would outlive the restart of Windows"},
     {ERR_RECORD_UNREADABLE, SourceBit(FROM_RECORD), "the record is there but cannot be read or understood"},
     {ERR_RECORD_FULL, SourceBit(FROM_RECORD), "every place for a record holds another folder's"},
     {ERR_SERVICE_COMMAND_FAILED, SourceBit(FROM_SERVICE),

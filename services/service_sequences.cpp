@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/updater.h"
+#include "log/result_words.h"
 #include "services/service_control.h"
 
 namespace {
@@ -62,19 +63,26 @@ const char* Outcome(bool done, char (&text)[OUTCOME_SIZE]) {
   return text;
 }
 
+// "asked to stop" or "asked to start", with why where the request failed.
+ResultWords Request(const char* verb, int requested, const ResultWords& why) {
+  ResultWords request;
+  wsprintfA(request.text, requested == 0 ? "asked to %s" : "asked to %s (%s)", verb, why.text);
+  return request;
+}
+
 // A running service's stop as ever; what else was found comes first.
 void NoteStop(const Updater& updater, const ApplicationService& service, DWORD found, DWORD settled, int requested,
               bool stopped) {
   char outcome[OUTCOME_SIZE];
   Outcome(stopped, outcome);
+  const ResultWords request = Request("stop", requested, DescribeResult(requested, FROM_SERVICE));
   if (found == SERVICE_RUNNING) {
-    updater.Note("service \"%s\": asked to stop (%d), %s", service.name, requested, outcome);
+    updater.Note("service \"%s\": %s, %s", service.name, request.text, outcome);
   } else if (found == settled) {
-    updater.Note("service \"%s\": found %s, asked to stop (%d), %s", service.name, StateName(found), requested,
-                 outcome);
+    updater.Note("service \"%s\": found %s, %s, %s", service.name, StateName(found), request.text, outcome);
   } else {
-    updater.Note("service \"%s\": found %s, then %s, asked to stop (%d), %s", service.name, StateName(found),
-                 StateName(settled), requested, outcome);
+    updater.Note("service \"%s\": found %s, then %s, %s, %s", service.name, StateName(found), StateName(settled),
+                 request.text, outcome);
   }
 }
 
@@ -114,8 +122,8 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
   DWORD found = 0;
   DWORD error = SERVICE_ERROR_PRESET;
   if (!control->QueryState(&found, &error)) {
-    updater.Note("service \"%s\": not found or not readable (error %u), not asked to stop", service.name,
-                 static_cast<unsigned>(error));
+    updater.Note("service \"%s\": not found or not readable (%s), not asked to stop", service.name,
+                 DescribeResult(static_cast<int>(error), FROM_WINDOWS).text);
     return true;
   }
   DWORD state = found;
@@ -130,7 +138,10 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
     return true;
   }
   const int recorded = updater.bootRecord.MarkService(index, true);
-  if (recorded != 0) updater.Note("service \"%s\": its stop could not be recorded (%d)", service.name, recorded);
+  if (recorded != 0) {
+    updater.Note("service \"%s\": its stop could not be recorded (%s)", service.name,
+                 DescribeResult(recorded, FROM_REGISTRY).text);
+  }
   const DWORD settled = state;
   const int requested = control->Stop();
   // A request the service refused leaves it as it was: not the run's.
@@ -146,7 +157,10 @@ bool StopApplicationService(Updater& updater, ApplicationServiceIndex index) {
 void ForgetStopRequest(Updater& updater, const ApplicationService& service, ApplicationServiceIndex index) {
   if (!updater.bootRecord.ServiceAskedToStop(index)) return;
   const int saved = updater.bootRecord.MarkService(index, false);
-  if (saved != 0) updater.Note("service \"%s\": the record of its stop could not be cleared (%d)", service.name, saved);
+  if (saved != 0) {
+    updater.Note("service \"%s\": the record of its stop could not be cleared (%s)", service.name,
+                 DescribeResult(saved, FROM_REGISTRY).text);
+  }
 }
 
 // Disabled, deleted or marked for deletion: no later run could start it either.
@@ -174,10 +188,14 @@ bool StartApplicationService(Updater& updater, ApplicationServiceIndex index) {
   const int requested = control->Start(&refusal);
   const bool started = WaitForState(*control, IsRunningState, startTick, &state);
   char outcome[OUTCOME_SIZE];
-  updater.Note("service \"%s\": asked to start (%d), %s", service.name, requested, Outcome(started, outcome));
+  // A refused request says why in Windows' words.
+  const ResultWords request = Request("start", requested,
+                                      requested == ERR_SERVICE_COMMAND_FAILED
+                                          ? DescribeResult(static_cast<int>(refusal), FROM_WINDOWS)
+                                          : DescribeResult(requested, FROM_SERVICE));
+  updater.Note("service \"%s\": %s, %s", service.name, request.text, Outcome(started, outcome));
   if (!started && IsRefusedForGood(refusal)) {
-    updater.Note("service \"%s\": its start is refused for good (%u): no later run starts it", service.name,
-                 static_cast<unsigned>(refusal));
+    updater.Note("service \"%s\": its start is refused for good: no later run starts it", service.name);
   }
   if (started || IsRefusedForGood(refusal)) ForgetStopRequest(updater, service, index);
   return started;
