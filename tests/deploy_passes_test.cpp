@@ -458,10 +458,11 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
   winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", REG_SZ, other);
   delete[] updater->installDir;
   updater->installDir = NewFolder("D:\\\x83\x61");
-  winsim::PutFile("D:\\\x83\x61\\DrvClass.ini", Old(0));
-  winsim::PutFile("D:\\\x83\x61\\DrvClass.ini.bk0", "a stale backup");
+  const std::string katakanaDi = "D:\\\xE3\x83\x82";  // the same in UTF-8, as the simulator's helpers take it
+  winsim::PutFile(katakanaDi + "\\DrvClass.ini", Old(0));
+  winsim::PutFile(katakanaDi + "\\DrvClass.ini.bk0", "a stale backup");
   EXPECT_EQ(updater->DeployFiles(), 0);
-  EXPECT_EQ(winsim::FileBytes("D:\\\x83\x61\\DrvClass.ini.bk0"), Old(0));
+  EXPECT_EQ(winsim::FileBytes(katakanaDi + "\\DrvClass.ini.bk0"), Old(0));
   updater->DeleteBackups();
   winsim::RegistryValue record;
   ASSERT_TRUE(winsim::GetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", &record));
@@ -473,13 +474,14 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
   winsim::SetAnsiCodePage(932);
   delete[] updater->installDir;
   updater->installDir = NewFolder(japanese.c_str());
-  winsim::PutFile(japanese + "\\DrvClass.ini", "payload cut short");
-  winsim::PutFile(japanese + "\\DrvClass.ini.bk0", Old(0));
-  winsim::PutFile(japanese + "\\DrvClass64.ini", Old(1), FILE_ATTRIBUTE_READONLY);
+  const std::string japaneseUtf8 = "D:\\\xE3\x83\x9D\xE3\x83\xBC\xE3\x82\xBF";
+  winsim::PutFile(japaneseUtf8 + "\\DrvClass.ini", "payload cut short");
+  winsim::PutFile(japaneseUtf8 + "\\DrvClass.ini.bk0", Old(0));
+  winsim::PutFile(japaneseUtf8 + "\\DrvClass64.ini", Old(1), FILE_ATTRIBUTE_READONLY);
   winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, key, "Update in progress", REG_SZ, japanese + "|DrvClass.ini:backup");
   EXPECT_EQ(updater->DeployFiles(), -1);
   updater->RollBack();
-  EXPECT_EQ(winsim::FileBytes(japanese + "\\DrvClass.ini"), Old(0));
+  EXPECT_EQ(winsim::FileBytes(japaneseUtf8 + "\\DrvClass.ini"), Old(0));
 }
 
 TEST_F(DeployPassesTest, DeleteBackupsRemovesEveryBackupOfTheTable) {

@@ -126,7 +126,7 @@ TEST_F(PreconditionsTest, InstallPathMustBeAnAbsoluteLocalPathToAPlainFolder) {
       {"C:\\", true, nullptr},
       {"d:\\Apps/Carvella", true, nullptr},
       {"d:/Apps", false, nullptr},
-      {"C:\\" + katakanaSo, true, [](const std::string& path) { winsim::MakeFolder(path); }},
+      {"C:\\" + katakanaSo, true, [](const std::string&) { winsim::MakeFolder("C:\\\xE3\x82\xBD"); }},  // in UTF-8
       {"C:\\" + katakanaSo + "\\" + katakanaSo + ".", true, nullptr},
       {"", false, nullptr},
       {"Relative", false, nullptr},

@@ -6,7 +6,9 @@
 
 #include "payload/payload_ids.h"
 #include "tests/machine_test.h"
+#include "winsim/code_pages.h"
 #include "winsim/files.h"
+#include "winsim/registry.h"
 #include "winsim/resources.h"
 
 namespace {
@@ -54,12 +56,35 @@ class WinsimFilesTest : public MachineTest {
   }
 };
 
+// A test arranges a folder in UTF-8; a narrow call names it in the ANSI code
+// page, and reaches it, as a file's folder and as a registry key, when Windows
+// takes the two for one name: backslash runs and case aside, in any script.
 TEST_F(WinsimFilesTest, PathsIgnoreCaseAndBackslashRuns) {
-  winsim::PutFile("D:\\Apps\\Data.ini", "x");
-  EXPECT_TRUE(winsim::FileExists("d:\\APPS\\\\data.INI"));
-  EXPECT_EQ(OpenError("D:\\\\apps\\DATA.ini", GENERIC_READ, 0, OPEN_EXISTING), 0u);
-  EXPECT_TRUE(winsim::FolderExists("d:\\apps\\"));
-  EXPECT_EQ(winsim::FilesIn("D:\\APPS"), std::vector<std::string>{"Data.ini"});
+  const struct {
+    UINT codePage;
+    const char* arranged;  // UTF-8
+    const char* narrow;    // in the code page
+    bool reached;
+  } rows[] = {
+      {1252, "Apps", "APPS", true},
+      {1252, "\xC3\x84pfel", "\xE4PFEL", true},        // "Äpfel", "äPFEL"
+      {932, "\xE8\xA1\xA8", "\x95\x5C", true},         // 表: its trail byte is no separator
+      {932, "\xE3\x82\xA2", "\x83\x61", false},        // ア is not ヂ, whose trail byte is an 'a'
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.narrow);
+    winsim::ResetMachine();
+    winsim::SetAnsiCodePage(row.codePage);
+    winsim::PutFile(std::string("D:\\") + row.arranged + "\\Data.ini", "x");
+    winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, std::string("SOFTWARE\\") + row.arranged);
+    const std::string file = std::string("d:\\") + row.narrow + "\\\\DATA.ini";
+    EXPECT_EQ(OpenError(file.c_str(), GENERIC_READ, 0, OPEN_EXISTING), row.reached ? 0u : ERROR_PATH_NOT_FOUND);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string("software\\") + row.narrow).c_str(), 0, KEY_READ, &key),
+              row.reached ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(winsim::FilesIn("D:\\\xE3\x82\xA2"), std::vector<std::string>{"Data.ini"});
 }
 
 TEST_F(WinsimFilesTest, CreateFileFollowsDispositionAttributesAndSharing) {

@@ -2,9 +2,20 @@
 // page, the installed ones, and the documented answers of the two conversion
 // functions (sizes asked with a count of 0, a terminator converted with a
 // length of -1, strict conversion of invalid bytes, a buffer too small).
+//
+// Microsoft, "Unicode in the Windows API" and "Code Pages": an ANSI function
+// converts its strings from the ANSI code page to Unicode before it does
+// anything, so in code page 932 the trail byte 0x5C of a character such as
+// 0x95 0x5C is no path separator. Names that Windows compares without regard
+// to case are compared by their Unicode upper case. Pinned by
+// WinsimFilesTest.PathsIgnoreCaseAndBackslashRuns.
 #include "winsim/code_pages.h"
 
 #include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -65,13 +76,18 @@ bool Convert(const char* from, const char* to, const std::string& input, bool st
       break;
     }
     const bool toWide = std::string(to) == "WCHAR_T";
+    const std::size_t skipped = std::string(from) == "WCHAR_T" ? sizeof(wchar_t) : 1;
     const wchar_t replacement = REPLACEMENT_CHARACTER;
     output->append(toWide ? std::string(reinterpret_cast<const char*>(&replacement), sizeof replacement) : "?");
-    inAt += toWide ? 1 : sizeof(wchar_t);
-    inLeft -= toWide ? 1 : sizeof(wchar_t);
+    inAt += skipped;
+    inLeft -= skipped;
   }
   iconv_close(converter);
   return ok;
+}
+
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
 }
 
 template <typename Result>
@@ -98,6 +114,35 @@ std::string Utf8Of(const wchar_t* text) {
   const std::string wide(reinterpret_cast<const char*>(text), std::wcslen(text) * sizeof(wchar_t));
   Convert("WCHAR_T", "UTF-8", wide, false, &utf8);
   return utf8;
+}
+
+std::string Utf8OfAnsi(const char* text) {
+  std::string utf8 = text != nullptr ? text : "";
+  if (!IsAscii(utf8)) Convert(IconvName(CodePages().ansiCodePage), "UTF-8", text, false, &utf8);
+  return utf8;
+}
+
+std::string AnsiOfUtf8(const std::string& text) {
+  std::string ansi = text;
+  if (!IsAscii(text)) Convert("UTF-8", IconvName(CodePages().ansiCodePage), text, false, &ansi);
+  return ansi;
+}
+
+// Upper case decides, as in Windows; the key keeps ASCII in lower case.
+std::string FoldCase(const std::string& utf8) {
+  if (IsAscii(utf8)) return LowerCase(utf8);
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  std::string wide;
+  Convert("UTF-8", "WCHAR_T", utf8, false, &wide);
+  for (std::size_t at = 0; at + sizeof(wchar_t) <= wide.size(); at += sizeof(wchar_t)) {
+    wchar_t c;
+    wide.copy(reinterpret_cast<char*>(&c), sizeof c, at);
+    c = static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(c), unicode), unicode));
+    wide.replace(at, sizeof c, reinterpret_cast<const char*>(&c), sizeof c);
+  }
+  std::string folded;
+  Convert("WCHAR_T", "UTF-8", wide, false, &folded);
+  return folded;
 }
 
 }  // namespace winsim

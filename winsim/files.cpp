@@ -313,9 +313,9 @@ bool Resolve(const std::string& path, bool followLast, std::string* resolved, un
     const std::size_t slash = collapsed.find('\\', start);
     const bool last = slash == std::string::npos;
     at += (start == 0 ? "" : "\\") + collapsed.substr(start, last ? std::string::npos : slash - start);
-    auto shortName = Files().shortNames.find(LowerCase(at));
+    auto shortName = Files().shortNames.find(FoldCase(at));
     if (shortName != Files().shortNames.end()) at = shortName->second;
-    const std::string* target = last && !followLast ? nullptr : LinkAt(LowerCase(at));
+    const std::string* target = last && !followLast ? nullptr : LinkAt(FoldCase(at));
     if (target != nullptr) {
       const std::string next = *target;
       if (++*links > MOST_LINKS_IN_A_PATH || !Resolve(next, true, &at, links)) return false;
@@ -328,18 +328,18 @@ bool Resolve(const std::string& path, bool followLast, std::string* resolved, un
 }
 
 // The key a path leads to, and the name a file created there gets.
-DWORD Reach(const char* path, bool followLast, std::string* key, std::string* name) {
-  if (path == nullptr || path[0] == '\0') return ERROR_PATH_NOT_FOUND;
+DWORD Reach(const std::string& path, bool followLast, std::string* key, std::string* name) {
+  if (path.empty()) return ERROR_PATH_NOT_FOUND;
   std::string resolved;
   unsigned links = 0;
   if (!Resolve(path, followLast, &resolved, &links)) return ERROR_CANT_RESOLVE_FILENAME;
-  *key = LowerCase(resolved);
+  *key = FoldCase(resolved);
   *name = BaseName(resolved);
   return 0;
 }
 
 // Why a path cannot name a file: an empty path, a folder, a missing folder.
-DWORD FilePathError(const char* path, bool followLast, std::string* key, std::string* name) {
+DWORD FilePathError(const std::string& path, bool followLast, std::string* key, std::string* name) {
   const DWORD error = Reach(path, followLast, key, name);
   if (error != 0) return error;
   if (IsFolder(*key)) return ERROR_ACCESS_DENIED;
@@ -349,7 +349,7 @@ DWORD FilePathError(const char* path, bool followLast, std::string* key, std::st
 
 // What a path names for the calls that take a folder as well as a file; the
 // error when it names neither.
-DWORD Lookup(const char* path, bool followLast, std::shared_ptr<FileData>* found) {
+DWORD Lookup(const std::string& path, bool followLast, std::shared_ptr<FileData>* found) {
   std::string key;
   std::string name;
   const DWORD error = Reach(path, followLast, &key, &name);
@@ -372,7 +372,7 @@ std::string ArrangedPath(const std::string& path, bool followLast) {
 }
 
 std::string ArrangedKey(const std::string& path, bool followLast) {
-  return LowerCase(ArrangedPath(path, followLast));
+  return FoldCase(ArrangedPath(path, followLast));
 }
 
 void MakeParentFolder(const std::string& key) {
@@ -449,7 +449,7 @@ bool FolderExists(const std::string& path) { return IsFolder(ArrangedKey(path, f
 
 void PutFile(const std::string& path, const std::string& bytes, DWORD attributes) {
   const std::string resolved = ArrangedPath(path, false);
-  const std::string key = LowerCase(resolved);
+  const std::string key = FoldCase(resolved);
   MakeParentFolder(key);
   std::shared_ptr<FileData> file = Find(key);
   if (file == nullptr || !file->target.empty()) file = CreateEntry(key, BaseName(resolved), 0);
@@ -487,7 +487,7 @@ void MakeHardLink(const std::string& existingPath, const std::string& newPath) {
   std::shared_ptr<FileData> file = Find(ArrangedKey(existingPath, false));
   if (file == nullptr) throw std::invalid_argument("no file to link to: " + existingPath);
   const std::string resolved = ArrangedPath(newPath, false);
-  const std::string key = LowerCase(resolved);
+  const std::string key = FoldCase(resolved);
   if (IsFolder(key)) throw std::invalid_argument("a folder cannot become a file: " + newPath);
   if (VolumeOf(key) != file->volume) throw std::invalid_argument("a hard link stays on its file's drive: " + newPath);
   MakeParentFolder(key);
@@ -498,7 +498,7 @@ void MakeHardLink(const std::string& existingPath, const std::string& newPath) {
 void MakeSymbolicLink(const std::string& linkPath, const std::string& targetPath) {
   if (targetPath.empty()) throw std::invalid_argument("a symbolic link needs a target: " + linkPath);
   const std::string resolved = ArrangedPath(linkPath, false);
-  const std::string key = LowerCase(resolved);
+  const std::string key = FoldCase(resolved);
   if (IsFolder(key)) throw std::invalid_argument("a folder cannot become a file: " + linkPath);
   MakeParentFolder(key);
   CreateEntry(key, BaseName(resolved), 0)->target = Collapse(targetPath);
@@ -545,7 +545,7 @@ bool HoldOpenElsewhere(const std::string& path, DWORD access, DWORD shareMode) {
 
 void GiveShortName(const std::string& path, const std::string& shortName) {
   const std::string resolved = ArrangedPath(path, false);
-  Files().shortNames[LowerCase(resolved.substr(0, resolved.rfind('\\') + 1) + shortName)] = resolved;
+  Files().shortNames[FoldCase(resolved.substr(0, resolved.rfind('\\') + 1) + shortName)] = resolved;
 }
 
 void SetFileSystem(char drive, const char* name) { Files().fileSystems[LowerCase(std::string(1, drive))[0]] = name; }
@@ -589,7 +589,7 @@ void CutPower(std::size_t keptChanges) {
 namespace winsim {
 namespace {
 
-HANDLE OpenFile(LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes) {
+HANDLE OpenFile(const std::string& fileName, DWORD access, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes) {
   const bool followLink = (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) == 0;
   std::string key;
   std::string name;
@@ -645,16 +645,14 @@ HANDLE OpenFile(LPCSTR fileName, DWORD access, DWORD shareMode, DWORD dispositio
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
                           DWORD flagsAndAttributes, HANDLE) {
   if (winsim::Faulted("CreateFileA")) return INVALID_HANDLE_VALUE;
-  return winsim::OpenFile(fileName, access, shareMode, disposition, flagsAndAttributes);
+  return winsim::OpenFile(winsim::Utf8OfAnsi(fileName), access, shareMode, disposition, flagsAndAttributes);
 }
 
-// The wide name as UTF-8: the simulated file system keeps narrow names.
+// The wide name is taken as it is, whatever the ANSI code page.
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
                           DWORD flagsAndAttributes, HANDLE) {
   if (winsim::Faulted("CreateFileW")) return INVALID_HANDLE_VALUE;
-  const std::string name = winsim::Utf8Of(fileName);
-  return winsim::OpenFile(fileName != nullptr ? name.c_str() : nullptr, access, shareMode, disposition,
-                          flagsAndAttributes);
+  return winsim::OpenFile(winsim::Utf8Of(fileName), access, shareMode, disposition, flagsAndAttributes);
 }
 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED) {
@@ -700,7 +698,7 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
   if (cancel != nullptr && *cancel) return Fail(ERROR_REQUEST_ABORTED, FALSE);
   std::string sourceKey;
   std::string sourceName;
-  DWORD error = FilePathError(existingFileName, true, &sourceKey, &sourceName);
+  DWORD error = FilePathError(Utf8OfAnsi(existingFileName), true, &sourceKey, &sourceName);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> source = Find(sourceKey);
   if (source == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -710,7 +708,7 @@ BOOL WINAPI CopyFileExA(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_
   }
   std::string destinationKey;
   std::string destinationName;
-  error = FilePathError(newFileName, true, &destinationKey, &destinationName);
+  error = FilePathError(Utf8OfAnsi(newFileName), true, &destinationKey, &destinationName);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> destination = Find(destinationKey);
   if (DeletePending(destinationKey)) return Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -742,7 +740,7 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
   if (Faulted("DeleteFileA")) return FALSE;
   std::string key;
   std::string name;
-  const DWORD error = FilePathError(fileName, false, &key, &name);
+  const DWORD error = FilePathError(Utf8OfAnsi(fileName), false, &key, &name);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> file = Find(key);
   if (file == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -758,7 +756,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
   using namespace winsim;
   if (Faulted("GetFileAttributesA")) return INVALID_FILE_ATTRIBUTES;
   std::shared_ptr<FileData> found;
-  const DWORD error = Lookup(fileName, false, &found);
+  const DWORD error = Lookup(Utf8OfAnsi(fileName), false, &found);
   if (error != 0) return Fail(error, INVALID_FILE_ATTRIBUTES);
   return ReportedAttributes(*found);
 }
@@ -768,7 +766,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
   using namespace winsim;
   if (Faulted("SetFileAttributesA")) return FALSE;
   std::shared_ptr<FileData> found;
-  const DWORD error = Lookup(fileName, true, &found);
+  const DWORD error = Lookup(Utf8OfAnsi(fileName), true, &found);
   if (error != 0) return Fail(error, FALSE);
   if (found->folder) return TRUE;
   found->attributes = attributes & SETTABLE_ATTRIBUTES;
@@ -822,7 +820,7 @@ bool CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
 BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength) {
   using namespace winsim;
   if (Faulted("GetVolumePathNameA")) return FALSE;
-  const std::string path = Collapse(fileName != nullptr ? fileName : "");
+  const std::string path = Collapse(Utf8OfAnsi(fileName));
   if (path.empty()) return Fail(ERROR_SUCCESS, FALSE);
   std::string volume = path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : "C:";
   for (std::size_t end = 0; end != std::string::npos;) {
@@ -830,10 +828,10 @@ BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD buff
     const std::string prefix = path.substr(0, end);
     std::string resolved;
     unsigned links = 0;
-    const std::string* target = Resolve(prefix, false, &resolved, &links) ? LinkAt(LowerCase(resolved)) : nullptr;
-    if (target != nullptr) volume = IsRoot(LowerCase(*target)) ? prefix : target->substr(0, 2);
+    const std::string* target = Resolve(prefix, false, &resolved, &links) ? LinkAt(FoldCase(resolved)) : nullptr;
+    if (target != nullptr) volume = IsRoot(*target) ? prefix : target->substr(0, 2);
   }
-  if (volumePathName == nullptr || !CopyOut(volume + "\\", volumePathName, bufferLength)) {
+  if (volumePathName == nullptr || !CopyOut(AnsiOfUtf8(volume + "\\"), volumePathName, bufferLength)) {
     return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
   }
   return TRUE;
@@ -846,11 +844,11 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeName, DWORD v
                                   DWORD fileSystemNameSize) {
   using namespace winsim;
   if (Faulted("GetVolumeInformationA")) return FALSE;
-  const std::string root = rootPathName != nullptr ? rootPathName : "";
+  const std::string root = Utf8OfAnsi(rootPathName);
   if (root.empty() || root.back() != '\\') return Fail(ERROR_INVALID_NAME, FALSE);
   std::string key;
   std::string name;
-  const DWORD error = Reach(root.c_str(), true, &key, &name);
+  const DWORD error = Reach(root, true, &key, &name);
   if (error != 0) return Fail(error, FALSE);
   if (!IsRoot(key)) return Fail(IsFolder(key) ? ERROR_DIR_NOT_ROOT : ERROR_PATH_NOT_FOUND, FALSE);
   auto named = Files().fileSystems.find(DriveOf(key));
@@ -931,7 +929,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
   if (Faulted("MoveFileExA")) return FALSE;
   std::string sourceKey;
   std::string sourceName;
-  DWORD error = FilePathError(existingFileName, false, &sourceKey, &sourceName);
+  DWORD error = FilePathError(Utf8OfAnsi(existingFileName), false, &sourceKey, &sourceName);
   if (error != 0) return Fail(error, FALSE);
   std::shared_ptr<FileData> source = Find(sourceKey);
   if (source == nullptr) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -939,7 +937,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
   if (BlocksDelete(source)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
   std::string destinationKey;
   std::string destinationName;
-  error = FilePathError(newFileName, false, &destinationKey, &destinationName);
+  error = FilePathError(Utf8OfAnsi(newFileName), false, &destinationKey, &destinationName);
   if (error != 0) return Fail(error, FALSE);
   if (VolumeOf(destinationKey) != source->volume) return Fail(ERROR_NOT_SAME_DEVICE, FALSE);
   std::shared_ptr<FileData> destination = Find(destinationKey);

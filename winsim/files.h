@@ -6,6 +6,9 @@
 // every simulated call. The last name of a path is taken as it is unless said
 // otherwise: a symbolic link is then a file of its own, with its own bytes
 // (none) and attributes, and a junction is a folder.
+//
+// A test names paths in UTF-8, here and in every record it reads; the narrow
+// file functions read theirs in the ANSI code page.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // What the parts of the simulated machine share and a test never calls: the
-// way into every simulated function, and the ASCII case folding of the names
-// Windows compares without regard to case.
+// way into every simulated function, the reading of narrow names, and the
+// case folding of the names Windows compares without regard to case.
 #pragma once
 
 #include <string>
@@ -32,11 +32,19 @@ bool Faulted(const char* function, LSTATUS* error);
 // (Sleep, FreeSid, ...): the call is entered, a scripted fault changes nothing.
 void CountCall(const char* function);
 
-// Only 'A' to 'Z' change: the registry, services, privileges, modules and file
-// paths compare names this way.
+// Only 'A' to 'Z' change: services, privileges, modules and registry value
+// names compare names this way.
 inline std::string LowerCase(std::string text) {
   for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   return text;
 }
+
+// A narrow name as an ANSI function reads it: from the ANSI code page into
+// Unicode, here UTF-8, the form the file system and the registry keep; and back.
+std::string Utf8OfAnsi(const char* text);
+std::string AnsiOfUtf8(const std::string& text);
+// File paths and registry key paths (UTF-8) compare as this key does: without
+// regard to case in any script.
+std::string FoldCase(const std::string& utf8);
 
 }  // namespace winsim

@@ -1,6 +1,7 @@
 // The simulated registry. Keys are found by their path below a root, compared
-// without regard to ASCII case; an open key handle remembers the key it reached
-// and the access it was granted, which RegQueryValueExA and RegSetValueExA check.
+// without regard to case (value names: ASCII case only); an open key handle
+// remembers the key it reached and the access it was granted, which
+// RegQueryValueExA and RegSetValueExA check.
 //
 // Microsoft, "RegFlushKey": the function returns once all the data of the hive
 // that holds the key is on the disk, and the key must have been opened with
@@ -77,7 +78,7 @@ bool IsRoot(HKEY key) {
 }
 
 std::string KeyId(HKEY root, const std::string& path) {
-  return std::to_string(reinterpret_cast<std::uintptr_t>(root)) + ":" + LowerCase(path);
+  return std::to_string(reinterpret_cast<std::uintptr_t>(root)) + ":" + FoldCase(path);
 }
 
 // Splits "A\\B\\C"; a trailing backslash is accepted, an empty name elsewhere is not.
@@ -180,7 +181,7 @@ LSTATUS Reach(HKEY key, LPCSTR subKey, REGSAM access, HKEY* root, std::vector<st
   OpenKey parent;
   if (!ResolveHandle(key, &parent)) return ERROR_INVALID_HANDLE;
   std::vector<std::string> below;
-  if (!SplitPath(subKey != nullptr ? subKey : "", &below)) return ERROR_BAD_PATHNAME;
+  if (!SplitPath(Utf8OfAnsi(subKey), &below)) return ERROR_BAD_PATHNAME;
   SplitPath(parent.path, names);
   names->insert(names->end(), below.begin(), below.end());
   *root = parent.root;
@@ -204,7 +205,7 @@ LSTATUS LogOpen(const char* function, HKEY root, const std::string& path, REGSAM
 // judged, and the path is resolved. On success *path names the key asked for.
 LSTATUS BeginOpen(const char* function, HKEY key, LPCSTR subKey, REGSAM access, PHKEY result, HKEY* root,
                   std::vector<std::string>* names, std::string* path) {
-  const std::string asked = subKey != nullptr ? subKey : "";
+  const std::string asked = Utf8OfAnsi(subKey);
   LSTATUS error = ERROR_SUCCESS;
   if (Faulted(function, &error)) return LogOpen(function, key, asked, access, error);
   if (result == nullptr) return LogOpen(function, key, asked, access, ERROR_INVALID_PARAMETER);

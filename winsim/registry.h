@@ -27,6 +27,8 @@ void SetRegistryViews(RegistryViews views);
 void OfferRegDeleteKeyEx();
 
 // --- Arranging and reading the registry (paths are below root, as "A\\B") --------
+// Key paths are UTF-8, here and in every record a test reads; the narrow
+// registry functions read theirs in the ANSI code page.
 
 // Creates the key and any missing key above it (those with every right) and
 // gives the key these rights.
