@@ -1,6 +1,7 @@
 #include "platform/folder_identity.h"
 
 #include "platform/scoped_handle.h"
+#include "platform/system_functions.h"
 #include "platform/win32.h"
 
 namespace {
@@ -31,10 +32,11 @@ bool ReadFolderIdentity(const char* folder, FolderIdentity* identity) {
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return false;
   }
+  GetVolumePathNameFunction volumePathOf = FindGetVolumePathName();
   char volumePath[MAX_PATH];
   char fileSystem[FILE_SYSTEM_NAME_SIZE];
   DWORD serial = 0;
-  if (!GetVolumePathNameA(folder, volumePath, MAX_PATH) ||
+  if (volumePathOf == nullptr || !volumePathOf(folder, volumePath, MAX_PATH) ||
       !GetVolumeInformationA(volumePath, nullptr, 0, &serial, nullptr, nullptr, fileSystem, FILE_SYSTEM_NAME_SIZE) ||
       serial != information.dwVolumeSerialNumber || !IsStableFileSystem(fileSystem)) {
     return false;

@@ -28,6 +28,10 @@ IsWow64ProcessFunction FindIsWow64Process() {
   return AsFunction<IsWow64ProcessFunction>(FindKernelExport("IsWow64Process"));
 }
 
+GetVolumePathNameFunction FindGetVolumePathName() {
+  return AsFunction<GetVolumePathNameFunction>(FindKernelExport("GetVolumePathNameA"));
+}
+
 RegDeleteKeyExFunction FindRegDeleteKeyEx() {
   return AsFunction<RegDeleteKeyExFunction>(FindExport(L"advapi32.dll", "RegDeleteKeyExA"));
 }

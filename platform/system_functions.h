@@ -9,6 +9,11 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, PBOOL wow64);
 // NULL on Windows without WOW64 (2000, XP before SP2): a 32-bit-only system.
 IsWow64ProcessFunction FindIsWow64Process();
 
+typedef BOOL(WINAPI* GetVolumePathNameFunction)(LPCSTR fileName, LPSTR volumePath, DWORD size);
+// NULL where kernel32 lacks it: Microsoft names Windows XP as the first to
+// have it, and a missing import would keep the updater from starting at all.
+GetVolumePathNameFunction FindGetVolumePathName();
+
 typedef LSTATUS(WINAPI* RegDeleteKeyExFunction)(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved);
 // NULL where Windows has only one registry view: 64-bit Windows alone has it.
 RegDeleteKeyExFunction FindRegDeleteKeyEx();

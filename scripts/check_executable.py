@@ -30,7 +30,7 @@ WINDOWS_2000_FUNCTIONS = {
         "GetLocalTime", "GetModuleFileNameA",
         "GetModuleHandleA", "GetModuleHandleW", "GetProcAddress", "GetStartupInfoA",
         "GetStartupInfoW", "GetSystemDirectoryA", "GetSystemTimeAsFileTime", "GetTempPathW", "GetTickCount",
-        "GetUserDefaultLangID", "GetVersionExW", "GetVolumeInformationA", "GetVolumePathNameA", "InitializeCriticalSection", "IsDBCSLeadByte", "IsValidCodePage",
+        "GetUserDefaultLangID", "GetVersionExW", "GetVolumeInformationA", "InitializeCriticalSection", "IsDBCSLeadByte", "IsValidCodePage",
         "LeaveCriticalSection", "LoadLibraryA", "LoadResource", "LocalAlloc", "LocalFree",
         "LockResource", "MoveFileExA", "MultiByteToWideChar", "OpenProcess", "QueryPerformanceCounter", "ReadFile",
         "SetEndOfFile", "SetFileAttributesA", "SetFileTime",

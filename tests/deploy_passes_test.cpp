@@ -423,6 +423,9 @@ TEST_F(DeployPassesTest, ARecordLeftBeforeIsTrustedOnlyWhenItIsReadWhole) {
       {"8.3 names on FAT, which keeps no stable index: the text decides", REG_SZ,
        "D:\\PROGRA~1\\ODRIX\\CARVEL~1|DrvClass.ini:backup", 0, false,
        [] { winsim::GiveShortName("D:\\Program Files", "PROGRA~1"), winsim::SetFileSystem('D', "FAT32"); }},
+      {"a mount point where kernel32 cannot tell volumes: the text decides", REG_SZ,
+       "C:\\Mnt\\D\\Program Files\\ODRIX\\Carvella Maker|DrvClass.ini:backup", 0, false,
+       [] { winsim::MakeJunction("C:\\Mnt\\D", "D:\\"), winsim::RemoveExport("kernel32.dll", "GetVolumePathNameA"); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -139,9 +139,15 @@ void OnFileClosed(std::size_t object) {
   if (file != nullptr) DeletePendingNames(file);
 }
 
+BOOL WINAPI GetVolumePathNameSim(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength) {
+  return GetVolumePathNameA(fileName, volumePathName, bufferLength);
+}
+
+// Windows 2000 has GetVolumePathNameA, as later Windows do; a test can take it away.
 void ResetFiles() {
   Files() = FileSystem();
   SetCloseHook(HandleKind::File, &OnFileClosed);
+  RegisterExport(KERNEL32_MODULE, "GetVolumePathNameA", &GetVolumePathNameSim);
 }
 ResetHook resetFiles(&ResetFiles);
 
