@@ -1005,6 +1005,15 @@ TEST_F(WholeRunTest, ServiceThatDoesNotStopEndsTheRunEvenSilently) {
     ExpectFilesUntouched();
     ExpectNothingLeftOpen();
   }
+  // In Japanese the brackets name the service as well.
+  Install(0x0A000000);
+  winsim::SetUserLanguage(0x0411);
+  winsim::SetAnsiCodePage(932);
+  winsim::SetStopBehaviour(installed::MONITOR_SERVICE, winsim::StopBehaviour::StuckPending);
+  EXPECT_EQ(RunUpdater(L"/S"), EXIT_STOPPED);
+  char japanese[MAX_PATH];
+  wsprintfA(japanese, JAPANESE_TEXTS[MSG_SERVICE_ERROR], installed::MONITOR_SERVICE);
+  EXPECT_EQ(winsim::MessageBoxes().back().text, japanese);
 }
 
 // The application open stops the run before a service is touched; one
@@ -1124,6 +1133,17 @@ TEST_F(WholeRunTest, ServiceThatDoesNotStartAgainEndsTheChain) {
   EXPECT_EQ(winsim::ServiceState(installed::MONITOR_SERVICE), static_cast<DWORD>(SERVICE_STOPPED));
   ExpectFilesUpdated();
   ExpectNothingLeftOpen();
+
+  // In Japanese: a start of its own, not a stop, that fails.
+  Install(0x0A000000);
+  winsim::SetUserLanguage(0x0411);
+  winsim::SetAnsiCodePage(932);
+  winsim::SetStartBehaviour(installed::CONTROL_SERVICE, winsim::StartBehaviour::NeverStarts);
+  winsim::ScriptAnswers({IDOK, IDCANCEL});
+  EXPECT_EQ(RunUpdater(L""), EXIT_STOPPED);
+  char japanese[MAX_PATH];
+  wsprintfA(japanese, JAPANESE_TEXTS[MSG_SERVICE_START_ERROR], installed::CONTROL_SERVICE);
+  EXPECT_EQ(winsim::MessageBoxes().back().text, japanese);
 }
 
 TEST_F(WholeRunTest, SecondRunOverAnUpdatedMachineAddsNothingTwice) {
