@@ -493,6 +493,7 @@ scenario_second_update_over_updated_folder() {
   query_restart_owed "$SCENARIO_DIR/reg-query-updated.txt" || fail "reg query finds no restart owed after the update"
   local log='C:\e2e\logs\second-run.log'
   mkdir -p "$(unixpath 'C:\e2e\logs')"
+  rm -f "$(unixpath "$log")"
   act -- /S /NORESTART "/LOG=$log"
   expect_left_alone 3010 restarted
   restart_windows
@@ -727,13 +728,16 @@ expect_updated_for_the_caller() {
 # The restart is the caller's: the stopped services run again on every ending. The application
 # open: 1618 before a service is touched, a later try can succeed. 10.00 without its Monitor service: updated, 3010.
 scenario_silent_update_no_restart() {
+  local logs='C:\e2e\logs'
+  mkdir -p "$(unixpath "$logs")"
+  rm -f "$(unixpath "$logs")"/{success,no-restart-application-running}.log
   arrange 0x09000000 || return
-  act -- /S /NORESTART
+  act -- /S /NORESTART "/LOG=$logs\success.log"
   expect_updated_for_the_caller restarted restarted untouched
 
   arrange 0x09000000 || return
   start_application_as CVMaker.exe || return
-  act -- /S /NORESTART
+  act -- /S /NORESTART "/LOG=$logs\no-restart-application-running.log"
   expect_exit 1618
   expect_boxes
   expect_files untouched
