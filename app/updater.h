@@ -52,8 +52,10 @@ class Updater {
   // Data files (deploy/)
   // Reads the record of an unfinished update once; 0, or why it cannot be read.
   int ReadRecord();
-  // Whether the record can be read; where it cannot, the run stops before
-  // it changes anything, with the file copy error box.
+  // Reads the record of this start of Windows once; 0, or why it cannot be trusted.
+  int ReadBootRecord();
+  // Whether both records can be used; where one cannot, the run stops
+  // before it changes anything, with the file copy error box.
   bool CheckRecord();
   int DeployFiles();
   int RollBack();

@@ -45,9 +45,14 @@ int BootRecord::Load() {
   return 0;
 }
 
+bool BootRecord::Loaded() const { return loaded; }
+
 bool BootRecord::RestartOwed() { return Load() == 0 && restartOwed; }
 
-bool BootRecord::ServiceAskedToStop(int service) { return Load() == 0 && services[service] != 0; }
+bool BootRecord::ServiceAskedToStop(int service) {
+  Load();
+  return services[service] != 0;
+}
 
 int BootRecord::MarkRestartOwed(const char* installDir) {
   const int written = Write(RESTART_OWED_VALUE, installDir);
@@ -55,10 +60,10 @@ int BootRecord::MarkRestartOwed(const char* installDir) {
   return written;
 }
 
+// The run itself knows what it asked, also where later runs cannot learn it.
 int BootRecord::MarkService(int service, bool askedToStop) {
-  const int written = Write(APPLICATION_SERVICES[service].name, askedToStop ? ASKED_TO_STOP : nullptr);
-  if (written == 0) services[service] = askedToStop ? 1 : 0;
-  return written;
+  services[service] = askedToStop ? 1 : 0;
+  return Write(APPLICATION_SERVICES[service].name, askedToStop ? ASKED_TO_STOP : nullptr);
 }
 
 // Made volatile when this start of Windows has none yet; a value that goes

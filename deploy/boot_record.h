@@ -25,10 +25,11 @@ class BootRecord {
   // why nothing in it can be trusted (ERR_NOT_VOLATILE: a key of its name
   // that would outlive the restart).
   int Load();
+  bool Loaded() const;
   bool RestartOwed();
   bool ServiceAskedToStop(int service);
   // The fact in the key, and so for every later run until Windows
-  // restarts, when it answers 0.
+  // restarts, when it answers 0; a service is this run's in any case.
   int MarkRestartOwed(const char* installDir);
   int MarkService(int service, bool askedToStop);
 

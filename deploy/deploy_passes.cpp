@@ -217,14 +217,28 @@ int Updater::ReadRecord() {
   return 0;
 }
 
-// No backup can be trusted to be stale while a record cannot be read, and
-// no file may change that a record cannot name: the run stops before it
-// stops a service or touches a file, in a silent run with the box too, since
-// a retry fails the same way until the record is cleared.
+int Updater::ReadBootRecord() {
+  const bool first = !bootRecord.Loaded();
+  const int loaded = bootRecord.Load();
+  if (first && loaded != 0) {
+    Note("HKLM\\%s cannot be trusted (%s): nothing in it counts", BOOT_RECORD_KEY,
+         DescribeResult(loaded, FROM_REGISTRY).text);
+  }
+  return loaded;
+}
+
+// No backup can be trusted to be stale while a record cannot be read, no
+// file may change that a record cannot name, and no service may stop that
+// the record of this start of Windows cannot name: the run stops before it
+// stops a service or touches a file, in a silent run with the box too,
+// since a retry fails the same way until the record is cleared.
 bool Updater::CheckRecord() {
   const int loaded = ReadRecord();
-  if (loaded == 0 && record.HasPlace()) return true;
-  if (loaded == 0) Note("every place for a record under HKLM\\%s holds another folder's", UPDATE_RECORD_KEY);
+  const bool usable = loaded == 0 && record.HasPlace() && ReadBootRecord() == 0;
+  if (usable) return true;
+  if (loaded == 0 && !record.HasPlace()) {
+    Note("every place for a record under HKLM\\%s holds another folder's", UPDATE_RECORD_KEY);
+  }
   Note("nothing is changed, every backup stays");
   ShowCopyError(*this, 0);
   return false;

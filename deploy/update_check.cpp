@@ -40,12 +40,8 @@ bool DataFilesHoldTheirPayload(const Updater& updater) {
 // The filter driver reads the new files when Windows starts: a run of this
 // start of Windows that wrote them leaves a restart owed until the next one.
 bool RestartOwed(Updater& updater) {
-  const int loaded = updater.bootRecord.Load();
+  updater.ReadBootRecord();
   const bool owed = updater.bootRecord.RestartOwed();
-  if (loaded != 0) {
-    updater.Note("HKLM\\%s cannot be trusted (%s): nothing in it counts", BOOT_RECORD_KEY,
-                 DescribeResult(loaded, FROM_REGISTRY).text);
-  }
   updater.Note("%s", owed ? "the data files were written since Windows started: the restart is still owed"
                           : "no run wrote the data files since Windows started: no restart is owed");
   return owed;

@@ -450,6 +450,9 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
       // A refused stop request leaves the service as it was: not the run's.
       {L"/S /NORESTART", {}, [] { winsim::FailCall("ControlService", 2, ERROR_SERVICE_CANNOT_ACCEPT_CTRL); },
        EXIT_RETRY_LATER, {MSG_SERVICE_ERROR}, ALL_RUNNING},
+      // No key can be made below the vendor's: the services stopped are this run's all the same.
+      {L"/S /NORESTART", {}, [] { winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, VENDOR_KEY, winsim::KEY_RIGHTS_READ_ONLY); },
+       EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, ALL_RUNNING},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << winsim::Utf8Of(row.commandLine) << ", answers " << row.answers.size());
@@ -498,6 +501,7 @@ TEST_F(WholeRunTest, ARecordTheRunCannotUseStopsItBeforeAnyServiceIsStopped) {
     const char* what;
     std::vector<std::pair<const char*, std::string>> places;  // REG_SZ records; "" gives a REG_BINARY one
     std::string logLine;
+    void (*arrange)() = nullptr;
   } rows[] = {
       {"not text", {{"Update in progress 2", ""}},
        "the record of an unfinished update, HKLM\\SOFTWARE\\ODRIX\\Carvella Maker Updater \"Update in progress 2\", "
@@ -513,11 +517,17 @@ TEST_F(WholeRunTest, ARecordTheRunCannotUseStopsItBeforeAnyServiceIsStopped) {
        {{"Update in progress", "D:\\A|SupVer.inf:backup"}, {"Update in progress 2", "D:\\B|SupVer.inf:backup"},
         {"Update in progress 3", "D:\\C|SupVer.inf:backup"}, {"Update in progress 4", "D:\\D|SupVer.inf:backup"}},
        "every place for a record under HKLM\\SOFTWARE\\ODRIX\\Carvella Maker Updater holds another folder's"},
+      // A durable key of the name of the record of this start of Windows could not tell later runs what this one stops.
+      {"the record of this start of Windows durable", {},
+       "HKLM\\SOFTWARE\\ODRIX\\Carvella Maker Updater (this start of Windows) cannot be trusted (24: a key that would "
+       "outlive the restart of Windows): nothing in it counts",
+       [] { winsim::SetRegistryString(HKEY_LOCAL_MACHINE, BOOT_RECORD_KEY, "Restart owed", "C:\\Elsewhere"); }},
   };
   for (const auto& row : rows) {
     for (const wchar_t* commandLine : {L"/S /NORESTART /LOG=C:\\run.log", L"/LOG=C:\\run.log"}) {
       SCOPED_TRACE(testing::Message() << row.what << ", " << winsim::Utf8Of(commandLine));
       Install(0x0A000000);
+      if (row.arrange != nullptr) row.arrange();
       for (const auto& place : row.places) {
         winsim::SetRegistryValue(HKEY_LOCAL_MACHINE, RECORD_KEY, place.first, place.second.empty() ? REG_BINARY : REG_SZ,
                                  place.second);

@@ -6,25 +6,36 @@
 // It knows only the benchmark's layout (e2e/benchmark): a 64-bit prefix, so
 // WOW64 and the 64-bit registry view; version 9.xx installed, so the class 1
 // payload and no Monitor service; no record of an unfinished update and older
-// data files, so the update is not in place; the services stopped, so none is
-// asked to stop and none is recorded, and the application not running. On it,
-// it takes both instance mutexes, looks for the record in each of its places
-// and compares the first data file with its payload as the updater's check of
-// an update in place does, checks the install folder and every name it writes
-// or removes for a link, backs up, writes and removes what the updater would,
-// adds the new drive to both product lists, and asks for a restart, which the
-// benchmark refuses as it does for the updater (wineboot disabled); anywhere
-// else that restart goes ahead. It embeds the updater's payload resources and
-// manifest (floor.rc). Its names and paths are copies of the updater's, kept
-// apart from the product code; the benchmark checks that it leaves the machine
-// as the updater does, so that a change on either side shows there. The
+// data files, so the update is not in place; no key of this start of Windows
+// yet; the services stopped, so none is asked to stop and none is recorded,
+// and the application not running. On it, it takes both instance mutexes
+// (asking Windows its version in between, as the updater does to tell
+// whether it has object namespaces), reads the version that really runs
+// through ntdll for the log's Windows line, looks for the record in each of
+// its places and compares the first data file with its payload as the
+// updater's check of an update in place does, looks for the application
+// before any service is touched and again once the services are seen
+// stopped, checks the install folder and every name it writes or removes for
+// a link, backs up, writes and removes what the updater would, adds the new
+// drive to both product lists, and asks for a restart, which the benchmark
+// refuses as it does for the updater (wineboot disabled); anywhere else that
+// restart goes ahead. It embeds the updater's payload resources and manifest
+// (floor.rc). Its names and paths are copies of the updater's, kept apart
+// from the product code; the benchmark checks that it leaves the machine as
+// the updater does, so that a change on either side shows there. The
 // updater's own reading of its paths character by character (IsDBCSLeadByte)
-// is its logic, not work for Windows, and stays out.
+// is its logic, not work for Windows, and stays out; the texts it has Windows
+// make for its log lines (the service pack's name, the words of the refused
+// restart) are made here too, since the updater asks for them with or
+// without a log.
 //
-// Like the updater it records each row before it changes it and flushes the
-// record's hive, writes each backup under a fresh name, flushes it and renames
-// it, flushes each product list it writes, and removes the record and then
-// its key, empty by then, before the backups. Unlike the updater it starts
+// Like the updater it writes "Restart owed" into the volatile key of this
+// start of Windows, made below the vendor's key, before the first data file,
+// records each row before it changes it and flushes the record's hive,
+// writes each backup under a fresh name, flushes it and renames it, flushes
+// each product list it writes, and removes the record and then its key,
+// empty by then, before the backups, each of which leaves its name by a
+// rename to "<name>.del" before it is deleted. Unlike the updater it starts
 // through the C runtime's start-up code.
 //
 //   floor.exe           exit 0 when every call answered as in the updater's run
@@ -46,11 +57,12 @@ enum FloorExit {
   FLOOR_TOKEN = 11,
   FLOOR_APPLICATION_KEY = 12,
   FLOOR_IN_PLACE = 13,
-  FLOOR_SERVICES = 14,
-  FLOOR_PROCESSES = 15,
-  FLOOR_DEPLOY = 16,
-  FLOOR_PRODUCT_LISTS = 17,
-  FLOOR_BACKUPS = 18,
+  FLOOR_PROCESSES = 14,
+  FLOOR_SERVICES = 15,
+  FLOOR_RESTART_OWED = 16,
+  FLOOR_DEPLOY = 17,
+  FLOOR_PRODUCT_LISTS = 18,
+  FLOOR_BACKUPS = 19,
 };
 
 constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
@@ -69,7 +81,12 @@ constexpr char PSAPI_FILE[] = "\\psapi.dll";
 constexpr char SOURCE_SUBFOLDER[] = "\\Version\\V9xx-V1000";
 constexpr char PATH_FORMAT[] = "%s\\%s";
 constexpr char FRESH_FORMAT[] = "%s\\%s.tmp";
+constexpr char DOOMED_FORMAT[] = "%s\\%s.del";
 constexpr char RECORD_KEY[] = VENDOR_KEY_PATH "\\Carvella Maker Updater";
+// The key of this start of Windows, made as its last key below the vendor's.
+#define BOOT_RECORD_NAME "Carvella Maker Updater (this start of Windows)"
+constexpr char BOOT_RECORD_KEY[] = VENDOR_KEY_PATH "\\" BOOT_RECORD_NAME;
+constexpr char RESTART_OWED_VALUE[] = "Restart owed";
 // A key of the record's hive, which the updater flushes in place of the record's own.
 constexpr char RECORD_HIVE_KEY[] = "SOFTWARE";
 // The first of the record's four places, which the benchmark's one record takes.
@@ -81,6 +98,14 @@ constexpr REGSAM ACCESS_EXISTS = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32_FLAG = 0x00000800;
 constexpr DWORD PROCESS_IDS = 1000;
 constexpr DWORD READ_SPARE_BYTES = 17;
+// The updater's room for the service pack's name and for the words of a code
+// in its log lines, in characters and bytes.
+constexpr int SERVICE_PACK_UNITS = 128;
+constexpr int SERVICE_PACK_BYTES = SERVICE_PACK_UNITS * 3;
+constexpr DWORD SYSTEM_TEXT_FLAGS =
+    FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+constexpr int SYSTEM_TEXT_UNITS = 337;
+constexpr int RESULT_WORDS_BYTES = 1024;
 
 // The WOW64 file table of the class 1 payload, in deployment order. The
 // marker file is absent before the update, so it has no backup.
@@ -110,6 +135,7 @@ typedef BOOL(WINAPI* EnumProcessModulesFunction)(HANDLE process, HMODULE* module
 typedef DWORD(WINAPI* GetModuleBaseNameAFunction)(HANDLE process, HMODULE module, LPSTR baseName, DWORD size);
 typedef BOOL(WINAPI* ProcessIdToSessionIdFunction)(DWORD processId, DWORD* session);
 typedef LSTATUS(WINAPI* RegDeleteKeyExFunction)(HKEY key, LPCSTR subKey, REGSAM view, DWORD reserved);
+typedef LONG(WINAPI* RtlGetVersionFunction)(OSVERSIONINFOW* version);
 
 template <typename Function>
 Function AsFunction(FARPROC address) {
@@ -126,11 +152,12 @@ FARPROC KernelExport(const char* name) { return Export(L"kernel32.dll", name); }
 // Looked up before every open, as the updater does.
 REGSAM RegistryView() { return KernelExport("IsWow64Process") != NULL ? KEY_WOW64_64KEY : 0; }
 
-bool OpenAndCloseKey(const char* path, REGSAM access) {
+// ERROR_SUCCESS when the key opens, otherwise why not.
+LONG OpenAndCloseKey(const char* path, REGSAM access) {
   HKEY key = NULL;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access | RegistryView(), &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access | RegistryView(), &key);
+  if (opened == ERROR_SUCCESS) RegCloseKey(key);
+  return opened;
 }
 
 // The sizing read, then the data into a zero-filled buffer that the caller
@@ -170,13 +197,24 @@ bool FlushKey(const char* path) {
   return flushed;
 }
 
-// The record of the rows reached so far, on the disk before the row changes.
-// Before the first the updater looks for the record's key and then for the
-// vendor's: on the benchmark's layout the one is not there and the other is.
-bool Record(const char* record, bool first) {
-  if (first && (OpenAndCloseKey(RECORD_KEY, ACCESS_EXISTS) || !OpenAndCloseKey(VENDOR_KEY, ACCESS_EXISTS))) {
+// The key of this start of Windows, volatile, made below the vendor's key,
+// which is there; the updater makes no key above it.
+bool CreateBootRecordKey() {
+  HKEY parent = NULL;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, VENDOR_KEY, 0, KEY_CREATE_SUB_KEY | RegistryView(), &parent) !=
+      ERROR_SUCCESS) {
     return false;
   }
+  HKEY key = NULL;
+  const LONG created = RegCreateKeyExA(parent, BOOT_RECORD_NAME, 0, NULL, REG_OPTION_VOLATILE,
+                                       KEY_READ | RegistryView(), NULL, &key, NULL);
+  if (created == ERROR_SUCCESS) RegCloseKey(key);
+  RegCloseKey(parent);
+  return created == ERROR_SUCCESS;
+}
+
+// The record of the rows reached so far, on the disk before the row changes.
+bool Record(const char* record) {
   HKEY key = NULL;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_READ | RegistryView(), NULL,
                       &key, NULL) != ERROR_SUCCESS) {
@@ -324,6 +362,11 @@ DWORD LinkCheck(const char* path) {
 // A file of the table is there, or known to be absent, as on the benchmark's layout.
 bool AsLaidOut(DWORD opened, bool present) { return opened == (present ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND); }
 
+// Nothing has the name, as the updater asks before it removes or makes one.
+bool IsAbsent(const char* path) {
+  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
 // The name itself opened for writing, shown to be a plain file, then cut to nothing.
 HANDLE OpenForRewrite(const char* path, DWORD flags) {
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
@@ -356,7 +399,7 @@ const void* FindPayload(int resourceId, DWORD* size) {
 // its bytes are not read and no later file or list is looked at.
 bool UpdateNotInPlace(const char* installDir) {
   for (int place = 0; place < RECORD_PLACES; ++place) {
-    if (OpenAndCloseKey(RECORD_KEY, KEY_READ)) return false;
+    if (OpenAndCloseKey(RECORD_KEY, KEY_READ) != ERROR_FILE_NOT_FOUND) return false;
   }
   DWORD size = 0;
   if (FindPayload(ROWS[0].resourceId, &size) == NULL) return false;
@@ -420,13 +463,13 @@ bool Deploy(const char* installDir, const char* sourceDir) {
       // No fresh backup and no backup are there yet.
       wsprintfA(fresh, FRESH_FORMAT, installDir, row.backupName);
       wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
-      if (GetFileAttributesA(fresh) != INVALID_FILE_ATTRIBUTES || LinkCheck(backup) != ERROR_FILE_NOT_FOUND) return false;
+      if (!IsAbsent(fresh) || LinkCheck(backup) != ERROR_FILE_NOT_FOUND) return false;
       GetFileAttributesA(backup);
       if (!CopyThroughHandles(target, fresh)) return false;
       if (!MoveFileExA(fresh, backup, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
     }
     std::strcat(record, row.recorded);
-    if (!Record(record, &row == ROWS)) return false;
+    if (!Record(record)) return false;
     wsprintfA(source, PATH_FORMAT, sourceDir, row.name);
     wsprintfA(target, PATH_FORMAT, installDir, row.name);
     if (!WriteResource(row.resourceId, target)) return false;
@@ -437,7 +480,10 @@ bool Deploy(const char* installDir, const char* sourceDir) {
 
 bool AppendProductIds() {
   for (const char* vendorKey : VENDOR_KEYS) {
-    if (!OpenAndCloseKey(FILTER_KEY, ACCESS_EXISTS) || !OpenAndCloseKey(vendorKey, ACCESS_EXISTS)) return false;
+    if (OpenAndCloseKey(FILTER_KEY, ACCESS_EXISTS) != ERROR_SUCCESS ||
+        OpenAndCloseKey(vendorKey, ACCESS_EXISTS) != ERROR_SUCCESS) {
+      return false;
+    }
     char* list = ReadValue(vendorKey, PRODUCTS_VALUE);
     if (list == NULL) return false;
     const int length = static_cast<int>(std::strlen(list));
@@ -456,21 +502,29 @@ bool AppendProductIds() {
   return true;
 }
 
-// The record goes first, then the backups it named.
+// The record goes first, then the backups it named. Each leaves its name by a
+// rename on the disk before it is deleted, after the updater's two looks at
+// its read-only bit; then neither its fresh name nor the renamed one is there.
 bool DeleteBackups(const char* installDir) {
   if (!RemoveRecord()) return false;
   char backup[MAX_PATH];
+  char fresh[MAX_PATH];
+  char doomed[MAX_PATH];
   for (const Row& row : ROWS) {
     wsprintfA(backup, PATH_FORMAT, installDir, row.backupName);
-    if (!AsLaidOut(OpenForReading(backup), row.present)) return false;
+    wsprintfA(fresh, FRESH_FORMAT, installDir, row.backupName);
+    wsprintfA(doomed, DOOMED_FORMAT, installDir, row.backupName);
     if (row.present) {
+      if (GetFileAttributesA(backup) == INVALID_FILE_ATTRIBUTES || LinkCheck(backup) != ERROR_SUCCESS) return false;
       GetFileAttributesA(backup);
-      if (LinkCheck(backup) != ERROR_SUCCESS) return false;
       GetFileAttributesA(backup);
-      if (!DeleteFileA(backup)) return false;
+      if (!MoveFileExA(backup, doomed, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) || !DeleteFileA(doomed)) {
+        return false;
+      }
+    } else if (!IsAbsent(backup)) {
+      return false;
     }
-    wsprintfA(backup, FRESH_FORMAT, installDir, row.backupName);
-    GetFileAttributesA(backup);
+    if (!IsAbsent(fresh) || !IsAbsent(doomed)) return false;
   }
   return true;
 }
@@ -489,18 +543,41 @@ void EnableShutdownPrivilege() {
   CloseHandle(token);
 }
 
+// The updater has Windows word a code for its log line, in US English.
+void DescribeForLog(DWORD code) {
+  wchar_t text[SYSTEM_TEXT_UNITS];
+  char narrow[RESULT_WORDS_BYTES];
+  if (FormatMessageW(SYSTEM_TEXT_FLAGS, NULL, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text,
+                     SYSTEM_TEXT_UNITS, NULL) != 0) {
+    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, NULL, NULL);
+  }
+}
+
 int Run(const char* installDir, const char* sourceDir) {
   if (!UpdateNotInPlace(installDir)) return FLOOR_IN_PLACE;
+  // The application is looked for before any service is touched, and again
+  // once they are stopped.
+  if (!WalkProcesses()) return FLOOR_PROCESSES;
+  // The key of this start of Windows, read as the first service is looked at:
+  // not there, so the updater tries no probe below it.
+  if (OpenAndCloseKey(BOOT_RECORD_KEY, ACCESS_EXISTS) != ERROR_FILE_NOT_FOUND) return FLOOR_SERVICES;
   for (const char* service : SERVICES) {
     if (!ServiceStopped(service)) return FLOOR_SERVICES;
+    // The updater starts its wait's clock for a service that needs no wait too.
+    GetTickCount();
   }
   if (!WalkProcesses()) return FLOOR_PROCESSES;
+  if (!CreateBootRecordKey() ||
+      !WriteString(BOOT_RECORD_KEY, RESTART_OWED_VALUE, installDir, static_cast<DWORD>(std::strlen(installDir)))) {
+    return FLOOR_RESTART_OWED;
+  }
   if (!Deploy(installDir, sourceDir)) return FLOOR_DEPLOY;
   if (!AppendProductIds()) return FLOOR_PRODUCT_LISTS;
   if (!DeleteBackups(installDir)) return FLOOR_BACKUPS;
   EnableShutdownPrivilege();
-  // Refused in the benchmark; the updater then goes on without a word in a silent run.
-  ExitWindowsEx(EWX_REBOOT, 0);
+  // Refused in the benchmark; the updater then words the refusal for its log,
+  // which a silent run without /LOG does not write.
+  if (!ExitWindowsEx(EWX_REBOOT, 0)) DescribeForLog(GetLastError());
   return FLOOR_DONE;
 }
 
@@ -526,25 +603,40 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int) {
                             &stationFlagsSize);
   GetUserDefaultLangID();
 
-  // The session's mutex, then the one of all sessions, each held alone.
+  // The session's mutex, then the one of all sessions, each held alone; in
+  // between the updater asks whether Windows has object namespaces (major
+  // version 5 and later), as every Windows under Wine has.
   HANDLE mutex = CreateMutexA(NULL, FALSE, INSTANCE_MUTEX_NAME);
   const bool alone = mutex != NULL && GetLastError() != ERROR_ALREADY_EXISTS;
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (alone) GetVersionExW(&version);
   HANDLE globalMutex = alone ? CreateMutexA(NULL, FALSE, GLOBAL_INSTANCE_MUTEX_NAME) : NULL;
   if (globalMutex == NULL || GetLastError() == ERROR_ALREADY_EXISTS) {
     if (globalMutex != NULL) CloseHandle(globalMutex);
     if (mutex != NULL) CloseHandle(mutex);
     return FLOOR_MUTEX;
   }
-  OSVERSIONINFOW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
+  // The version the updater checks, then the one that really runs and its
+  // service pack's name, for the log.
   GetVersionExW(&version);
+  RtlGetVersionFunction runningVersion = AsFunction<RtlGetVersionFunction>(Export(L"ntdll.dll", "RtlGetVersion"));
+  OSVERSIONINFOW running = {};
+  running.dwOSVersionInfoSize = sizeof(running);
+  if (runningVersion != NULL && runningVersion(&running) == 0) {
+    char servicePack[SERVICE_PACK_BYTES];
+    running.szCSDVersion[SERVICE_PACK_UNITS - 1] = L'\0';
+    WideCharToMultiByte(CP_ACP, 0, running.szCSDVersion, -1, servicePack, sizeof servicePack, NULL, NULL);
+  }
   int result = IsAdministrator() ? FLOOR_DONE : FLOOR_TOKEN;
 
   char sourceDir[MAX_PATH];
   const DWORD moduleLength = GetModuleFileNameA(NULL, sourceDir, MAX_PATH);
   char* installDir = NULL;
   if (result == FLOOR_DONE) {
-    installDir = OpenAndCloseKey(APPLICATION_KEY, ACCESS_EXISTS) ? ReadValue(APPLICATION_KEY, "InstallPath") : NULL;
+    if (OpenAndCloseKey(APPLICATION_KEY, ACCESS_EXISTS) == ERROR_SUCCESS) {
+      installDir = ReadValue(APPLICATION_KEY, "InstallPath");
+    }
     const bool plainFolder = installDir != NULL && IsPlainFolder(installDir);
     char* installedVersion = plainFolder ? ReadValue(APPLICATION_KEY, "Version") : NULL;
     if (installDir == NULL || installedVersion == NULL || !TakesEveryName(installDir)) result = FLOOR_APPLICATION_KEY;
