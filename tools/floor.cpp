@@ -13,9 +13,9 @@
 // whether it has object namespaces), reads the version that really runs
 // through ntdll for the log's Windows line, looks for the record in each of
 // its places and compares the first data file with its payload as the
-// updater's check of an update in place does, looks for the application
-// before any service is touched and again once the services are seen
-// stopped, checks the install folder and every name it writes or removes for
+// updater's check of an update in place does, looks for the key of this
+// start of Windows, looks for the application before any service is touched
+// and again once the services are seen stopped, checks the install folder and every name it writes or removes for
 // a link, backs up, writes and removes what the updater would, adds the new
 // drive to both product lists, and asks for a restart, which the benchmark
 // refuses as it does for the updater (wineboot disabled); anywhere else that
@@ -57,12 +57,13 @@ enum FloorExit {
   FLOOR_TOKEN = 11,
   FLOOR_APPLICATION_KEY = 12,
   FLOOR_IN_PLACE = 13,
-  FLOOR_PROCESSES = 14,
-  FLOOR_SERVICES = 15,
-  FLOOR_RESTART_OWED = 16,
-  FLOOR_DEPLOY = 17,
-  FLOOR_PRODUCT_LISTS = 18,
-  FLOOR_BACKUPS = 19,
+  FLOOR_BOOT_RECORD = 14,
+  FLOOR_PROCESSES = 15,
+  FLOOR_SERVICES = 16,
+  FLOOR_RESTART_OWED = 17,
+  FLOOR_DEPLOY = 18,
+  FLOOR_PRODUCT_LISTS = 19,
+  FLOOR_BACKUPS = 20,
 };
 
 constexpr char INSTANCE_MUTEX_NAME[] = "ODRIX Carvella Maker Update";
@@ -555,12 +556,13 @@ void DescribeForLog(DWORD code) {
 
 int Run(const char* installDir, const char* sourceDir) {
   if (!UpdateNotInPlace(installDir)) return FLOOR_IN_PLACE;
+  // The updater checks its records before anything else: the record of an
+  // unfinished update it read in the check above, the key of this start of
+  // Windows it reads now. That is not there, so no probe goes below it.
+  if (OpenAndCloseKey(BOOT_RECORD_KEY, ACCESS_EXISTS) != ERROR_FILE_NOT_FOUND) return FLOOR_BOOT_RECORD;
   // The application is looked for before any service is touched, and again
   // once they are stopped.
   if (!WalkProcesses()) return FLOOR_PROCESSES;
-  // The key of this start of Windows, read as the first service is looked at:
-  // not there, so the updater tries no probe below it.
-  if (OpenAndCloseKey(BOOT_RECORD_KEY, ACCESS_EXISTS) != ERROR_FILE_NOT_FOUND) return FLOOR_SERVICES;
   for (const char* service : SERVICES) {
     if (!ServiceStopped(service)) return FLOOR_SERVICES;
     // The updater starts its wait's clock for a service that needs no wait too.
