@@ -31,6 +31,13 @@ constexpr char VOLATILE_PROBE_KEY[] = "Volatile probe";
 // Windows 2000 refuses the view flag outright, so it is left out there.
 REGSAM RegistryView() { return FindIsWow64Process() != nullptr ? KEY_WOW64_64KEY : 0; }
 
+// The plain RegDeleteKeyA reaches only the 32-bit view of a 32-bit program
+// on 64-bit Windows, where RegDeleteKeyExA names the view.
+LONG DeleteKeyInView(HKEY parent, const char* subKey) {
+  RegDeleteKeyExFunction deleteInView = FindRegDeleteKeyEx();
+  return deleteInView != nullptr ? deleteInView(parent, subKey, RegistryView(), 0) : RegDeleteKeyA(parent, subKey);
+}
+
 // The two-call read: size and type first, then the data into a zero-filled
 // buffer with spare room, so text comes back terminated even when stored without NUL.
 char* ReadValue(HKEY key, const char* valueName, int* error, DWORD* valueType) {
@@ -133,26 +140,25 @@ int RegistryKey::CreateKey(DWORD options) const {
 }
 
 // A durable probe below the key: refused for a volatile key, and made, then
-// removed again, below a durable one. Only a key that exists is probed, so
-// that no durable key is made in its place.
+// removed again, below a durable one. Only a key that opens is probed, so
+// that no durable key is made in its place; the probe is named relative to
+// it, in its view.
 bool RegistryKey::IsVolatile(int* error) const {
-  if (!Exists(error)) return false;
-  std::unique_ptr<RegistryKey> probe(new (std::nothrow) RegistryKey);
-  const std::unique_ptr<char[]> probePath(new (std::nothrow) char[REGISTRY_PATH_SIZE]);
-  int created = !probe || !probePath ? ERR_OUT_OF_MEMORY : 0;
-  if (created == 0 && TextLength(path) + TextLength(VOLATILE_PROBE_KEY) + 1 >= REGISTRY_PATH_SIZE) {
-    created = ERR_TEXT_TOO_LONG;
+  RegistryHandle key;
+  int result = Open(KEY_CREATE_SUB_KEY, &key);
+  if (result == 0) {
+    RegistryHandle probe;
+    result = static_cast<int>(RegCreateKeyExA(key.Get(), VOLATILE_PROBE_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                              REGISTRY_ACCESS_READ | RegistryView(), nullptr, probe.Receive(),
+                                              nullptr));
+    if (result == ERROR_CHILD_MUST_BE_VOLATILE) return true;
+    if (result == 0) {
+      probe.Reset();
+      DeleteKeyInView(key.Get(), VOLATILE_PROBE_KEY);
+      result = ERR_NOT_VOLATILE;
+    }
   }
-  if (created == 0) {
-    wsprintfA(probePath.get(), "%s\\%s", path, VOLATILE_PROBE_KEY);
-    probe->SetRoot(root);
-    probe->SetPath(probePath.get());
-    created = probe->CreateKey(REG_OPTION_NON_VOLATILE);
-  }
-  if (created == ERROR_CHILD_MUST_BE_VOLATILE) return true;
-  bool deleted = false;
-  if (created == 0) probe->DeleteIfEmpty(&deleted);
-  SetOutParameter(error, created == 0 ? ERR_NOT_VOLATILE : created);
+  SetOutParameter(error, result);
   return false;
 }
 
@@ -186,8 +192,6 @@ int RegistryKey::Flush() {
   return static_cast<int>(RegFlushKey(key.Get()));
 }
 
-// The plain RegDeleteKeyA reaches only the 32-bit view of a 32-bit program
-// on 64-bit Windows, where RegDeleteKeyExA names the view.
 int RegistryKey::DeleteIfEmpty(bool* deleted) {
   *deleted = false;
   DWORD subKeys = 0;
@@ -201,8 +205,7 @@ int RegistryKey::DeleteIfEmpty(bool* deleted) {
     if (counted != ERROR_SUCCESS) return static_cast<int>(counted);
   }
   if (subKeys != 0 || values != 0) return 0;
-  RegDeleteKeyExFunction deleteInView = FindRegDeleteKeyEx();
-  const LONG removed = deleteInView != nullptr ? deleteInView(root, path, RegistryView(), 0) : RegDeleteKeyA(root, path);
+  const LONG removed = DeleteKeyInView(root, path);
   *deleted = removed == ERROR_SUCCESS;
   return static_cast<int>(removed);
 }

@@ -541,6 +541,7 @@ TEST_F(WholeRunTest, ARecordTheRunCannotUseStopsItBeforeAnyServiceIsStopped) {
       EXPECT_EQ(winsim::CallCount("ControlService"), 0u);
       ExpectFilesUntouched();
       EXPECT_EQ(winsim::RegistryValueCount(HKEY_LOCAL_MACHINE, RECORD_KEY), row.places.size());
+      EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(BOOT_RECORD_KEY) + "\\Volatile probe"));
       const std::vector<std::string> lines = LogLines("C:\\run.log");
       EXPECT_NE(std::find(lines.begin(), lines.end(), row.logLine), lines.end()) << testing::PrintToString(lines);
       ExpectNothingLeftOpen();
