@@ -63,10 +63,10 @@ inline constexpr ApplicationService APPLICATION_SERVICES[APPLICATION_SERVICE_COU
     {"ODRIX Carvella Monitor Service", 0x0A000000},
 };
 
-// The vendor's key below HKLM, and the updater's keys below it: the record of
+// The publisher's key below HKLM\SOFTWARE, and the updater's keys below it: the record of
 // an update in progress, which outlives a power cut, and the record of this
 // start of Windows, which goes with it.
-#define VENDOR_KEY_PATH "SOFTWARE\\ODRIX"
-inline constexpr char VENDOR_KEY[] = VENDOR_KEY_PATH;
-inline constexpr char UPDATE_RECORD_KEY[] = VENDOR_KEY_PATH "\\Carvella Maker Updater";
-inline constexpr char BOOT_RECORD_KEY[] = VENDOR_KEY_PATH "\\Carvella Maker Updater (this start of Windows)";
+#define PUBLISHER_KEY_PATH "SOFTWARE\\ODRIX"
+inline constexpr char PUBLISHER_KEY[] = PUBLISHER_KEY_PATH;
+inline constexpr char UPDATE_RECORD_KEY[] = PUBLISHER_KEY_PATH "\\Carvella Maker Updater";
+inline constexpr char BOOT_RECORD_KEY[] = PUBLISHER_KEY_PATH "\\Carvella Maker Updater (this start of Windows)";

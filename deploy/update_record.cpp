@@ -199,7 +199,7 @@ int UpdateRecord::Save() {
 }
 
 // The first record of the folder takes the first free place; the key is made
-// then, below the vendor's key, which holds the application's.
+// then, below the publisher's key, which holds the application's.
 int UpdateRecord::Write(const char* text) {
   std::unique_ptr<RegistryKey> key;
   if (!OpenKey(UPDATE_RECORD_KEY, &key)) return ERR_OUT_OF_MEMORY;

@@ -143,7 +143,8 @@ scenario_refused_command_lines() {
     "/quiet /norestart|/quiet|is not a switch of this updater"
     "/FOO|/FOO|is not a switch of this updater"
     "/S/NORESTART|/S/NORESTART|runs switches together: a blank is missing"
-    "/S /LOG:C:\\x.log|/LOG:C:\\x.log|is neither /LOG nor /LOG=<file>") entry commandLine refused reason
+    "/S /LOG:C:\\x.log|/LOG:C:\\x.log|is neither /LOG nor /LOG=<file>"
+    "/LOG C:\\x.log|C:\\x.log|is not a switch of this updater") entry commandLine refused reason
   for entry in "${lines[@]}"; do
     IFS='|' read -r commandLine refused reason <<<"$entry"
     # shellcheck disable=SC2086 # each line is its words
@@ -781,6 +782,13 @@ scenario_log_whole_quoted() {
   act -- /S "\"/LOG=$logFile\""
   expect_silent_success 1
   expect_run_log "$(unixpath "$logFile")" 1 "/S \"/LOG=$logFile\"" "file SupVer.inf: written"
+  # A variable that no shell expanded: the updater does.
+  local expanded
+  expanded=$(unixpath 'C:\windows\temp\carvella-expanded.log')
+  rm -f "$expanded"
+  act -- /S /NORESTART '/LOG=%SystemRoot%\Temp\carvella-expanded.log'
+  expect_exit 3010
+  grep -q 'exit code 3010' "$expanded" || fail "no log in $expanded"
 }
 
 # A log asked for that cannot be opened: 1622 before anything changes, and a

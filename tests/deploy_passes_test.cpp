@@ -31,7 +31,7 @@ class DeployPassesTest : public MachineTest {
   // vendor's key holds the application's.
   void Prepare(int versionClass, bool wow64) {
     winsim::ResetMachine();
-    winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, VENDOR_KEY);
+    winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, PUBLISHER_KEY);
     NextRun(versionClass, wow64);
     winsim::MakeFolder(kInstall);
     for (int row = 0; row < updater->fileCount; ++row) {
@@ -146,7 +146,7 @@ TEST_F(DeployPassesTest, EveryRowGetsItsPayloadInTableOrder) {
     EXPECT_EQ(InstallFolder(), TargetsOnly());
     EXPECT_EQ(InstallFolder().size(), c.files.size());
     EXPECT_FALSE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, UPDATE_RECORD_KEY)) << "the record's key goes";
-    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, VENDOR_KEY)) << "the application's vendor key stays";
+    EXPECT_TRUE(winsim::RegistryKeyExists(HKEY_LOCAL_MACHINE, PUBLISHER_KEY)) << "the publisher's key, which holds the application's, stays";
     EXPECT_EQ(winsim::OpenFileHandleCount(), 0u);
   }
 }

@@ -451,7 +451,7 @@ TEST_F(WholeRunTest, NoRestartStartsTheServicesAndLeavesTheRestartToTheCaller) {
       {L"/S /NORESTART", {}, [] { winsim::FailCall("ControlService", 2, ERROR_SERVICE_CANNOT_ACCEPT_CTRL); },
        EXIT_RETRY_LATER, {MSG_SERVICE_ERROR}, ALL_RUNNING},
       // No key can be made below the vendor's: the services stopped are this run's all the same.
-      {L"/S /NORESTART", {}, [] { winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, VENDOR_KEY, winsim::KEY_RIGHTS_READ_ONLY); },
+      {L"/S /NORESTART", {}, [] { winsim::SetRegistryKey(HKEY_LOCAL_MACHINE, PUBLISHER_KEY, winsim::KEY_RIGHTS_READ_ONLY); },
        EXIT_STOPPED, {MSG_FILE_COPY_ERROR}, ALL_RUNNING},
   };
   for (const auto& row : rows) {
